@@ -1,0 +1,25 @@
+# Reads the export names from the public header: every declaration that
+# starts with XYLOTRAK_API. The header is the one list of what the library
+# exports; the linker's version script is made from it.
+function(xylotrak_read_exports header out_var)
+  file(READ "${header}" text)
+  string(REGEX MATCHALL "XYLOTRAK_API[^;(]*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\(" decls "${text}")
+  set(names "")
+  foreach(decl IN LISTS decls)
+    string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\($" "\\1" name "${decl}")
+    list(APPEND names "${name}")
+  endforeach()
+  list(REMOVE_DUPLICATES names)
+  list(SORT names)
+  set(${out_var} "${names}" PARENT_SCOPE)
+endfunction()
+
+function(xylotrak_write_version_script header out_file)
+  xylotrak_read_exports("${header}" names)
+  set(body "{\n  global:\n")
+  foreach(name IN LISTS names)
+    string(APPEND body "    ${name};\n")
+  endforeach()
+  string(APPEND body "  local:\n    *;\n};\n")
+  file(CONFIGURE OUTPUT "${out_file}" CONTENT "${body}")
+endfunction()

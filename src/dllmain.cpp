@@ -1,0 +1,16 @@
+// Library entry: the usage report runs when the library leaves the process.
+#include "accounting/accounting.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_DETACH) xylotrak::accounting::writeUsageReport();
+  return TRUE;
+}
+#else
+// Runs at dlclose and at process exit.
+__attribute__((destructor)) static void xylotrakUnload() {
+  xylotrak::accounting::writeUsageReport();
+}
+#endif
