@@ -17,3 +17,11 @@ if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
 fi
+
+# The concurrency tests once more under ThreadSanitizer.
+if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=thread \
+    -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
+  cmake --build build-tsan -j"$jobs" --target accounting_threads_tests
+  TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Concurrent'
+fi

@@ -5,12 +5,23 @@
 #include <windows.h>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_DETACH) xylotrak::accounting::writeUsageReport();
+  switch (reason) {
+    case DLL_THREAD_DETACH:
+      xylotrak::accounting::detachThread();
+      break;
+    case DLL_PROCESS_DETACH:
+      xylotrak::accounting::writeUsageReport();
+      xylotrak::accounting::shutdown();
+      break;
+    default:
+      break;
+  }
   return TRUE;
 }
 #else
 // Runs at dlclose and at process exit.
 __attribute__((destructor)) static void xylotrakUnload() {
   xylotrak::accounting::writeUsageReport();
+  xylotrak::accounting::shutdown();
 }
 #endif

@@ -1,4 +1,11 @@
 // Process-wide call accounting: one status and one counter per slot.
+//
+// Counters lose nothing and do not make threads wait on one another: every
+// thread counts into a block of its own, written only by that thread, and a
+// counter's value is the sum over all blocks (plus what threads that have
+// ended left behind) minus the value it had when it was last cleared.
+// Clearing and the status transitions take one lock; the counting path takes
+// none and costs a thread-local load and a plain increment.
 #pragma once
 
 #include <atomic>
@@ -17,40 +24,72 @@ enum Slot : int {
   kFormulas = 7,
 };
 constexpr int kSlotCount = 8;
-constexpr int kReportedSlots = 7;  // slots 0-6 are in the usage report
+constexpr int kReportedSlots = 7;  // slots 0-6: cleared together and reported at unload
 
 enum Status : std::int16_t { kOff = 0, kCounting = -1, kStopped = -2 };
 
-// The block is deliberately unsynchronised in effect: every access is a
-// relaxed atomic load or store, so concurrent callers may lose increments
-// but never race in the language sense.
 extern std::atomic<std::int16_t> g_status[kSlotCount];
-extern std::atomic<std::uint32_t> g_counter[kSlotCount];
 
-// Sets slots 0-6 to counting and clears their counters.
-void commonInitialisation() noexcept;
+// One thread's counters. Only the owning thread writes them.
+struct alignas(64) CounterBlock {
+  std::atomic<std::uint32_t> counter[kSlotCount];
+  CounterBlock *prev;
+  CounterBlock *next;
+};
+
+// The calling thread's block, attached on first use (null if it could not be
+// allocated; the count then goes to a shared atomic counter instead).
+CounterBlock *attachThread() noexcept;
+#if defined(_WIN32)
+CounterBlock *currentBlock() noexcept;
+#else
+extern constinit thread_local CounterBlock *t_block __attribute__((tls_model("initial-exec")));
+inline CounterBlock *currentBlock() noexcept {
+  CounterBlock *block = t_block;
+  return block != nullptr ? block : attachThread();
+}
+#endif
+void bumpShared(int slot) noexcept;
 
 inline void bump(int slot) noexcept {
-  g_counter[slot].store(g_counter[slot].load(std::memory_order_relaxed) + 1u,
-                        std::memory_order_relaxed);
+  if (CounterBlock *block = currentBlock()) {
+    auto &c = block->counter[slot];
+    c.store(c.load(std::memory_order_relaxed) + 1u, std::memory_order_relaxed);
+  } else {
+    bumpShared(slot);
+  }
 }
+
+// Off -> counting for slots 0-6 (and for slot 7 when `formulas`), clearing
+// counters 0-6, under the lock so that it happens once.
+void startFromOff(bool formulas) noexcept;
 
 // Prologue of the taper and bucking exports (slots 0-6).
 inline void enter(int slot) noexcept {
-  if (g_status[slot].load(std::memory_order_relaxed) == kOff) commonInitialisation();
+  if (g_status[slot].load(std::memory_order_acquire) == kOff) startFromOff(false);
   if (g_status[slot].load(std::memory_order_relaxed) == kCounting) bump(slot);
 }
 
 // Prologue of the basic formulas (slot 7), run after their argument test.
 inline void enterFormula() noexcept {
-  if (g_status[kFormulas].load(std::memory_order_relaxed) == kOff) {
-    commonInitialisation();
-    g_status[kFormulas].store(kCounting, std::memory_order_relaxed);
-  }
+  if (g_status[kFormulas].load(std::memory_order_acquire) == kOff) startFromOff(true);
   if (g_status[kFormulas].load(std::memory_order_relaxed) == kCounting) bump(kFormulas);
 }
 
+// The counter of a slot as the host reads it.
+std::uint32_t count(int slot) noexcept;
+
+// tally_start and tally_stop.
+void start() noexcept;
+void stop() noexcept;
+
+// Folds the calling thread's block into the totals (thread exit).
+void detachThread() noexcept;
+
 // Appends the usage report to the diagnostics log (run at unload).
 void writeUsageReport() noexcept;
+
+// Releases every block; run last at unload.
+void shutdown() noexcept;
 
 }  // namespace xylotrak::accounting
