@@ -48,7 +48,11 @@ XYLOTRAK_API double VTHuDll(double diameter, double length) {
 // The Windows module definition will export VTCiDll as an alias of VTHuDll;
 // until then a forwarder with no prologue of its own keeps the counts equal.
 XYLOTRAK_API double VTCiDll(double diameter, double length) { return VTHuDll(diameter, length); }
+#elif defined(__clang__)
+XYLOTRAK_API double VTCiDll(double diameter, double length) __attribute__((alias("VTHuDll")));
 #else
+// GCC wants the alias to repeat the nothrow it infers for the target (clang
+// would read nothrow as an exception specification the header does not have).
 XYLOTRAK_API double VTCiDll(double diameter, double length)
     __attribute__((nothrow, alias("VTHuDll")));
 #endif
