@@ -99,6 +99,70 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
                              double upperHeight, double lowerDiam, double upperDiam,
                              double logLength);
 
+/* ------------------------------------------------------------------------ */
+/* Basal area and log volume formulas                                        */
+/* ------------------------------------------------------------------------ */
+/*
+ * Every argument must compare >= 0: a negative or NaN argument makes the call
+ * return -1.0 without counting it (-0.0 and +infinity pass). Accepted calls
+ * count in accounting slot 7, and each basal area inside a log volume is a
+ * counted gDll call of its own. diameter1 and diameter2 are the diameters at
+ * the two ends of a log, in either order.
+ */
+
+/* Basal area (m^2) of a diameter (cm): (d * d * pi) / 40000. */
+XYLOTRAK_API double gDll(double diameter);
+
+/* Quadratic mean diameter (cm) of treeCount trees (need not be whole) with a
+ * total basalArea (m^2). A treeCount of 0 gives +infinity, or NaN when
+ * basalArea is 0 as well. */
+XYLOTRAK_API double dgDll(double basalArea, double treeCount);
+
+/* Huber volume (m^3) of a log with the given mid-length diameter. */
+XYLOTRAK_API double VTHuDll(double diameter, double length);
+
+/* Cylinder volume (m^3): the same function as VTHuDll under a second name. */
+XYLOTRAK_API double VTCiDll(double diameter, double length);
+
+/* Smalian volume (m^3): the mean of the end basal areas times the length. */
+XYLOTRAK_API double VTSmDll(double diameter1, double diameter2, double length);
+
+/* Newton volume (m^3): (g1 + 4 gm + g2) / 6 times the length. */
+XYLOTRAK_API double VTNwDll(double diameter1, double midDiameter, double diameter2,
+                            double length);
+
+/* Neiloid-frustum volume (m^3). */
+XYLOTRAK_API double VTNeDll(double diameter1, double diameter2, double length);
+
+/* Cone-frustum volume (m^3). */
+XYLOTRAK_API double VTCoDll(double diameter1, double diameter2, double length);
+
+/* ------------------------------------------------------------------------ */
+/* Plot dimension calculator                                                 */
+/* ------------------------------------------------------------------------ */
+/*
+ * Relates a plot's horizontal area to its dimensions measured along the
+ * slope. Circular plot (rectangular 0): an area greater than 0 gives the
+ * radius length1, otherwise a radius greater than 0 gives the area.
+ * Rectangular plot: an area with one side gives the other side (length1
+ * preferred as the given one), two sides without an area give the area.
+ * A given area always wins over lengths passed in. Signs of lengths and
+ * slopes are ignored.
+ *
+ * The area is in units of F square length units: F is 10000 for areaUnit 1,
+ * 100 for areaUnit 2, else 1, times 10000 when unitScale is 5. A nonzero
+ * slopeCorrection reduces each length by the cosine of its slope angle
+ * (degrees), but only when both angles are below 90 in magnitude.
+ * slopeCorrection, rectangular, unitScale and areaUnit are read in their low
+ * 16 bits. The three outputs are always written; inputs that determine
+ * nothing come back unchanged (lengths as absolute values); a null output
+ * pointer is skipped. Not accounted; always returns 1.
+ */
+XYLOTRAK_API int16_t CalcAreaDll(double area, double length1, double length2, double slope1,
+                                 double slope2, int slopeCorrection, int rectangular,
+                                 int unitScale, int areaUnit, double *areaOut,
+                                 double *length1Out, double *length2Out);
+
 #ifdef __cplusplus
 }
 #endif
