@@ -139,6 +139,29 @@ TEST(Accounting, IndexIsReadAsSixteenBitsAndBoundedToTheBlock) {
   });
 }
 
+}  // namespace
+
+// A host function with the name of an export. This binary exports it
+// dynamically, so a library that bound its inner calls through the dynamic
+// symbol table would call it instead of its own PHHiDll.
+int g_hostHeightCalls = 0;
+extern "C" __attribute__((visibility("default"))) double PHHiDll(double, double, const double *,
+                                                                 const double *, int, double) {
+  ++g_hostHeightCalls;
+  return -1;
+}
+
+namespace {
+
+TEST(Accounting, InnerCallsReachTheLibrarysOwnExports) {
+  inFreshProcess([](FreshLibrary &lib) {
+    const double v = lib.PHViDll(30, 20, kCoefs, kExps, 1, 0, 0, 15, 0, 0);
+    EXPECT_NEAR(v, 0.01875 * 3.141592653589793, 1e-14);
+    EXPECT_EQ(g_hostHeightCalls, 0);
+    EXPECT_EQ(lib.tally_count(4), 1);
+  });
+}
+
 // The slot-7 scenarios need the basic formulas; they run once gDll is exported.
 class FormulaAccounting : public ::testing::Test {
  protected:
