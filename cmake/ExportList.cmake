@@ -3,7 +3,10 @@
 # exports; the linker's version script is made from it.
 function(xylotrak_read_exports header out_var)
   file(READ "${header}" text)
-  string(REGEX MATCHALL "XYLOTRAK_API[^;(]*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\(" decls "${text}")
+  # Only lines that begin with the macro: the macro's own #define lines and
+  # anything after them are not declarations.
+  string(REGEX MATCHALL "\nXYLOTRAK_API[^;(#]*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\(" decls
+         "\n${text}")
   set(names "")
   foreach(decl IN LISTS decls)
     string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\($" "\\1" name "${decl}")

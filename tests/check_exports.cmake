@@ -1,0 +1,57 @@
+# Checks the dynamic symbol table of the shared library against the header:
+# every XYLOTRAK_API declaration is exported, and nothing else is. Also checks
+# the SONAME. Run with cmake -P and
+#   -DLIBRARY=<shared object> -DHEADER=<xylotrak.h> -DEXPORT_LIST=<ExportList.cmake>
+#   -DSONAME=<expected soname> -DNM=<nm> -DREADELF=<readelf>
+include("${EXPORT_LIST}")
+xylotrak_read_exports("${HEADER}" declared)
+if(NOT declared)
+  message(FATAL_ERROR "no XYLOTRAK_API declarations found in ${HEADER}")
+endif()
+
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
+  OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
+if(NOT nm_rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${nm_out}")
+set(exported "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ @]+)")
+    list(APPEND exported "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES exported)
+list(SORT exported)
+
+if(NOT exported)
+  message(FATAL_ERROR "${LIBRARY} exports nothing")
+endif()
+set(missing ${declared})
+list(REMOVE_ITEM missing ${exported})
+set(extra ${exported})
+list(REMOVE_ITEM extra ${declared})
+set(failed FALSE)
+if(missing)
+  message(SEND_ERROR "declared in the header but not exported: ${missing}")
+  set(failed TRUE)
+endif()
+if(extra)
+  message(SEND_ERROR "exported but not declared in the header: ${extra}")
+  set(failed TRUE)
+endif()
+
+execute_process(COMMAND "${READELF}" -d "${LIBRARY}" OUTPUT_VARIABLE dyn RESULT_VARIABLE re_rc)
+if(NOT re_rc EQUAL 0 OR NOT dyn MATCHES "\\(SONAME\\)[^\n]*\\[([^]\n]*)\\]")
+  message(SEND_ERROR "no SONAME in ${LIBRARY}")
+  set(failed TRUE)
+elseif(NOT CMAKE_MATCH_1 STREQUAL SONAME)
+  message(SEND_ERROR "SONAME is ${CMAKE_MATCH_1}, expected ${SONAME}")
+  set(failed TRUE)
+endif()
+
+if(failed)
+  message(FATAL_ERROR "export check failed")
+endif()
+list(LENGTH declared n)
+message(STATUS "${n} exports match the header; SONAME ${SONAME}")

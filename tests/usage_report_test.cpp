@@ -1,0 +1,166 @@
+// The usage report that the library appends to the diagnostics log when it
+// leaves a process: at dlclose and at a plain process exit.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "fresh_library.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using xylotrak::testing::FreshLibrary;
+using xylotrak::testing::runInChild;
+
+const double kCoefs[2] = {1, -1};  // the cone 1 - h/20
+const double kExps[2] = {0, 1};
+
+// The report with every counter at zero: "%.i" prints a zero as nothing.
+const std::string kEmptyReport =
+    "Process detach\n"
+    " =  acessos \n"
+    "1 =  acessos \n"
+    "2 =  acessos \n"
+    "3 =  acessos \n"
+    "4 =  acessos \n"
+    "5 =  acessos \n"
+    "6 =  acessos \n";
+
+class UsageReport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "xylotrak-report-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    log_ = (dir_ / "xtk.txt").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string readLog() const {
+    std::ifstream in(log_, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  // Runs calls in a child that logs to path and unloads with dlclose.
+  void runAndUnload(const std::string &path, void (*calls)(FreshLibrary &)) {
+    EXPECT_EQ(runInChild([&] {
+                setenv("XYLOTRAK_LOG", path.c_str(), 1);
+                FreshLibrary lib;
+                if (!lib.ok()) return;
+                calls(lib);
+                lib.close();
+              }),
+              0);
+  }
+
+  fs::path dir_;
+  std::string log_;
+};
+
+TEST_F(UsageReport, ListsSlotsZeroToSixAtDlclose) {
+  runAndUnload(log_, [](FreshLibrary &lib) {
+    lib.PHViDll(30, 20, kCoefs, kExps, 1, 0, 0, 0, 0, 0);                  // slot 2
+    lib.PHHiDll(30, 20, kCoefs, kExps, 1, 7);                              // slot 4, 100 in slot 3
+    for (int i = 0; i < 4; ++i) lib.PHDiDll(30, 20, kCoefs, kExps, 1, i);  // slot 3
+    lib.PHFFDll(kCoefs, kExps, 1);                                         // slot 5
+    for (int i = 0; i < 12; ++i) lib.PHCTDll(30, 20, kCoefs, kExps, 1, 0, 0, 0, 0, 2.5);
+  });
+  EXPECT_EQ(readLog(),
+            "Process detach\n"
+            " =  acessos \n"
+            "1 =  acessos \n"
+            "2 = 1 acessos \n"
+            "3 = 104 acessos \n"
+            "4 = 1 acessos \n"
+            "5 = 1 acessos \n"
+            "6 = 12 acessos \n");
+}
+
+TEST_F(UsageReport, ZeroCountersPrintAsNothing) {
+  runAndUnload(log_, [](FreshLibrary &) {});
+  EXPECT_EQ(readLog(), kEmptyReport);
+}
+
+TEST_F(UsageReport, StoppedCountersAreReportedWithTheirValues) {
+  runAndUnload(log_, [](FreshLibrary &lib) {
+    lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1);
+    lib.tally_stop();
+    lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1);
+  });
+  std::string expected = kEmptyReport;
+  expected.replace(expected.find("3 =  "), 5, "3 = 1 ");
+  EXPECT_EQ(readLog(), expected);
+}
+
+TEST_F(UsageReport, AppendsAndEveryLoadReportsItsOwnCounts) {
+  { std::ofstream(log_, std::ios::binary) << "earlier line\n"; }
+  EXPECT_EQ(runInChild([&] {
+              setenv("XYLOTRAK_LOG", log_.c_str(), 1);
+              {
+                FreshLibrary first;
+                if (!first.ok()) return;
+                first.PHFFDll(kCoefs, kExps, 1);
+                first.PHFFDll(kCoefs, kExps, 1);
+                first.close();
+              }
+              FreshLibrary second;  // loaded again: counters start from zero
+              if (!second.ok()) return;
+              EXPECT_EQ(second.tally_count(5), 0);
+              second.PHFFDll(kCoefs, kExps, 1);
+              second.close();
+            }),
+            0);
+  std::string first = kEmptyReport, second = kEmptyReport;
+  first.replace(first.find("5 =  "), 5, "5 = 2 ");
+  second.replace(second.find("5 =  "), 5, "5 = 1 ");
+  EXPECT_EQ(readLog(), "earlier line\n" + first + second);
+}
+
+TEST_F(UsageReport, WrittenAtProcessExitWithoutDlclose) {
+  EXPECT_EQ(runInChild([&] {
+              setenv("XYLOTRAK_LOG", log_.c_str(), 1);
+              FreshLibrary lib;
+              if (!lib.ok()) return;
+              for (int i = 0; i < 3; ++i) lib.PHDiDll(30, 20, kCoefs, kExps, 1, i);
+              std::exit(0);  // library destructors run at exit
+            }),
+            0);
+  std::string expected = kEmptyReport;
+  expected.replace(expected.find("3 =  "), 5, "3 = 3 ");
+  EXPECT_EQ(readLog(), expected);
+}
+
+TEST_F(UsageReport, MissingFolderSkipsTheReportAndKeepsStandardErrorOpen) {
+  const fs::path missing = dir_ / "missing";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const int code = runInChild([&] {
+    ::close(fds[0]);
+    dup2(fds[1], STDERR_FILENO);  // the parent reads what the child's stderr receives
+    ::close(fds[1]);
+    setenv("XYLOTRAK_LOG", (missing / "xtk.txt").c_str(), 1);
+    FreshLibrary lib;
+    if (!lib.ok()) return;
+    lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1);
+    lib.close();
+    std::fputs("stderr still open\n", stderr);
+    std::fflush(stderr);
+  });
+  ::close(fds[1]);
+  std::string received;
+  char buf[256];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) received.append(buf, n);
+  ::close(fds[0]);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(received, "stderr still open\n");
+  EXPECT_FALSE(fs::exists(missing)) << "the log folder is never created";
+}
+
+}  // namespace
