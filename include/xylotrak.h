@@ -163,6 +163,168 @@ XYLOTRAK_API int16_t CalcAreaDll(double area, double length1, double length2, do
                                  int unitScale, int areaUnit, double *areaOut,
                                  double *length1Out, double *length2Out);
 
+/* ------------------------------------------------------------------------ */
+/* Log bucking                                                               */
+/* ------------------------------------------------------------------------ */
+/*
+ * The host fills these records by byte offset, so the layouts below are part
+ * of the interface: little-endian, natural alignment, padding spelled out as
+ * reserved members. The library never reads or writes a reserved member, and
+ * never writes an input field.
+ *
+ * ProductSpec: one product (assortment) of the product table, in priority
+ * order. Fields up to trimLength are input; logCount and the doubles from
+ * volumeSum on are results, cleared and filled by the bucking exports.
+ */
+typedef struct ProductSpec {
+  double minTopDiam;      /*   0 in  cm: smallest top diameter of a log */
+  double maxTopDiam;      /*   8 in  cm: largest diameter at the top of a log of maxLength */
+  double minBaseDiam;     /*  16 in  cm: smallest stem diameter at the log's base */
+  double maxBaseDiam;     /*  24 in  cm: largest stem diameter at the log's base */
+  double minLength;       /*  32 in  m */
+  double maxLength;       /*  40 in  m: nominal length */
+  double unitPrice;       /*  48 in  money per unit of priceBasis */
+  int16_t priceBasis;     /*  56 in  0 per m^3 net, 1 per metre, 2 per log, other: value 0 */
+  int16_t logPosition;    /*  58 in  0 or 99 any position; k >= 1 only log k; other: no log */
+  int16_t heightRule;     /*  60 in  0 none; 1 bound by heightLimit; other: no log */
+  int16_t reserved0;      /*  62 padding */
+  double lossFraction;    /*  64 in  share of a log's section volume lost */
+  double trimLength;      /*  72 in  m: allowance above every log */
+  int16_t logCount;       /*  80 out number of logs of this product */
+  int16_t reserved1[3];   /*  82 padding */
+  double volumeSum;       /*  88 out m^3 net */
+  double valueSum;        /*  96 out */
+  double lastTopHeight;   /* 104 out m: top of the highest log */
+  double lastTopDiam;     /* 112 out cm: diameter there */
+  double lengthSum;       /* 120 out m */
+  double meanTopDiam;     /* 128 out cm: mean of the logs' top diameters */
+  double weightedTopDiam; /* 136 out cm: mean top diameter weighted by net volume */
+} ProductSpec;
+
+XYLOTRAK_STATIC_ASSERT(sizeof(ProductSpec) == 144, "ProductSpec is 144 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, minTopDiam) == 0, "minTopDiam at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, maxTopDiam) == 8, "maxTopDiam at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, minBaseDiam) == 16, "minBaseDiam at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, maxBaseDiam) == 24, "maxBaseDiam at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, minLength) == 32, "minLength at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, maxLength) == 40, "maxLength at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, unitPrice) == 48, "unitPrice at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, priceBasis) == 56, "priceBasis at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, logPosition) == 58, "logPosition at 58");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, heightRule) == 60, "heightRule at 60");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, reserved0) == 62, "padding at 62");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, lossFraction) == 64, "lossFraction at 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, trimLength) == 72, "trimLength at 72");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, logCount) == 80, "logCount at 80");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, reserved1) == 82, "padding at 82");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, volumeSum) == 88, "volumeSum at 88");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, valueSum) == 96, "valueSum at 96");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, lastTopHeight) == 104, "lastTopHeight at 104");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, lastTopDiam) == 112, "lastTopDiam at 112");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, lengthSum) == 120, "lengthSum at 120");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, meanTopDiam) == 128, "meanTopDiam at 128");
+XYLOTRAK_STATIC_ASSERT(offsetof(ProductSpec, weightedTopDiam) == 136, "weightedTopDiam at 136");
+
+/*
+ * LogEntry: one row of the log table of exactly 100 rows. Row 0 is the stump
+ * (logNumber 0, productNumber 0, baseHeight 0, length = topHeight = stump
+ * height, full volume, value 0); rows 1..n hold the logs from the stump up;
+ * every row after the last log is zero in every field, so the first row after
+ * row 0 with logNumber 0 ends the table. The table holds at most 99 logs.
+ */
+typedef struct LogEntry {
+  int16_t logNumber;     /*  0 k for the k-th log from the stump, 0 in the stump row */
+  int16_t productNumber; /*  2 1-based product table index, 0 in the stump row */
+  int16_t reserved0[2];  /*  4 padding */
+  double baseHeight;     /*  8 m */
+  double length;         /* 16 m */
+  double topHeight;      /* 24 m: baseHeight + length */
+  double trimTopHeight;  /* 32 m: topHeight + the product's trimLength */
+  double baseDiam;       /* 40 cm */
+  double topDiam;        /* 48 cm */
+  double trimTopDiam;    /* 56 cm */
+  double volume;         /* 64 m^3 net: (1 - lossFraction) x section volume */
+  double value;          /* 72 by the product's priceBasis */
+} LogEntry;
+
+XYLOTRAK_STATIC_ASSERT(sizeof(LogEntry) == 80, "LogEntry is 80 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, logNumber) == 0, "logNumber at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, productNumber) == 2, "productNumber at 2");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, reserved0) == 4, "padding at 4");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, baseHeight) == 8, "baseHeight at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, length) == 16, "length at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, topHeight) == 24, "topHeight at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, trimTopHeight) == 32, "trimTopHeight at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, baseDiam) == 40, "baseDiam at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, topDiam) == 48, "topDiam at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, trimTopDiam) == 56, "trimTopDiam at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, volume) == 64, "volume at 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, value) == 72, "value at 72");
+
+/* Rows of the log table passed to the bucking exports (row 0 the stump). */
+#define XYLOTRAK_LOG_ROWS 100
+
+/*
+ * Sequential bucking: cuts the stem greedily from the stump upward, the
+ * products taken in table order, each cutting as many consecutive logs as its
+ * rules allow before the next product carries on from the same height.
+ * Arguments 6-12: startHeight (the first log begins there when it lies above
+ * stumpHeight + stumpTrim), topHeightLimit (a log of minimum length must end
+ * below the smaller of it and totalHeight), two unused doubles, stumpHeight,
+ * stumpTrim, heightLimit (for products with heightRule 1). productCount: low
+ * 16 bits, signed; 0 or less is an empty table. The eight totals are written
+ * through their own pointers; logs points to 100 rows. Always returns 1.0.
+ *
+ * Decisions of this library where the rules above leave a gap:
+ * - The table has room for 99 logs: once it holds 99 logs no further log is
+ *   tried (the remaining products end at once, their results cleared), and
+ *   the stem totals are still computed from where cutting stopped.
+ * - A log whose chosen length is not greater than 0 (zero, negative or NaN)
+ *   is not recorded and ends its product, so negative or zero minLength /
+ *   maxLength can neither loop nor write a log of negative length.
+ */
+XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
+                            const double *exps, int termCount, double startHeight,
+                            double topHeightLimit, double unused8, double unused9,
+                            double stumpHeight, double stumpTrim, double heightLimit,
+                            ProductSpec *products, int productCount, double *productVolume,
+                            double *stumpVolume, double *leftoverVolume, double *topVolume,
+                            double *trimVolume, double *lossVolume, double *stemVolume,
+                            double *totalValue, LogEntry *logs);
+
+/*
+ * Optimised bucking: a breadth-first search over cutting sequences from the
+ * stump cut upward; generation g appends log g to every sequence of the
+ * previous generation, trying every product in table order. objective (low
+ * 16 bits): 0 the highest total value wins, 1 the highest total net volume,
+ * any other value: the search runs but nothing is chosen. The best sequence
+ * is written to the same tables and totals as PHVsDll; otherwise the output
+ * stays cleared. Returns 1.0 with a winner, 0.0 without one, 99.0 when a
+ * generation left more than 10000 sequences (the search is given up).
+ *
+ * Decisions of this library where the rules above leave a gap:
+ * - startHeight is not read: the first log always begins at
+ *   stumpHeight + stumpTrim.
+ * - A sequence that holds 99 logs is not extended (no product is tried on it),
+ *   so no sequence and no table ever holds more than 99 logs.
+ * - A candidate log whose length is not greater than 0 (zero, negative or
+ *   NaN) is refused like one without volume, so negative minLength /
+ *   maxLength can neither loop nor report a log of negative length.
+ * - A product whose priceBasis is not 0, 1 or 2 adds 0 to a sequence's
+ *   value, so the score agrees with the totalValue reported for it.
+ * - When scratch memory runs out during the search, everything is released,
+ *   the output is left cleared as on entry, and 99.0 is returned (the search
+ *   was given up).
+ */
+XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
+                            const double *exps, int termCount, double startHeight,
+                            double topHeightLimit, double unused8, double unused9,
+                            double stumpHeight, double stumpTrim, double heightLimit,
+                            ProductSpec *products, int productCount, int objective,
+                            double *productVolume, double *stumpVolume, double *leftoverVolume,
+                            double *topVolume, double *trimVolume, double *lossVolume,
+                            double *stemVolume, double *totalValue, LogEntry *logs);
+
 #ifdef __cplusplus
 }
 #endif

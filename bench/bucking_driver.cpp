@@ -1,0 +1,26 @@
+// Runs one bucking case once and prints its outcome, so that its peak memory
+// can be measured from outside (e.g. /usr/bin/time -v).
+// Usage: xylotrak_bucking_driver sequential|near-limit|give-up
+#include <cstdio>
+
+#include "bucking_cases.h"
+
+int main(int argc, char **argv) {
+  std::vector<ProductSpec> products;
+  int objective = 0;
+  if (argc != 2 || !bucking_bench::caseByName(argv[1], products, objective)) {
+    std::fprintf(stderr, "usage: %s sequential|near-limit|give-up\n", argv[0]);
+    return 2;
+  }
+  const bucking_bench::Tree tree;
+  bucking_bench::Result result{};
+  tally_start();
+  bucking_bench::run(tree, products, objective, result);
+  int logs = 0;
+  while (logs + 1 < 100 && result.logs[logs + 1].logNumber != 0) ++logs;
+  std::printf("%s: result %g, %d logs, product volume %.6f m3, value %.4f\n", argv[1], result.code,
+              logs, result.totals[0], result.totals[7]);
+  std::printf("calls: volume %d, diameter %d, height %d\n", tally_count(2), tally_count(3),
+              tally_count(4));
+  return 0;
+}

@@ -1,0 +1,305 @@
+// Optimised bucking: a breadth-first search over cutting sequences. Each
+// generation appends one log to every sequence of the previous one, trying
+// the products in table order; the best sequence by value or net volume is
+// reported.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "abi.h"
+#include "accounting/accounting.h"
+#include "bucking/tables.h"
+#include "fault_injection.h"
+#include "xylotrak.h"
+
+using namespace xylotrak;
+using namespace xylotrak::bucking;
+
+namespace {
+
+// A generation leaving more sequences than this gives the search up.
+constexpr std::size_t kListLimit = 10000;
+constexpr double kNoScore = -999;
+
+// One cutting sequence from the stump cut upward: entries 1..numLogs hold the
+// product number and the length of each log; entry 0 and later entries are 0.
+struct CuttingState {
+  int numLogs = 0;
+  std::int16_t logProducts[kLogRows] = {};
+  double logLengths[kLogRows] = {};
+  double cutHeight = 0;  // where the next log would begin
+  double cutDiam = 0;    // D(cutHeight)
+  double volumeSoFar = 0;
+  double valueSoFar = 0;
+};
+
+struct Head {
+  double cutHeight;
+  double cutDiam;
+  double volumeSoFar;
+  double valueSoFar;
+};
+
+// The sequences of one generation. All of them hold the same number of logs,
+// so each keeps exactly its own entries (no fixed 100-entry arrays): list
+// memory is the generation's size times its number of logs. Cleared lists
+// keep their storage, so the two lists that swap roles every generation are
+// reused rather than reallocated.
+class SequenceList {
+ public:
+  void reset(int logs) {
+    logs_ = logs;
+    heads_.clear();
+    products_.clear();
+    lengths_.clear();
+  }
+  std::size_t size() const { return heads_.size(); }
+  const Head &head(std::size_t i) const { return heads_[i]; }
+
+  // Stores a state of this list's length (entries 1..logs).
+  void append(const CuttingState &state) {
+    heads_.push_back({state.cutHeight, state.cutDiam, state.volumeSoFar, state.valueSoFar});
+    products_.insert(products_.end(), state.logProducts + 1, state.logProducts + 1 + logs_);
+    lengths_.insert(lengths_.end(), state.logLengths + 1, state.logLengths + 1 + logs_);
+  }
+
+  // Copies the entries of sequence i into entries 1..logs of the state.
+  void loadEntries(std::size_t i, CuttingState &state) const {
+    const std::size_t first = i * static_cast<std::size_t>(logs_);
+    for (int k = 0; k < logs_; ++k) {
+      state.logProducts[k + 1] = products_[first + k];
+      state.logLengths[k + 1] = lengths_[first + k];
+    }
+  }
+
+ private:
+  int logs_ = 0;
+  std::vector<Head, fault::Allocator<Head>> heads_;
+  std::vector<std::int16_t, fault::Allocator<std::int16_t>> products_;
+  std::vector<double, fault::Allocator<double>> lengths_;
+};
+
+enum class Outcome { kNoWinner, kWinner, kGivenUp };
+
+struct Search {
+  const Stem &stem;
+  double topHeightLimit;
+  double stumpTop;  // stumpHeight + stumpTrim
+  double heightLimit;
+  const ProductSpec *products;
+  int count;
+  int objective;
+
+  // The best sequence so far and its score.
+  CuttingState best;
+  double bestScore = kNoScore;
+
+  double score(double volume, double value) const { return objective == 0 ? value : volume; }
+
+  // Tries product j (1-based) on sequence `parent` as log g; builds the
+  // candidate in `scratch` and reports whether it was accepted.
+  bool tryProduct(const Head &parent, int g, int j, CuttingState &scratch) const;
+  Outcome run();
+};
+
+bool Search::tryProduct(const Head &parent, int g, int j, CuttingState &scratch) const {
+  const ProductSpec &p = products[j - 1];
+  // Admission, cheapest tests first; a NaN comparison fails.
+  const int position = p.logPosition;
+  if (!(position == 0 || position == 99 || position == g)) return false;
+  const double minEnd = parent.cutHeight + p.minLength;
+  if (p.heightRule == 1) {
+    if (!(heightLimit >= minEnd)) return false;
+  } else if (p.heightRule != 0) {
+    return false;
+  }
+  if (!(parent.cutDiam >= p.minBaseDiam && p.maxBaseDiam >= parent.cutDiam)) return false;
+  const double bound =
+      topHeightLimit < stem.totalHeight ? topHeightLimit : stem.totalHeight;  // NaN: the tree
+  if (!(bound >= minEnd)) return false;
+  const double d1 = stem.diameter(minEnd);
+  const double d2 = stem.diameter(parent.cutHeight + p.maxLength);
+  if (!(d1 >= p.minTopDiam && p.maxTopDiam >= d2)) return false;
+
+  // The log runs up to where the stem narrows to minTopDiam, at most maxLength.
+  const double hMin = stem.heightAt(p.minTopDiam);
+  const double maxEnd = parent.cutHeight + p.maxLength;
+  const double top = hMin >= maxEnd ? maxEnd : hMin;
+  const double length = top - parent.cutHeight;
+  scratch.numLogs = g;
+  scratch.logProducts[g] = static_cast<std::int16_t>(j);
+  scratch.logLengths[g] = length;
+  scratch.cutHeight = top + p.trimLength;
+  scratch.cutDiam = stem.diameter(scratch.cutHeight);
+  const double gross = stem.between(parent.cutHeight, top);
+  const double net = (1 - p.lossFraction) * gross;
+  scratch.volumeSoFar = parent.volumeSoFar + net;
+  scratch.valueSoFar = parent.valueSoFar + logValue(p, net, length);
+  // Only a log with volume and with a length counts.
+  return gross > 0 && length > 0;
+}
+
+Outcome Search::run() {
+  SequenceList lists[2];
+  CuttingState scratch;  // entries after the current generation's stay 0
+  scratch.cutHeight = stumpTop;
+  scratch.cutDiam = stem.diameter(stumpTop);
+  lists[0].reset(0);
+  lists[0].append(scratch);  // the seed, generation 0
+
+  const bool scored = objective == 0 || objective == 1;
+  for (int g = 1;; ++g) {
+    const SequenceList &current = lists[(g - 1) & 1];
+    SequenceList &next = lists[g & 1];
+    next.reset(g);
+    if (current.size() > kListLimit) return Outcome::kGivenUp;
+
+    bool anyExtended = false;
+    bool final = false;
+    for (std::size_t s = 0; s < current.size(); ++s) {
+      const Head parent = current.head(s);
+      current.loadEntries(s, scratch);
+      bool extended = false;
+      if (g - 1 < kMaxLogs) {  // a sequence of 99 logs fills the table
+        for (int j = 1; j <= count; ++j) {
+          if (!tryProduct(parent, g, j, scratch)) continue;
+          extended = true;
+          anyExtended = true;
+          if (scored) {
+            const double candidate = score(scratch.volumeSoFar, scratch.valueSoFar);
+            if (candidate > bestScore) {
+              bestScore = candidate;
+              best = scratch;
+            }
+          }
+          // A list past the limit is never extended, so further candidates
+          // are scored but not stored.
+          if (next.size() <= kListLimit) next.append(scratch);
+        }
+      }
+      if (!extended && g > 1 && scored && score(parent.volumeSoFar, parent.valueSoFar) == bestScore)
+        final = true;
+    }
+    if (final || !anyExtended) break;
+  }
+  return best.numLogs >= 1 ? Outcome::kWinner : Outcome::kNoWinner;
+}
+
+// Writes the stump row, the rows of the best sequence, the product results
+// and the totals.
+void assemble(const Stem &stem, const CuttingState &best, double stumpHeight, double stumpTrim,
+              ProductSpec *products, double minTopDiam, const Totals &totals, LogEntry *logs) {
+  const double stumpTop = stumpHeight + stumpTrim;
+  const double stump = writeStumpRow(stem, logs[0], stumpHeight, stumpTrim);
+  double productVolume = 0, trimVolume = 0, lossVolume = 0, totalValue = 0;
+  double rowTopDiam[kLogRows] = {};
+  double rowVolume[kLogRows] = {};
+  double base = stumpTop;
+  const int n = best.numLogs;
+  for (int k = 1; k <= n; ++k) {
+    const int number = best.logProducts[k];
+    ProductSpec &p = products[number - 1];
+    LogCut cut{};
+    cut.base = base;
+    cut.length = best.logLengths[k];
+    cut.top = base + cut.length;
+    cut.trimTop = cut.top + p.trimLength;
+    cut.baseDiam = stem.diameter(cut.base);
+    cut.topDiam = stem.diameter(cut.top);
+    cut.trimTopDiam = stem.diameter(cut.trimTop);
+    cut.gross = stem.between(cut.base, cut.top);
+    double value = 0;
+    const double net = writeLogRow(logs[k], k, number, p, cut, &value);
+    lossVolume = lossVolume + p.lossFraction * cut.gross;
+    productVolume = productVolume + net;
+    trimVolume = trimVolume + stem.between(cut.top, cut.trimTop);
+    totalValue = totalValue + value;
+
+    ++p.logCount;
+    p.volumeSum = p.volumeSum + net;
+    p.valueSum = p.valueSum + value;
+    p.lengthSum = p.lengthSum + cut.length;
+    p.lastTopHeight = cut.top;
+    p.lastTopDiam = cut.topDiam;
+    rowTopDiam[k] = cut.topDiam;
+    rowVolume[k] = net;
+    base = cut.trimTop;
+  }
+  // Averages: each product's sums run over its rows from the stump upward.
+  for (int k = 1; k <= n; ++k) {
+    const int number = best.logProducts[k];
+    bool seen = false;
+    for (int e = 1; e < k && !seen; ++e) seen = best.logProducts[e] == number;
+    if (seen) continue;
+    double topDiamSum = 0, weightedSum = 0;
+    for (int e = k; e <= n; ++e) {
+      if (best.logProducts[e] != number) continue;
+      topDiamSum = topDiamSum + rowTopDiam[e];
+      weightedSum = weightedSum + rowTopDiam[e] * rowVolume[e];
+    }
+    setAverages(products[number - 1], topDiamSum, weightedSum);
+  }
+
+  if (stumpTrim > 0) trimVolume = trimVolume + stem.between(stumpHeight, stumpTop);
+  double leftover = 0, tip = 0;
+  if (productVolume > 0) {
+    leftover = stem.volume(base, 0, 0, minTopDiam, 0);  // base: the last trim top
+  } else {
+    tip = stem.volume(stumpTop, 0, 0, 0, 0);
+  }
+  if (productVolume > 0 && minTopDiam > 0) tip = stem.volume(0, 0, minTopDiam, 0, 0);
+  const double whole = stem.volume(0, 0, 0, 0, 0);
+
+  *totals.productVolume = productVolume;
+  *totals.stumpVolume = stump;
+  *totals.leftoverVolume = leftover;
+  *totals.topVolume = tip;
+  *totals.trimVolume = trimVolume;
+  *totals.lossVolume = lossVolume;
+  *totals.stemVolume = whole;
+  *totals.totalValue = totalValue;
+}
+
+}  // namespace
+
+extern "C" {
+
+XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double /*startHeight*/, double topHeightLimit,
+                            double /*unused8*/, double /*unused9*/, double stumpHeight,
+                            double stumpTrim, double heightLimit, ProductSpec *products,
+                            int productCount, int objective, double *productVolume,
+                            double *stumpVolume, double *leftoverVolume, double *topVolume,
+                            double *trimVolume, double *lossVolume, double *stemVolume,
+                            double *totalValue, LogEntry *logs) {
+  accounting::enter(accounting::kOptimisedBucking);
+  const Stem stem{dbh, totalHeight, coefs, exps, termCount};
+  const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
+                      trimVolume,    lossVolume,  stemVolume,     totalValue};
+  const int count = low16(productCount);
+
+  totals.clear();
+  double minTopDiam = kNoLimit;  // the smallest minimum top diameter of the table
+  for (int i = 0; i < count; ++i) {
+    clearResults(products[i]);
+    if (products[i].minTopDiam < minTopDiam) minTopDiam = products[i].minTopDiam;
+  }
+  clearLogTable(logs);
+
+  try {
+    Search search{stem,  topHeightLimit,   stumpHeight + stumpTrim, heightLimit, products,
+                  count, low16(objective), CuttingState{},          kNoScore};
+    const Outcome outcome = search.run();  // the lists live and die inside run()
+    if (outcome == Outcome::kGivenUp) return 99.0;
+    if (outcome == Outcome::kNoWinner) return 0.0;
+    assemble(stem, search.best, stumpHeight, stumpTrim, products, minTopDiam, totals, logs);
+    return 1.0;
+  } catch (...) {
+    // Out of memory in the search: report it as a search given up, with the
+    // output as cleared on entry.
+    clearOutput(totals, products, count, logs);
+    return 99.0;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,120 @@
+#include "bucking/tables.h"
+
+namespace xylotrak::bucking {
+
+double Stem::diameter(double height) const {
+  return PHDiDll(dbh, totalHeight, coefs, exps, termCount, height);
+}
+
+double Stem::heightAt(double diam) const {
+  return PHHiDll(dbh, totalHeight, coefs, exps, termCount, diam);
+}
+
+double Stem::volume(double lowerHeight, double upperHeight, double lowerDiam, double upperDiam,
+                    double logLength) const {
+  return PHViDll(dbh, totalHeight, coefs, exps, termCount, lowerHeight, upperHeight, lowerDiam,
+                 upperDiam, logLength);
+}
+
+void Totals::clear() const {
+  *productVolume = 0;
+  *stumpVolume = 0;
+  *leftoverVolume = 0;
+  *topVolume = 0;
+  *trimVolume = 0;
+  *lossVolume = 0;
+  *stemVolume = 0;
+  *totalValue = 0;
+}
+
+void clearResults(ProductSpec &product) {
+  product.logCount = 0;
+  product.volumeSum = 0;
+  product.valueSum = 0;
+  product.lastTopHeight = 0;
+  product.lastTopDiam = 0;
+  product.lengthSum = 0;
+  product.meanTopDiam = 0;
+  product.weightedTopDiam = 0;
+}
+
+void clearLogTable(LogEntry *logs) {
+  for (int k = 0; k < kLogRows; ++k) {
+    LogEntry &row = logs[k];
+    row.logNumber = 0;
+    row.productNumber = 0;
+    row.baseHeight = 0;
+    row.length = 0;
+    row.topHeight = 0;
+    row.trimTopHeight = 0;
+    row.baseDiam = 0;
+    row.topDiam = 0;
+    row.trimTopDiam = 0;
+    row.volume = 0;
+    row.value = 0;
+  }
+}
+
+void clearOutput(const Totals &totals, ProductSpec *products, int count, LogEntry *logs) {
+  totals.clear();
+  for (int i = 0; i < count; ++i) clearResults(products[i]);
+  clearLogTable(logs);
+}
+
+double writeStumpRow(const Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
+  const double trimTop = stumpHeight + stumpTrim;
+  const double baseDiam = stem.diameter(0);
+  const double topDiam = stem.diameter(stumpHeight);
+  const double trimTopDiam = stem.diameter(trimTop);
+  const double volume = stem.between(0, stumpHeight);  // no loss on the stump
+  row.logNumber = 0;
+  row.productNumber = 0;
+  row.baseHeight = 0;
+  row.length = stumpHeight;
+  row.topHeight = stumpHeight;
+  row.trimTopHeight = trimTop;
+  row.baseDiam = baseDiam;
+  row.topDiam = topDiam;
+  row.trimTopDiam = trimTopDiam;
+  row.volume = volume;
+  row.value = 0;
+  return volume;
+}
+
+double logValue(const ProductSpec &product, double netVolume, double length) {
+  switch (product.priceBasis) {
+    case 0:
+      return netVolume * product.unitPrice;
+    case 1:
+      return length * product.unitPrice;
+    case 2:
+      return product.unitPrice;
+    default:
+      return 0;
+  }
+}
+
+double writeLogRow(LogEntry &row, int k, int p, const ProductSpec &product, const LogCut &cut,
+                   double *value) {
+  const double net = (1 - product.lossFraction) * cut.gross;
+  *value = logValue(product, net, cut.length);
+  row.logNumber = static_cast<std::int16_t>(k);
+  row.productNumber = static_cast<std::int16_t>(p);
+  row.baseHeight = cut.base;
+  row.length = cut.length;
+  row.topHeight = cut.top;
+  row.trimTopHeight = cut.trimTop;
+  row.baseDiam = cut.baseDiam;
+  row.topDiam = cut.topDiam;
+  row.trimTopDiam = cut.trimTopDiam;
+  row.volume = net;
+  row.value = *value;
+  return net;
+}
+
+void setAverages(ProductSpec &product, double topDiamSum, double weightedSum) {
+  product.meanTopDiam = topDiamSum / product.logCount;
+  if (product.volumeSum > 0) product.weightedTopDiam = weightedSum / product.volumeSum;
+}
+
+}  // namespace xylotrak::bucking

@@ -1,0 +1,181 @@
+// Helpers for the bucking tests. Output tables are followed by guard rows and
+// every record starts as 0xAB bytes, so each call also checks that nothing is
+// written outside the host's fields.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "xylotrak.h"
+
+namespace bucking_test {
+
+constexpr unsigned char kFill = 0xAB;
+constexpr int kRows = 100, kGuardRows = 4;
+constexpr double kPi = 3.141592653589793;
+
+struct Tree {
+  double dbh, height;
+  std::vector<double> coefs, exps;
+  int terms;
+  double d(double h) const { return PHDiDll(dbh, height, coefs.data(), exps.data(), terms, h); }
+  double hAt(double d) const { return PHHiDll(dbh, height, coefs.data(), exps.data(), terms, d); }
+  double v(double lh, double uh, double ld = 0, double ud = 0) const {
+    return PHViDll(dbh, height, coefs.data(), exps.data(), terms, lh, uh, ld, ud, 0);
+  }
+};
+
+// The cone dbh (1 - h/H) of the worked examples, and its volume from a to b.
+inline Tree cone(double dbh, double height) { return {dbh, height, {1, -1}, {0, 1}, 1}; }
+inline double coneVolume(double dbh, double height, double a, double b) {
+  return kPi / 40000 * dbh * dbh * height / 3 *
+         (std::pow(1 - a / height, 3) - std::pow(1 - b / height, 3));
+}
+
+struct CallArgs {
+  double startHeight = 0, topHeightLimit = 999, stumpHeight = 0.3, stumpTrim = 0;
+  double heightLimit = 999;
+  int objective = 0;
+};
+
+inline ProductSpec product(double minTopDiam, double minLength, double maxLength,
+                           double unitPrice = 1, int priceBasis = 0, int position = 0) {
+  ProductSpec p;
+  std::memset(&p, kFill, sizeof p);  // outputs hold garbage until cleared
+  p.minTopDiam = minTopDiam;
+  p.maxTopDiam = 999;
+  p.minBaseDiam = 0;
+  p.maxBaseDiam = 999;
+  p.minLength = minLength;
+  p.maxLength = maxLength;
+  p.unitPrice = unitPrice;
+  p.priceBasis = static_cast<int16_t>(priceBasis);
+  p.logPosition = static_cast<int16_t>(position);
+  p.heightRule = 0;
+  p.lossFraction = 0;
+  p.trimLength = 0;
+  return p;
+}
+
+enum Total { kProduct, kStump, kLeftover, kTop, kTrim, kLoss, kStem, kValue };
+
+struct Output {
+  std::array<double, 8> totals;
+  std::vector<LogEntry> rows = std::vector<LogEntry>(kRows + kGuardRows);
+  Output() {
+    std::memset(static_cast<void *>(rows.data()), kFill, rows.size() * sizeof(LogEntry));
+    totals.fill(-12345);
+  }
+  const LogEntry &row(int k) const { return rows[k]; }
+  int logs() const {  // rows up to the first after row 0 with logNumber 0
+    int n = 0;
+    while (n + 1 < kRows && rows[n + 1].logNumber != 0) ++n;
+    return n;
+  }
+};
+
+inline bool allFill(const void *p, std::size_t n) {
+  const auto *bytes = static_cast<const unsigned char *>(p);
+  for (std::size_t i = 0; i < n; ++i)
+    if (bytes[i] != kFill) return false;
+  return true;
+}
+
+inline void expectUntouched(const std::vector<ProductSpec> &products, const Output &out) {
+  for (int k = 0; k < kRows; ++k) EXPECT_TRUE(allFill(&out.rows[k].reserved0, 4)) << "row " << k;
+  EXPECT_TRUE(allFill(&out.rows[kRows], kGuardRows * sizeof(LogEntry))) << "guard rows written";
+  for (const ProductSpec &p : products)
+    EXPECT_TRUE(allFill(&p.reserved0, 2) && allFill(&p.reserved1, 6)) << "product padding";
+}
+
+inline double sequential(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
+                         Output &out, int count = -1) {
+  double *o = out.totals.data();
+  const double r = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
+                           s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
+                           products.data(), count < 0 ? static_cast<int>(products.size()) : count,
+                           o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
+  expectUntouched(products, out);
+  return r;
+}
+
+inline double optimised(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
+                        Output &out) {
+  double *o = out.totals.data();
+  const double r = PHVoDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
+                           s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
+                           products.data(), static_cast<int>(products.size()), s.objective, o,
+                           o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
+  expectUntouched(products, out);
+  return r;
+}
+
+inline bool rowIsZero(const LogEntry &r) {
+  return r.logNumber == 0 && r.productNumber == 0 && r.baseHeight == 0 && r.length == 0 &&
+         r.topHeight == 0 && r.trimTopHeight == 0 && r.baseDiam == 0 && r.topDiam == 0 &&
+         r.trimTopDiam == 0 && r.volume == 0 && r.value == 0;
+}
+inline bool resultsAreZero(const ProductSpec &p) {
+  return p.logCount == 0 && p.volumeSum == 0 && p.valueSum == 0 && p.lastTopHeight == 0 &&
+         p.lastTopDiam == 0 && p.lengthSum == 0 && p.meanTopDiam == 0 && p.weightedTopDiam == 0;
+}
+
+// Nothing but the clearing: a search without a reported winner.
+inline void expectCleared(const std::vector<ProductSpec> &products, const Output &out) {
+  for (double t : out.totals) EXPECT_EQ(t, 0.0);
+  for (int k = 0; k < kRows; ++k) EXPECT_TRUE(rowIsZero(out.rows[k])) << "row " << k;
+  for (const ProductSpec &p : products) EXPECT_TRUE(resultsAreZero(p));
+}
+
+inline void expectNearRel(double actual, double expected, double rel, const char *what) {
+  EXPECT_NEAR(actual, expected, rel * std::fabs(expected) + 1e-300) << what;
+}
+
+// Rows chain from firstBase, each row's heights follow from its length and
+// its product's trim, rows after the last log are zero, and per product the
+// rows add up to its results; the stem totals add up the products.
+inline void expectTableInvariants(const std::vector<ProductSpec> &products, const Output &out,
+                                  double firstBase) {
+  const size_t count = products.size();
+  std::vector<double> volume(count), length(count), value(count);
+  std::vector<int> logs(count);
+  double base = firstBase;
+  for (int k = 1; k <= out.logs(); ++k) {
+    const LogEntry &r = out.row(k);
+    ASSERT_EQ(r.logNumber, k);
+    ASSERT_TRUE(r.productNumber >= 1 && r.productNumber <= static_cast<int>(count));
+    const size_t i = r.productNumber - 1;
+    EXPECT_EQ(r.baseHeight, base) << "row " << k << " starts at the previous trim top";
+    EXPECT_GT(r.length, 0.0);
+    EXPECT_EQ(r.topHeight, r.baseHeight + r.length);
+    EXPECT_EQ(r.trimTopHeight, r.topHeight + products[i].trimLength);
+    base = r.trimTopHeight;
+    volume[i] += r.volume, length[i] += r.length, value[i] += r.value, ++logs[i];
+  }
+  for (int k = out.logs() + 1; k < kRows; ++k) EXPECT_TRUE(rowIsZero(out.row(k))) << "row " << k;
+  double productVolume = 0, totalValue = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const ProductSpec &p = products[i];
+    EXPECT_EQ(p.logCount, logs[i]) << "product " << i + 1;
+    expectNearRel(p.volumeSum, volume[i], 1e-12, "volumeSum");
+    expectNearRel(p.lengthSum, length[i], 1e-12, "lengthSum");
+    expectNearRel(p.valueSum, value[i], 1e-12, "valueSum");
+    EXPECT_TRUE(logs[i] > 0 || resultsAreZero(p)) << "product " << i + 1;
+    productVolume += p.volumeSum, totalValue += p.valueSum;
+  }
+  expectNearRel(out.totals[kProduct], productVolume, 1e-12, "productVolume");
+  expectNearRel(out.totals[kValue], totalValue, 1e-12, "totalValue");
+}
+
+// Diameter evaluations of one height search for `diam`.
+inline long diameterCallsOfSearch(const Tree &t, double diam) {
+  tally_start();
+  t.hAt(diam);
+  return tally_count(3);
+}
+
+}  // namespace bucking_test
