@@ -1,17 +1,15 @@
 # Reads the export names from the public header: every declaration that
-# starts a line with XYLOTRAK_API. The header is the one list of what the
-# library exports; the linker's version script (ELF) and the module-definition
-# file (Windows DLL) are both made from it.
+# starts with XYLOTRAK_API. The header is the one list of what the library
+# exports; the linker's version script is made from it.
 function(xylotrak_read_exports header out_var)
   file(READ "${header}" text)
-  # Anchored at a line start so that the macro's own definitions
-  # ("#define XYLOTRAK_API ...") and lines after them are never read as
-  # declarations; a declaration may break its line before the name.
-  string(REGEX MATCHALL "\n[ \t]*XYLOTRAK_API[^;(#]*[ \t\n*]([A-Za-z_][A-Za-z_0-9]*)[ \t\n]*\\("
-         decls "\n${text}")
+  # Only lines that begin with the macro: the macro's own #define lines and
+  # anything after them are not declarations.
+  string(REGEX MATCHALL "\nXYLOTRAK_API[^;(#]*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\(" decls
+         "\n${text}")
   set(names "")
   foreach(decl IN LISTS decls)
-    string(REGEX REPLACE ".*[ \t\n*]([A-Za-z_][A-Za-z_0-9]*)[ \t\n]*\\($" "\\1" name "${decl}")
+    string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z_0-9]*)[ ]*\\($" "\\1" name "${decl}")
     list(APPEND names "${name}")
   endforeach()
   list(REMOVE_DUPLICATES names)
