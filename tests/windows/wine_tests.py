@@ -10,6 +10,7 @@ CMakeLists.txt):
   prefix    make a throwaway Wine prefix
   gtest     run every portable GoogleTest program under Wine, once each
   report    the usage report written at FreeLibrary, byte for byte
+  trust     a throwaway CA added to the prefix's trusted roots is trusted (for HTTPS tests)
   parity    the same random cases through the DLL and the shared object
   cleanup   stop the prefix's wineserver and remove the prefix
 """
@@ -278,6 +279,49 @@ def cmd_report(args):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+# ----------------------------------------------------------------- trust
+
+
+def make_throwaway_ca(openssl, folder, host):
+    """A CA and a TLS server certificate for `host` signed by it, valid for two days."""
+
+    def ssl(*arguments):
+        run([openssl, *arguments], timeout=60)
+
+    ca, leaf = os.path.join(folder, "ca"), os.path.join(folder, "server")
+    ssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+        "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Xylotrak throwaway CA",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    ssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", leaf + ".key", "-out", leaf + ".csr",
+        "-subj", "/CN=" + host)
+    with open(leaf + ".ext", "w") as f:
+        f.write("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n"
+                % host)
+    ssl("x509", "-req", "-in", leaf + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
+        "-CAcreateserial", "-days", "2", "-out", leaf + ".pem", "-extfile", leaf + ".ext")
+    return ca + ".pem", leaf + ".pem"
+
+
+def cmd_trust(args):
+    """The prefix trusts a throwaway CA once trust_root has added it, and only for its host."""
+    helper = os.path.join(args.win_build, "tests", "windows", "trust_root.exe")
+    with tempfile.TemporaryDirectory() as folder:
+        ca, server = make_throwaway_ca(args.openssl, folder, "localhost")
+        steps = [
+            ("before the CA is added", ["verify", server, "localhost"], 1),
+            ("adding the CA", ["add", ca], 0),
+            ("after the CA is added", ["verify", server, "localhost"], 0),
+            ("for another host name", ["verify", server, "example.org"], 1),
+        ]
+        for what, helper_args, expected in steps:
+            paths = [windows_path(a) if a.endswith(".pem") else a for a in helper_args]
+            result = wine(args, helper, *paths)
+            print("%s: exit %d: %s" % (what, result.returncode, result.stdout.decode().strip()))
+            if result.returncode != expected:
+                fail("trust_root exited with %d %s, not %d" % (result.returncode, what, expected))
+
+
 # ---------------------------------------------------------------- parity
 
 
@@ -379,6 +423,7 @@ def main():
     build.add_argument("--cmake", default="cmake")
     build.add_argument("--source", required=True)
     build.add_argument("--toolchain", required=True)
+    sub.add_parser("trust").add_argument("--openssl", default="openssl")
     sub.add_parser("imports")
     sub.add_parser("exports").add_argument("--header", required=True)
     for name in ("prefix", "cleanup", "gtest", "report"):
@@ -389,7 +434,7 @@ def main():
     parity.add_argument("--taper-cases", type=int, default=1000)
     parity.add_argument("--bucking-cases", type=int, default=100)
     args = parser.parse_args()
-    if args.command in ("prefix", "cleanup", "gtest", "report", "parity") and not args.prefix:
+    if args.command not in ("build", "imports", "exports") and not args.prefix:
         parser.error("--prefix is needed for " + args.command)
     globals()["cmd_" + args.command](args)
 
