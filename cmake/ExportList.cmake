@@ -26,3 +26,21 @@ function(xylotrak_write_version_script header out_file)
   string(APPEND body "  local:\n    *;\n};\n")
   file(CONFIGURE OUTPUT "${out_file}" CONTENT "${body}")
 endfunction()
+
+# Writes the module-definition file of the Windows DLL: every export under its
+# plain undecorated name. VTCiDll is the one documented alias: when the header
+# declares both it and VTHuDll, VTCiDll is exported as a second name of
+# VTHuDll's entry point, so both names share one address.
+function(xylotrak_write_def_file header out_file dll_name)
+  xylotrak_read_exports("${header}" names)
+  list(FIND names "VTHuDll" huber)
+  set(body "LIBRARY \"${dll_name}\"\nEXPORTS\n")
+  foreach(name IN LISTS names)
+    if(name STREQUAL "VTCiDll" AND huber GREATER -1)
+      string(APPEND body "  VTCiDll = VTHuDll\n")
+    else()
+      string(APPEND body "  ${name}\n")
+    endif()
+  endforeach()
+  file(CONFIGURE OUTPUT "${out_file}" CONTENT "${body}")
+endfunction()

@@ -43,12 +43,9 @@ XYLOTRAK_API double VTHuDll(double diameter, double length) {
   return gDll(diameter) * length;
 }
 
-// The cylinder volume is the Huber arithmetic: one function, two export names.
-#ifdef _WIN32
-// The Windows module definition will export VTCiDll as an alias of VTHuDll;
-// until then a forwarder with no prologue of its own keeps the counts equal.
-XYLOTRAK_API double VTCiDll(double diameter, double length) { return VTHuDll(diameter, length); }
-#elif defined(__clang__)
+// The cylinder volume is the Huber arithmetic: one function, two export names
+// (on Windows the module definition file aliases them too).
+#if defined(__clang__)
 XYLOTRAK_API double VTCiDll(double diameter, double length) __attribute__((alias("VTHuDll")));
 #else
 // GCC wants the alias to repeat the nothrow it infers for the target (clang

@@ -1,0 +1,259 @@
+/* Runs seeded random cases through the library and prints every result as
+ * the hexadecimal bits of the double (or as an integer for the decisions of
+ * the bucking exports), one result per line: "<kind> <case> <value>".
+ * Built twice, against the Linux shared object and against the Windows DLL;
+ * the parity test compares the two outputs.
+ *
+ * Usage: parity_probe SEED TAPER_CASES BUCKING_CASES
+ *
+ * The taper exports are called directly. Exports that not every build has
+ * (formulas, plot calculator, bucking) are looked up at run time and skipped
+ * when absent; the bucking records are filled by byte offset. */
+#if !defined(_WIN32)
+#define _GNU_SOURCE
+#endif
+#include <inttypes.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "xylotrak.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+static void (*lookup(const char *name))(void) {
+  HMODULE dll = GetModuleHandleA("xylotrak.dll");
+  return dll == NULL ? NULL : (void (*)(void))GetProcAddress(dll, name);
+}
+#else
+#include <dlfcn.h>
+static void (*lookup(const char *name))(void) {
+  void *p = dlsym(RTLD_DEFAULT, name);
+  void (*f)(void) = NULL;
+  memcpy(&f, &p, sizeof f);
+  return f;
+}
+#endif
+
+/* splitmix64: the same stream on every platform. */
+static uint64_t state;
+static uint64_t next64(void) {
+  uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+static double unit(void) { return (double)(next64() >> 11) * 0x1.0p-53; }
+static double between(double lo, double hi) { return lo + (hi - lo) * unit(); }
+static int below(int n) { return (int)(next64() % (uint64_t)n); }
+
+static void bits(const char *kind, long item, double v) {
+  uint64_t u;
+  memcpy(&u, &v, sizeof u);
+  printf("%s %ld %016" PRIx64 "\n", kind, item, u);
+}
+static void decision(const char *kind, long item, long v) {
+  printf("=%s %ld %ld\n", kind, item, v);
+}
+
+typedef struct {
+  double dbh, height;
+  double coefs[6], exps[6];
+  int terms;
+} Model;
+
+/* A stem-like profile: 1 + a few power terms, some with fractional exponents. */
+static void randomModel(Model *m) {
+  m->dbh = between(8, 90);
+  m->height = between(6, 48);
+  m->terms = 1 + below(5);
+  m->coefs[0] = between(0.9, 1.4);
+  m->exps[0] = 0;
+  for (int k = 1; k <= m->terms; ++k) {
+    m->exps[k] = below(2) ? (double)(1 + below(8)) : between(0.2, 12);
+    m->coefs[k] = between(-2.5, 2.5);
+  }
+}
+
+static double limitOrNone(double lo, double hi) { return below(3) == 0 ? 0 : between(lo, hi); }
+
+static void taperCases(long cases) {
+  for (long c = 0; c < cases; ++c) {
+    Model m;
+    randomModel(&m);
+    const double *a = m.coefs, *e = m.exps;
+    for (int i = 0; i < 4; ++i)
+      bits("PHDiDll", c, PHDiDll(m.dbh, m.height, a, e, m.terms, between(0, m.height)));
+    bits("PHHiDll", c, PHHiDll(m.dbh, m.height, a, e, m.terms, between(0, 1.2 * m.dbh)));
+    bits("PHFFDll", c, PHFFDll(a, e, m.terms));
+    const double lh = limitOrNone(0, m.height / 2), uh = limitOrNone(m.height / 3, m.height);
+    const double ld = limitOrNone(m.dbh / 2, m.dbh), ud = limitOrNone(2, m.dbh / 2);
+    const double len = below(2) ? 0 : between(0.5, 6);
+    bits("PHViDll", c, PHViDll(m.dbh, m.height, a, e, m.terms, lh, uh, ld, ud, len));
+    decision("PHCTDll", c, PHCTDll(m.dbh, m.height, a, e, m.terms, lh, uh, ld, ud, len + 1));
+    /* The C runtime's own pow on the model's exponents, for comparison. */
+    const double y = unit();
+    for (int k = 1; k <= m.terms; ++k) bits("pow", c, pow(y, e[k]));
+  }
+}
+
+typedef double (*Fn1)(double);
+typedef double (*Fn2)(double, double);
+typedef double (*Fn3)(double, double, double);
+typedef double (*Fn4)(double, double, double, double);
+typedef int16_t (*PlotFn)(double, double, double, double, double, int, int, int, int, double *,
+                          double *, double *);
+
+static void formulaCases(long cases) {
+  Fn1 g = (Fn1)lookup("gDll");
+  Fn2 dg = (Fn2)lookup("dgDll"), huber = (Fn2)lookup("VTHuDll");
+  Fn3 smalian = (Fn3)lookup("VTSmDll"), neiloid = (Fn3)lookup("VTNeDll");
+  Fn3 cone = (Fn3)lookup("VTCoDll");
+  Fn4 newton = (Fn4)lookup("VTNwDll");
+  PlotFn plot = (PlotFn)lookup("CalcAreaDll");
+  for (long c = 0; c < cases; ++c) {
+    const double d1 = between(5, 90), d2 = between(5, 90), dm = between(5, 90);
+    const double len = between(0.5, 12);
+    if (g) bits("gDll", c, g(d1));
+    const double basalArea = between(0.5, 60), trees = between(1, 2000);
+    if (dg) bits("dgDll", c, dg(basalArea, trees));
+    if (huber) bits("VTHuDll", c, huber(dm, len));
+    if (smalian) bits("VTSmDll", c, smalian(d1, d2, len));
+    if (newton) bits("VTNwDll", c, newton(d1, dm, d2, len));
+    if (neiloid) bits("VTNeDll", c, neiloid(d1, d2, len));
+    if (cone) bits("VTCoDll", c, cone(d1, d2, len));
+    if (plot) {
+      /* Drawn one by one: the order in which arguments are evaluated is unspecified. */
+      const double given = below(2) ? between(100, 2000) : 0;
+      const double side1 = between(5, 40), side2 = between(5, 40);
+      const double slope1 = between(0, 40), slope2 = between(0, 40);
+      const int correct = below(2), rect = below(2), scale = below(2) ? 5 : 0, unitCode = below(3);
+      double area = 0, l1 = 0, l2 = 0;
+      const int16_t r = plot(given, side1, side2, slope1, slope2, correct, rect, scale, unitCode,
+                             &area, &l1, &l2);
+      decision("CalcAreaDll", c, r);
+      bits("CalcAreaDll.area", c, area);
+      bits("CalcAreaDll.length1", c, l1);
+      bits("CalcAreaDll.length2", c, l2);
+    }
+  }
+}
+
+/* Bucking records, by byte offset. */
+enum { kProductSize = 144, kLogSize = 80, kLogRows = 100, kMaxProducts = 4 };
+typedef double (*SequentialFn)(double, double, const double *, const double *, int, double, double,
+                               double, double, double, double, double, void *, int, double *,
+                               double *, double *, double *, double *, double *, double *, double *,
+                               void *);
+typedef double (*OptimisedFn)(double, double, const double *, const double *, int, double, double,
+                              double, double, double, double, double, void *, int, int, double *,
+                              double *, double *, double *, double *, double *, double *, double *,
+                              void *);
+
+static void putDouble(unsigned char *p, size_t at, double v) { memcpy(p + at, &v, sizeof v); }
+static void putShort(unsigned char *p, size_t at, int v) {
+  const int16_t s = (int16_t)v;
+  memcpy(p + at, &s, sizeof s);
+}
+static double getDouble(const unsigned char *p, size_t at) {
+  double v;
+  memcpy(&v, p + at, sizeof v);
+  return v;
+}
+static int getShort(const unsigned char *p, size_t at) {
+  int16_t s;
+  memcpy(&s, p + at, sizeof s);
+  return s;
+}
+
+static void randomProduct(unsigned char *p) {
+  memset(p, 0, kProductSize);
+  const double minLength = between(1, 4);
+  putDouble(p, 0, between(6, 30));                              /* minTopDiam */
+  putDouble(p, 8, below(3) ? 999 : between(20, 80));            /* maxTopDiam */
+  putDouble(p, 16, below(3) ? 0 : between(5, 30));              /* minBaseDiam */
+  putDouble(p, 24, below(3) ? 999 : between(30, 90));           /* maxBaseDiam */
+  putDouble(p, 32, minLength);                                  /* minLength */
+  putDouble(p, 40, minLength + (below(2) ? 0 : between(0, 4))); /* maxLength */
+  putDouble(p, 48, between(5, 120));                            /* unitPrice */
+  putShort(p, 56, below(3));                                    /* priceBasis */
+  putShort(p, 58, below(4) ? 0 : 1 + below(3));                 /* logPosition */
+  putShort(p, 60, below(3) ? 0 : 1);                            /* heightRule */
+  putDouble(p, 64, below(2) ? 0 : between(0, 0.15));            /* lossFraction */
+  putDouble(p, 72, below(2) ? 0 : between(0, 0.2));             /* trimLength */
+}
+
+static void reportBucking(const char *kind, long c, double result, const double totals[8],
+                          const unsigned char *products, int count, const unsigned char *logs) {
+  decision(kind, c, (long)result);
+  bits(kind, c, result);
+  for (int t = 0; t < 8; ++t) bits(kind, c, totals[t]);
+  for (int p = 0; p < count; ++p) {
+    const unsigned char *r = products + (size_t)p * kProductSize;
+    decision(kind, c, getShort(r, 80)); /* logCount */
+    for (size_t at = 88; at <= 136; at += 8) bits(kind, c, getDouble(r, at));
+  }
+  for (int row = 0; row < kLogRows; ++row) {
+    const unsigned char *r = logs + (size_t)row * kLogSize;
+    if (row > 0 && getShort(r, 0) == 0) {
+      decision(kind, c, row - 1); /* number of logs */
+      break;
+    }
+    decision(kind, c, getShort(r, 2)); /* productNumber */
+    for (size_t at = 8; at <= 72; at += 8) bits(kind, c, getDouble(r, at));
+  }
+}
+
+static void buckingCases(long cases) {
+  SequentialFn sequential = (SequentialFn)lookup("PHVsDll");
+  OptimisedFn optimised = (OptimisedFn)lookup("PHVoDll");
+  if (!sequential && !optimised) return;
+  static double productStore[kMaxProducts * kProductSize / sizeof(double)];
+  static double logStore[kLogRows * kLogSize / sizeof(double)];
+  unsigned char *products = (unsigned char *)productStore, *logs = (unsigned char *)logStore;
+  for (long c = 0; c < cases; ++c) {
+    Model m;
+    randomModel(&m);
+    /* A tapering profile, so that the stem yields logs. */
+    m.terms = 2;
+    m.coefs[0] = between(1.05, 1.25);
+    m.exps[1] = 1;
+    m.coefs[1] = -between(0.6, 1.0);
+    m.exps[2] = between(2, 6);
+    m.coefs[2] = m.coefs[0] + m.coefs[1] > 0 ? -(m.coefs[0] + m.coefs[1]) : 0;
+    const int count = 1 + below(3);
+    for (int p = 0; p < count; ++p) randomProduct(products + (size_t)p * kProductSize);
+    const double stump = between(0, 0.5), trim = below(2) ? 0 : between(0, 0.2);
+    const double topLimit = below(3) ? 999 : between(m.height / 2, m.height);
+    const double heightLimit = between(m.height / 3, m.height);
+    double t[8];
+    if (sequential) {
+      const double start = below(3) ? 0 : between(0, 3);
+      const double r = sequential(m.dbh, m.height, m.coefs, m.exps, m.terms, start, topLimit, 0, 0,
+                                  stump, trim, heightLimit, products, count, &t[0], &t[1], &t[2],
+                                  &t[3], &t[4], &t[5], &t[6], &t[7], logs);
+      reportBucking("PHVsDll", c, r, t, products, count, logs);
+    }
+    if (optimised) {
+      const int objective = below(2);
+      const double r = optimised(m.dbh, m.height, m.coefs, m.exps, m.terms, 0, topLimit, 0, 0,
+                                 stump, trim, heightLimit, products, count, objective, &t[0], &t[1],
+                                 &t[2], &t[3], &t[4], &t[5], &t[6], &t[7], logs);
+      reportBucking("PHVoDll", c, r, t, products, count, logs);
+    }
+  }
+}
+
+int main(int argc, char **argv) {
+  if (argc != 4) {
+    fprintf(stderr, "usage: parity_probe SEED TAPER_CASES BUCKING_CASES\n");
+    return 2;
+  }
+  state = strtoull(argv[1], NULL, 10);
+  const long taper = strtol(argv[2], NULL, 10), bucking = strtol(argv[3], NULL, 10);
+  taperCases(taper);
+  formulaCases(taper);
+  buckingCases(bucking);
+  return fflush(stdout) == 0 ? 0 : 1;
+}
