@@ -1,9 +1,11 @@
 #include "bucking/search.h"
 
+#include <cmath>
+
 namespace xylotrak::bucking {
 
 bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
-                double cutHeight, double cutDiam, Extension &out) {
+                double cutHeight, double cutDiam, Extension &out, double *heightAtMinTop) {
   // Admission, cheapest tests first; a NaN comparison fails.
   const int position = p.logPosition;
   if (!(position == 0 || position == 99 || position == g)) return false;
@@ -14,15 +16,22 @@ bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec 
     return false;
   }
   if (!(cutDiam >= p.minBaseDiam && p.maxBaseDiam >= cutDiam)) return false;
-  const double bound = limits.topHeightLimit < stem.totalHeight ? limits.topHeightLimit
-                                                                : stem.totalHeight;  // NaN: the tree
+  const double bound = limits.topHeightLimit < stem.totalHeight
+                           ? limits.topHeightLimit
+                           : stem.totalHeight;  // NaN: the tree
   if (!(bound >= minEnd)) return false;
   const double d1 = stem.diameter(minEnd);
   const double d2 = stem.diameter(cutHeight + p.maxLength);
   if (!(d1 >= p.minTopDiam && p.maxTopDiam >= d2)) return false;
 
   // The log runs up to where the stem narrows to minTopDiam, at most maxLength.
-  const double hMin = stem.heightAt(p.minTopDiam);
+  double hMin;
+  if (heightAtMinTop != nullptr && !std::isnan(*heightAtMinTop)) {
+    hMin = *heightAtMinTop;
+  } else {
+    hMin = stem.heightAt(p.minTopDiam);
+    if (heightAtMinTop != nullptr) *heightAtMinTop = hMin;
+  }
   const double maxEnd = cutHeight + p.maxLength;
   const double top = hMin >= maxEnd ? maxEnd : hMin;
   out.length = top - cutHeight;
@@ -49,7 +58,8 @@ double prepareOutput(const Totals &totals, ProductSpec *products, int count, Log
 
 void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
                     const double *logLengths, double stumpHeight, double stumpTrim,
-                    ProductSpec *products, double minTopDiam, const Totals &totals, LogEntry *logs) {
+                    ProductSpec *products, double minTopDiam, const Totals &totals,
+                    LogEntry *logs) {
   const double stumpTop = stumpHeight + stumpTrim;
   const double stump = writeStumpRow(stem, logs[0], stumpHeight, stumpTrim);
   double productVolume = 0, trimVolume = 0, lossVolume = 0, totalValue = 0;
@@ -119,6 +129,5 @@ void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
   *totals.stemVolume = whole;
   *totals.totalValue = totalValue;
 }
-
 
 }  // namespace xylotrak::bucking

@@ -30,9 +30,11 @@ struct Extension {
 // diameter, height bound, then the two top diameters), then the candidate:
 // its top where the stem narrows to minTopDiam but at most maxLength up, its
 // cut and volume. Returns false when p is not admitted (nothing built); the
-// taper calls are made in exactly this order.
+// taper calls are made in exactly this order. With `heightAtMinTop` given,
+// the height search for minTopDiam runs only while it holds NaN and its
+// result is kept there (the height depends on the product alone).
 bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
-                double cutHeight, double cutDiam, Extension &out);
+                double cutHeight, double cutDiam, Extension &out, double *heightAtMinTop = nullptr);
 
 // Clears the totals, each product's results and the log table, in that
 // order; returns the smallest minTopDiam of the table (999 for none).
