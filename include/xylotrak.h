@@ -43,13 +43,15 @@ extern "C" {
 /* ------------------------------------------------------------------------ */
 /*
  * Slots: 0 PHVoDll, 1 PHVsDll, 2 PHViDll, 3 PHDiDll, 4 PHHiDll, 5 PHFFDll,
- * 6 PHCTDll, 7 the basic formulas (gDll ... VTCoDll).
+ * 6 PHCTDll, 7 the basic formulas (gDll ... VTCoDll), 8 PHVxDll.
  * Statuses: 0 off (never started since load), -1 counting, -2 stopped.
  *
- * The first accounted call after load (or tally_start) sets slots 0-6 to
- * counting with zero counters. tally_stop stops slots 0-6 only. Slot 7 starts
- * counting on the first accepted basic-formula call and never stops.
- * Counters wrap at 32 bits. An index outside 0-7 answers 0.
+ * The first accounted call after load (or tally_start) sets slots 0-6 and 8
+ * to counting with zero counters. tally_stop stops slots 0-6 and 8. Slot 7
+ * starts counting on the first accepted basic-formula call and never stops.
+ * Slot 8 was added after the others: it moves with slots 0-6 and is not in
+ * the usage report, so nothing about slots 0-7 changed with it.
+ * Counters wrap at 32 bits. An index outside 0-8 answers 0.
  */
 XYLOTRAK_API int32_t tally_start(void);
 XYLOTRAK_API int32_t tally_stop(void);
@@ -317,6 +319,35 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
  *   was given up).
  */
 XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
+                            const double *exps, int termCount, double startHeight,
+                            double topHeightLimit, double unused8, double unused9,
+                            double stumpHeight, double stumpTrim, double heightLimit,
+                            ProductSpec *products, int productCount, int objective,
+                            double *productVolume, double *stumpVolume, double *leftoverVolume,
+                            double *topVolume, double *trimVolume, double *lossVolume,
+                            double *stemVolume, double *totalValue, LogEntry *logs);
+
+/*
+ * Exact optimal bucking. The arguments, records, admission rules, candidate
+ * logs, objective (0 value, 1 net volume), the 99-log bound and the result
+ * assembly are those of PHVoDll; so is startHeight, which is not read. But
+ * where PHVoDll searches sequence by sequence and may give up or stop early,
+ * PHVxDll finds the sequence of highest score over all admissible sequences
+ * by dynamic programming: a sequence's future depends only on where its next
+ * cut lies and how many logs it holds, so of two sequences reaching the same
+ * cut height with the same number of logs only the better one is kept.
+ * Ties go to the sequence PHVoDll would build first: fewer logs, then the
+ * lower product number at the first log where two sequences differ. As in
+ * PHVoDll a score must exceed -999 to win.
+ *
+ * Returns 1.0 with a winner (tables written as by PHVoDll), 0.0 without one
+ * (output cleared; always for an objective other than 0 or 1), and never
+ * 99.0 for the size of the search; 99.0 only if memory runs out, with the
+ * output cleared. Counted in accounting slot 8. The height where the stem
+ * narrows to a product's minTopDiam is searched once per product and call.
+ * Two cut heights are the same state only when they are the same double.
+ */
+XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                             const double *exps, int termCount, double startHeight,
                             double topHeightLimit, double unused8, double unused9,
                             double stumpHeight, double stumpTrim, double heightLimit,

@@ -1,4 +1,4 @@
-// Optimised bucking when scratch memory runs out: each failing allocation in
+// The searching buckings when scratch memory runs out: each failing allocation in
 // turn gives the search up with the output cleared; run under the leak
 // checker, it also shows that nothing is left allocated.
 #include <gtest/gtest.h>
@@ -19,14 +19,17 @@ std::vector<ProductSpec> table(int variant) {
   return products;
 }
 
-TEST(OptimisedBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
+// Walks k = 1, 2, ... through the call, failing the k-th allocation, until
+// the call needs fewer than k: every failing run must answer 99 with the
+// output cleared, and the last must match an undisturbed run.
+void walkAllocationFailures(decltype(&PHVoDll) fn) {
   const Tree tree = cone(30, 20);
   CallArgs args;
   args.stumpHeight = 0.5;
   for (int variant = 0; variant < 2; ++variant) {
     std::vector<ProductSpec> reference = table(variant);
     Output expected;
-    ASSERT_EQ(optimised(tree, args, reference, expected), 1.0);
+    ASSERT_EQ(optimised(tree, args, reference, expected, fn), 1.0);
 
     long failures = 0;
     for (long k = 1;; ++k) {
@@ -34,7 +37,7 @@ TEST(OptimisedBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
       std::vector<ProductSpec> products = table(variant);
       Output out;
       xylotrak::fault::failAllocationAt(k);
-      const double result = optimised(tree, args, products, out);
+      const double result = optimised(tree, args, products, out, fn);
       const bool failed = xylotrak::fault::allocationsChecked() >= k;
       xylotrak::fault::failAllocationAt(0);
       if (!failed) {  // fewer than k allocations: the search ran through
@@ -49,6 +52,14 @@ TEST(OptimisedBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
     }
     EXPECT_GE(failures, 3) << "table " << variant;
   }
+}
+
+TEST(OptimisedBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
+  walkAllocationFailures(&PHVoDll);
+}
+
+TEST(ExactBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
+  walkAllocationFailures(&PHVxDll);
 }
 
 }  // namespace

@@ -15,12 +15,6 @@ ProductSpec fixedLength(double length, double price, int position = 0, double mi
   return product(minTop, length, length, price, 2, position);
 }
 
-CallArgs stumpAt(double height) {
-  CallArgs args;
-  args.stumpHeight = height;
-  return args;
-}
-
 // The two-product cone: posts of 3 m priced per log, 4 m logs priced per m^3.
 TEST(OptimisedBucking, WorkedExampleRowByRow) {
   const Tree tree = cone(30, 20);
@@ -196,53 +190,6 @@ TEST(OptimisedBucking, TenThousandSequencesAreSearchedOneMoreIsNot) {
   ASSERT_EQ(optimised(tree, stumpAt(0.5), products, out), 1.0);
   EXPECT_EQ(out.logs(), 1);
   EXPECT_EQ(out.row(1).productNumber, 1);
-}
-
-// An independent reference for small tables: the whole tree of admissible
-// sequences grown depth-first, then walked level by level (breadth-first
-// order is the lexicographic order of the product numbers).
-struct Node {
-  std::vector<int> products;
-  std::vector<double> lengths;
-  double cut = 0, cutDiam = 0, volume = 0, value = 0;
-  int topTests = 0;           // products that reached the two top diameters
-  std::vector<int> searched;  // product index of every candidate built
-  std::vector<Node> children;
-};
-
-void grow(Node &s, const Tree &tree, const CallArgs &args, const std::vector<ProductSpec> &table) {
-  const int g = static_cast<int>(s.products.size()) + 1;
-  for (size_t j = 0; j < table.size() && g <= 99; ++j) {
-    const ProductSpec &p = table[j];
-    if (!(p.logPosition == 0 || p.logPosition == 99 || p.logPosition == g) ||
-        !(p.heightRule == 0 || (p.heightRule == 1 && args.heightLimit >= s.cut + p.minLength)) ||
-        !(s.cutDiam >= p.minBaseDiam && p.maxBaseDiam >= s.cutDiam) ||
-        !(std::fmin(args.topHeightLimit, tree.height) >= s.cut + p.minLength))
-      continue;
-    ++s.topTests;
-    const double d1 = tree.d(s.cut + p.minLength), d2 = tree.d(s.cut + p.maxLength);
-    if (!(d1 >= p.minTopDiam && p.maxTopDiam >= d2)) continue;
-    s.searched.push_back(static_cast<int>(j));
-    const double top = std::fmin(tree.hAt(p.minTopDiam), s.cut + p.maxLength);
-    Node c;
-    c.products = s.products, c.lengths = s.lengths;
-    c.products.push_back(static_cast<int>(j) + 1);
-    c.lengths.push_back(top - s.cut);
-    c.cut = top + p.trimLength;
-    c.cutDiam = tree.d(c.cut);
-    const double gross = tree.v(s.cut, top), net = (1 - p.lossFraction) * gross;
-    const double price[] = {net * p.unitPrice, p.unitPrice * (top - s.cut), p.unitPrice, 0};
-    c.volume = s.volume + net;
-    c.value = s.value + price[p.priceBasis >= 0 && p.priceBasis <= 2 ? p.priceBasis : 3];
-    if (gross > 0 && top > s.cut) s.children.push_back(c);
-  }
-  for (Node &c : s.children) grow(c, tree, args, table);
-}
-
-void collect(const Node &n, std::vector<std::vector<const Node *>> &levels) {
-  if (levels.size() <= n.products.size()) levels.resize(n.products.size() + 1);
-  levels[n.products.size()].push_back(&n);
-  for (const Node &c : n.children) collect(c, levels);
 }
 
 TEST(OptimisedBucking, AgreesWithAReferenceSearchOnSmallTables) {

@@ -42,6 +42,12 @@ struct CallArgs {
   int objective = 0;
 };
 
+inline CallArgs stumpAt(double height) {
+  CallArgs args;
+  args.stumpHeight = height;
+  return args;
+}
+
 inline ProductSpec product(double minTopDiam, double minLength, double maxLength,
                            double unitPrice = 1, int priceBasis = 0, int position = 0) {
   ProductSpec p;
@@ -103,10 +109,11 @@ inline double sequential(const Tree &t, const CallArgs &s, std::vector<ProductSp
   return r;
 }
 
+// The optimised bucking, or the exact one (same arguments) when fn says so.
 inline double optimised(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
-                        Output &out) {
+                        Output &out, decltype(&PHVoDll) fn = &PHVoDll) {
   double *o = out.totals.data();
-  const double r = PHVoDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
+  const double r = fn(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
                            s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
                            products.data(), static_cast<int>(products.size()), s.objective, o,
                            o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
@@ -176,6 +183,53 @@ inline long diameterCallsOfSearch(const Tree &t, double diam) {
   tally_start();
   t.hAt(diam);
   return tally_count(3);
+}
+
+// An independent reference for small tables: the whole tree of admissible
+// sequences grown depth-first, then walked level by level (breadth-first
+// order is the lexicographic order of the product numbers).
+struct Node {
+  std::vector<int> products;
+  std::vector<double> lengths;
+  double cut = 0, cutDiam = 0, volume = 0, value = 0;
+  int topTests = 0;           // products that reached the two top diameters
+  std::vector<int> searched;  // product index of every candidate built
+  std::vector<Node> children;
+};
+
+inline void grow(Node &s, const Tree &tree, const CallArgs &args, const std::vector<ProductSpec> &table) {
+  const int g = static_cast<int>(s.products.size()) + 1;
+  for (size_t j = 0; j < table.size() && g <= 99; ++j) {
+    const ProductSpec &p = table[j];
+    if (!(p.logPosition == 0 || p.logPosition == 99 || p.logPosition == g) ||
+        !(p.heightRule == 0 || (p.heightRule == 1 && args.heightLimit >= s.cut + p.minLength)) ||
+        !(s.cutDiam >= p.minBaseDiam && p.maxBaseDiam >= s.cutDiam) ||
+        !(std::fmin(args.topHeightLimit, tree.height) >= s.cut + p.minLength))
+      continue;
+    ++s.topTests;
+    const double d1 = tree.d(s.cut + p.minLength), d2 = tree.d(s.cut + p.maxLength);
+    if (!(d1 >= p.minTopDiam && p.maxTopDiam >= d2)) continue;
+    s.searched.push_back(static_cast<int>(j));
+    const double top = std::fmin(tree.hAt(p.minTopDiam), s.cut + p.maxLength);
+    Node c;
+    c.products = s.products, c.lengths = s.lengths;
+    c.products.push_back(static_cast<int>(j) + 1);
+    c.lengths.push_back(top - s.cut);
+    c.cut = top + p.trimLength;
+    c.cutDiam = tree.d(c.cut);
+    const double gross = tree.v(s.cut, top), net = (1 - p.lossFraction) * gross;
+    const double price[] = {net * p.unitPrice, p.unitPrice * (top - s.cut), p.unitPrice, 0};
+    c.volume = s.volume + net;
+    c.value = s.value + price[p.priceBasis >= 0 && p.priceBasis <= 2 ? p.priceBasis : 3];
+    if (gross > 0 && top > s.cut) s.children.push_back(c);
+  }
+  for (Node &c : s.children) grow(c, tree, args, table);
+}
+
+inline void collect(const Node &n, std::vector<std::vector<const Node *>> &levels) {
+  if (levels.size() <= n.products.size()) levels.resize(n.products.size() + 1);
+  levels[n.products.size()].push_back(&n);
+  for (const Node &c : n.children) collect(c, levels);
 }
 
 }  // namespace bucking_test

@@ -36,10 +36,14 @@ std::uint32_t sumLocked(int slot) noexcept {
   return sum;
 }
 
-// Common initialisation: slots 0-6 count again, from zero.
+// Common initialisation: slots 0-6 and 8 count again, from zero.
 void commonInitialisationLocked() noexcept {
-  for (int s = 0; s < kReportedSlots; ++s) g_status[s].store(kCounting, std::memory_order_release);
-  for (int s = 0; s < kReportedSlots; ++s) g_baseline[s] = sumLocked(s);
+  for (int s = 0; s < kSlotCount; ++s) {
+    if (inTaperGroup(s)) g_status[s].store(kCounting, std::memory_order_release);
+  }
+  for (int s = 0; s < kSlotCount; ++s) {
+    if (inTaperGroup(s)) g_baseline[s] = sumLocked(s);
+  }
 }
 
 void retireLocked(CounterBlock *block) noexcept {
@@ -140,7 +144,9 @@ void start() noexcept {
 
 void stop() noexcept {
   std::lock_guard<std::mutex> guard(g_lock);
-  for (int s = 0; s < kReportedSlots; ++s) g_status[s].store(kStopped, std::memory_order_release);
+  for (int s = 0; s < kSlotCount; ++s) {
+    if (inTaperGroup(s)) g_status[s].store(kStopped, std::memory_order_release);
+  }
 }
 
 void detachThread() noexcept {

@@ -22,9 +22,16 @@ enum Slot : int {
   kFormFactor = 5,
   kLogCount = 6,
   kFormulas = 7,
+  kExactBucking = 8,
 };
-constexpr int kSlotCount = 8;
-constexpr int kReportedSlots = 7;  // slots 0-6: cleared together and reported at unload
+constexpr int kSlotCount = 9;
+constexpr int kReportedSlots = 7;  // slots 0-6 are reported at unload
+
+// Slots 0-6 and 8 move together: started and cleared by the common
+// initialisation and by tally_start, stopped by tally_stop. Slot 7 (the
+// formulas) has a life of its own. Slot 8 behaves like slots 0-6 but is not
+// part of the usage report, whose seven lines stay as they are.
+constexpr bool inTaperGroup(int slot) noexcept { return slot != kFormulas; }
 
 enum Status : std::int16_t { kOff = 0, kCounting = -1, kStopped = -2 };
 

@@ -8,6 +8,7 @@
 
 #include "abi.h"
 #include "accounting/accounting.h"
+#include "bucking/search.h"
 #include "bucking/tables.h"
 #include "fault_injection.h"
 #include "xylotrak.h"
@@ -83,9 +84,8 @@ enum class Outcome { kNoWinner, kWinner, kGivenUp };
 
 struct Search {
   const Stem &stem;
-  double topHeightLimit;
+  SearchLimits limits;
   double stumpTop;  // stumpHeight + stumpTrim
-  double heightLimit;
   const ProductSpec *products;
   int count;
   int objective;
@@ -103,40 +103,18 @@ struct Search {
 };
 
 bool Search::tryProduct(const Head &parent, int g, int j, CuttingState &scratch) const {
-  const ProductSpec &p = products[j - 1];
-  // Admission, cheapest tests first; a NaN comparison fails.
-  const int position = p.logPosition;
-  if (!(position == 0 || position == 99 || position == g)) return false;
-  const double minEnd = parent.cutHeight + p.minLength;
-  if (p.heightRule == 1) {
-    if (!(heightLimit >= minEnd)) return false;
-  } else if (p.heightRule != 0) {
+  Extension e;
+  if (!extendWith(stem, limits, products[j - 1], g, parent.cutHeight, parent.cutDiam, e)) {
     return false;
   }
-  if (!(parent.cutDiam >= p.minBaseDiam && p.maxBaseDiam >= parent.cutDiam)) return false;
-  const double bound =
-      topHeightLimit < stem.totalHeight ? topHeightLimit : stem.totalHeight;  // NaN: the tree
-  if (!(bound >= minEnd)) return false;
-  const double d1 = stem.diameter(minEnd);
-  const double d2 = stem.diameter(parent.cutHeight + p.maxLength);
-  if (!(d1 >= p.minTopDiam && p.maxTopDiam >= d2)) return false;
-
-  // The log runs up to where the stem narrows to minTopDiam, at most maxLength.
-  const double hMin = stem.heightAt(p.minTopDiam);
-  const double maxEnd = parent.cutHeight + p.maxLength;
-  const double top = hMin >= maxEnd ? maxEnd : hMin;
-  const double length = top - parent.cutHeight;
   scratch.numLogs = g;
   scratch.logProducts[g] = static_cast<std::int16_t>(j);
-  scratch.logLengths[g] = length;
-  scratch.cutHeight = top + p.trimLength;
-  scratch.cutDiam = stem.diameter(scratch.cutHeight);
-  const double gross = stem.between(parent.cutHeight, top);
-  const double net = (1 - p.lossFraction) * gross;
-  scratch.volumeSoFar = parent.volumeSoFar + net;
-  scratch.valueSoFar = parent.valueSoFar + logValue(p, net, length);
-  // Only a log with volume and with a length counts.
-  return gross > 0 && length > 0;
+  scratch.logLengths[g] = e.length;
+  scratch.cutHeight = e.cutHeight;
+  scratch.cutDiam = e.cutDiam;
+  scratch.volumeSoFar = parent.volumeSoFar + e.net;
+  scratch.valueSoFar = parent.valueSoFar + e.value;
+  return e.accepted;
 }
 
 Outcome Search::run() {
@@ -185,81 +163,6 @@ Outcome Search::run() {
   return best.numLogs >= 1 ? Outcome::kWinner : Outcome::kNoWinner;
 }
 
-// Writes the stump row, the rows of the best sequence, the product results
-// and the totals.
-void assemble(const Stem &stem, const CuttingState &best, double stumpHeight, double stumpTrim,
-              ProductSpec *products, double minTopDiam, const Totals &totals, LogEntry *logs) {
-  const double stumpTop = stumpHeight + stumpTrim;
-  const double stump = writeStumpRow(stem, logs[0], stumpHeight, stumpTrim);
-  double productVolume = 0, trimVolume = 0, lossVolume = 0, totalValue = 0;
-  double rowTopDiam[kLogRows] = {};
-  double rowVolume[kLogRows] = {};
-  double base = stumpTop;
-  const int n = best.numLogs;
-  for (int k = 1; k <= n; ++k) {
-    const int number = best.logProducts[k];
-    ProductSpec &p = products[number - 1];
-    LogCut cut{};
-    cut.base = base;
-    cut.length = best.logLengths[k];
-    cut.top = base + cut.length;
-    cut.trimTop = cut.top + p.trimLength;
-    cut.baseDiam = stem.diameter(cut.base);
-    cut.topDiam = stem.diameter(cut.top);
-    cut.trimTopDiam = stem.diameter(cut.trimTop);
-    cut.gross = stem.between(cut.base, cut.top);
-    double value = 0;
-    const double net = writeLogRow(logs[k], k, number, p, cut, &value);
-    lossVolume = lossVolume + p.lossFraction * cut.gross;
-    productVolume = productVolume + net;
-    trimVolume = trimVolume + stem.between(cut.top, cut.trimTop);
-    totalValue = totalValue + value;
-
-    ++p.logCount;
-    p.volumeSum = p.volumeSum + net;
-    p.valueSum = p.valueSum + value;
-    p.lengthSum = p.lengthSum + cut.length;
-    p.lastTopHeight = cut.top;
-    p.lastTopDiam = cut.topDiam;
-    rowTopDiam[k] = cut.topDiam;
-    rowVolume[k] = net;
-    base = cut.trimTop;
-  }
-  // Averages: each product's sums run over its rows from the stump upward.
-  for (int k = 1; k <= n; ++k) {
-    const int number = best.logProducts[k];
-    bool seen = false;
-    for (int e = 1; e < k && !seen; ++e) seen = best.logProducts[e] == number;
-    if (seen) continue;
-    double topDiamSum = 0, weightedSum = 0;
-    for (int e = k; e <= n; ++e) {
-      if (best.logProducts[e] != number) continue;
-      topDiamSum = topDiamSum + rowTopDiam[e];
-      weightedSum = weightedSum + rowTopDiam[e] * rowVolume[e];
-    }
-    setAverages(products[number - 1], topDiamSum, weightedSum);
-  }
-
-  if (stumpTrim > 0) trimVolume = trimVolume + stem.between(stumpHeight, stumpTop);
-  double leftover = 0, tip = 0;
-  if (productVolume > 0) {
-    leftover = stem.volume(base, 0, 0, minTopDiam, 0);  // base: the last trim top
-  } else {
-    tip = stem.volume(stumpTop, 0, 0, 0, 0);
-  }
-  if (productVolume > 0 && minTopDiam > 0) tip = stem.volume(0, 0, minTopDiam, 0, 0);
-  const double whole = stem.volume(0, 0, 0, 0, 0);
-
-  *totals.productVolume = productVolume;
-  *totals.stumpVolume = stump;
-  *totals.leftoverVolume = leftover;
-  *totals.topVolume = tip;
-  *totals.trimVolume = trimVolume;
-  *totals.lossVolume = lossVolume;
-  *totals.stemVolume = whole;
-  *totals.totalValue = totalValue;
-}
-
 }  // namespace
 
 extern "C" {
@@ -278,21 +181,18 @@ XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
                       trimVolume,    lossVolume,  stemVolume,     totalValue};
   const int count = low16(productCount);
 
-  totals.clear();
-  double minTopDiam = kNoLimit;  // the smallest minimum top diameter of the table
-  for (int i = 0; i < count; ++i) {
-    clearResults(products[i]);
-    if (products[i].minTopDiam < minTopDiam) minTopDiam = products[i].minTopDiam;
-  }
-  clearLogTable(logs);
+  // The smallest minimum top diameter of the table bounds the leftover.
+  const double minTopDiam = prepareOutput(totals, products, count, logs);
 
   try {
-    Search search{stem,  topHeightLimit,   stumpHeight + stumpTrim, heightLimit, products,
-                  count, low16(objective), CuttingState{},          kNoScore};
+    Search search{stem,  {topHeightLimit, heightLimit}, stumpHeight + stumpTrim,
+                  products, count, low16(objective), CuttingState{}, kNoScore};
     const Outcome outcome = search.run();  // the lists live and die inside run()
     if (outcome == Outcome::kGivenUp) return 99.0;
     if (outcome == Outcome::kNoWinner) return 0.0;
-    assemble(stem, search.best, stumpHeight, stumpTrim, products, minTopDiam, totals, logs);
+    const CuttingState &best = search.best;
+    assembleWinner(stem, best.numLogs, best.logProducts, best.logLengths, stumpHeight, stumpTrim,
+                   products, minTopDiam, totals, logs);
     return 1.0;
   } catch (...) {
     // Out of memory in the search: report it as a search given up, with the

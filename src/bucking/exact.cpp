@@ -1,0 +1,203 @@
+// Exact optimal bucking: dynamic programming over the states that matter for
+// the rest of the stem. A sequence's future (which products are admitted,
+// how long their logs are, what they add to the score) depends only on where
+// its next cut lies and on how many logs it holds (log positions count from
+// the stump), so among sequences reaching the same cut height with the same
+// number of logs only the best needs to go on.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include "abi.h"
+#include "accounting/accounting.h"
+#include "bucking/search.h"
+#include "bucking/tables.h"
+#include "fault_injection.h"
+#include "xylotrak.h"
+
+using namespace xylotrak;
+using namespace xylotrak::bucking;
+
+namespace {
+
+constexpr double kNoScore = -999;  // a winner must score above it
+
+// The best sequence reaching one state: its last log and where it came from.
+struct Node {
+  double cutHeight;
+  double cutDiam;
+  double volumeSoFar;
+  double valueSoFar;
+  double length;         // of the last log
+  std::int32_t parent;   // index in the previous layer; -1 for the seed
+  std::int16_t product;  // 1-based number of the last log's product
+};
+
+template <class T>
+using Vector = std::vector<T, fault::Allocator<T>>;
+using Layer = Vector<Node>;
+using StateIndex =
+    std::unordered_map<std::uint64_t, std::int32_t, std::hash<std::uint64_t>,
+                       std::equal_to<std::uint64_t>,
+                       fault::Allocator<std::pair<const std::uint64_t, std::int32_t>>>;
+
+// The state key of a cut height: its bits (with -0 read as 0).
+std::uint64_t stateKey(double cutHeight) {
+  if (cutHeight == 0) cutHeight = 0;
+  std::uint64_t bits;
+  std::memcpy(&bits, &cutHeight, sizeof bits);
+  return bits;
+}
+
+struct ExactSearch {
+  const Stem &stem;
+  SearchLimits limits;
+  const ProductSpec *products;
+  int count;
+  int objective;
+
+  Vector<Layer> layers;  // layer g: the states of g logs
+  Vector<double> heightAtMinTop;
+
+  // The winner: its products and lengths in entries 1..logs.
+  int bestLogs = 0;
+  double bestScore = kNoScore;
+  std::int16_t bestProducts[kLogRows] = {};
+  double bestLengths[kLogRows] = {};
+
+  double score(const Node &n) const { return objective == 0 ? n.valueSoFar : n.volumeSoFar; }
+
+  // The product of log k (1-based) of the sequence ending at `node` of layer g.
+  std::int16_t productAt(int g, const Node &node, int k) const {
+    const Node *n = &node;
+    for (int layer = g; layer > k; --layer) n = &layers[layer - 1][n->parent];
+    return n->product;
+  }
+
+  // Whether the sequence of `a` comes before that of `b` (both of g logs) in
+  // building order: the lower product number at the first log they differ.
+  bool buildsBefore(int g, const Node &a, const Node &b) const {
+    for (int k = 1; k <= g; ++k) {
+      const std::int16_t pa = productAt(g, a, k), pb = productAt(g, b, k);
+      if (pa != pb) return pa < pb;
+    }
+    return false;
+  }
+
+  bool buildsBeforeBest(int g, const Node &node) const {
+    // A winner with fewer logs was built before any sequence of g logs.
+    if (bestLogs != g) return false;
+    for (int k = 1; k <= g; ++k) {
+      const std::int16_t p = productAt(g, node, k);
+      if (p != bestProducts[k]) return p < bestProducts[k];
+    }
+    return false;
+  }
+
+  void takeAsBest(int g, const Node &node) {
+    bestLogs = g;
+    bestScore = score(node);
+    const Node *n = &node;
+    for (int k = g; k >= 1; --k) {
+      bestProducts[k] = n->product;
+      bestLengths[k] = n->length;
+      if (k > 1) n = &layers[k - 1][n->parent];
+    }
+    for (int k = g + 1; k < kLogRows; ++k) {
+      bestProducts[k] = 0;
+      bestLengths[k] = 0;
+    }
+  }
+
+  void run(double stumpTop) {
+    heightAtMinTop.assign(static_cast<std::size_t>(count), std::nan(""));
+    layers.emplace_back();
+    layers[0].push_back(Node{stumpTop, stem.diameter(stumpTop), 0, 0, 0, -1, 0});
+
+    for (int g = 1; g <= kMaxLogs; ++g) {
+      layers.emplace_back();
+      const Layer &previous = layers[g - 1];
+      Layer &current = layers[g];
+      StateIndex index;
+      for (std::size_t i = 0; i < previous.size(); ++i) {
+        const Node parent = previous[i];
+        for (int j = 1; j <= count; ++j) {
+          Extension e;
+          if (!extendWith(stem, limits, products[j - 1], g, parent.cutHeight, parent.cutDiam, e,
+                          &heightAtMinTop[static_cast<std::size_t>(j - 1)]) ||
+              !e.accepted) {
+            continue;
+          }
+          const Node node{e.cutHeight,
+                          e.cutDiam,
+                          parent.volumeSoFar + e.net,
+                          parent.valueSoFar + e.value,
+                          e.length,
+                          static_cast<std::int32_t>(i),
+                          static_cast<std::int16_t>(j)};
+          const auto [slot, isNew] = index.try_emplace(stateKey(node.cutHeight),
+                                                       static_cast<std::int32_t>(current.size()));
+          if (isNew) {
+            current.push_back(node);
+          } else {
+            Node &kept = current[static_cast<std::size_t>(slot->second)];
+            const double s = score(node), k = score(kept);
+            if (!(s > k || (s == k && buildsBefore(g, node, kept)))) continue;
+            kept = node;
+          }
+          const double s = score(node);
+          if (s > bestScore || (s == bestScore && buildsBeforeBest(g, node))) takeAsBest(g, node);
+        }
+      }
+      if (current.empty()) break;
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" {
+
+XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double /*startHeight*/, double topHeightLimit,
+                            double /*unused8*/, double /*unused9*/, double stumpHeight,
+                            double stumpTrim, double heightLimit, ProductSpec *products,
+                            int productCount, int objective, double *productVolume,
+                            double *stumpVolume, double *leftoverVolume, double *topVolume,
+                            double *trimVolume, double *lossVolume, double *stemVolume,
+                            double *totalValue, LogEntry *logs) {
+  accounting::enter(accounting::kExactBucking);
+  const Stem stem{dbh, totalHeight, coefs, exps, termCount};
+  const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
+                      trimVolume,    lossVolume,  stemVolume,     totalValue};
+  const int count = low16(productCount);
+  const int goal = low16(objective);
+  const double minTopDiam = prepareOutput(totals, products, count, logs);
+  if (goal != 0 && goal != 1) return 0.0;  // nothing can win
+
+  try {
+    int winnerLogs = 0;
+    std::int16_t winnerProducts[kLogRows];
+    double winnerLengths[kLogRows];
+    {
+      ExactSearch search{stem, {topHeightLimit, heightLimit}, products, count, goal, {}, {}};
+      search.run(stumpHeight + stumpTrim);
+      winnerLogs = search.bestLogs;
+      std::memcpy(winnerProducts, search.bestProducts, sizeof winnerProducts);
+      std::memcpy(winnerLengths, search.bestLengths, sizeof winnerLengths);
+    }  // the search's memory is released before the tables are written
+    if (winnerLogs < 1) return 0.0;
+    assembleWinner(stem, winnerLogs, winnerProducts, winnerLengths, stumpHeight, stumpTrim,
+                   products, minTopDiam, totals, logs);
+    return 1.0;
+  } catch (...) {
+    // Out of memory: no answer, and the output as cleared on entry.
+    clearOutput(totals, products, count, logs);
+    return 99.0;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,225 @@
+// The exact optimiser against the whole tree of admissible sequences, and
+// against the breadth-first search where that search runs to the end.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "bucking_support.h"
+
+namespace {
+
+using namespace bucking_test;
+
+struct RandomCase {
+  Tree tree;
+  CallArgs args;
+  std::vector<ProductSpec> products;
+};
+
+// Small stems and tables whose whole tree can be grown, with twins (equal
+// scores), trims, losses, position and height rules.
+RandomCase randomCase(std::mt19937_64 &rng, int minProducts, int maxExtra) {
+  auto uni = [&](double lo, double hi) { return std::uniform_real_distribution<>(lo, hi)(rng); };
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const double a = uni(0.4, 0.9);
+  RandomCase c{
+      {uni(20, 45), uni(14, 24), {1.2, -1.2 * a, -1.2 * (1 - a)}, {0, uni(0.8, 1.3), uni(2, 4)}, 2},
+      stumpAt(uni(0.2, 0.5)),
+      {}};
+  c.args.stumpTrim = pick(2) ? 0 : 0.1;
+  c.args.heightLimit = uni(4, 15);
+  c.args.objective = pick(2);
+  for (int i = 0, n = minProducts + pick(maxExtra + 1); i < n; ++i) {
+    // Lengths on a half-metre grid, so different sequences reach the same cut.
+    const double minLength = 2 + 0.5 * pick(5);
+    ProductSpec p = product(uni(8, 25), minLength, minLength + 0.5 * pick(4), pick(4), pick(4),
+                            pick(4) ? 0 : 1 + pick(3));
+    p.trimLength = pick(2) ? 0 : 0.1;
+    p.lossFraction = pick(2) ? 0 : 0.1;
+    p.heightRule = static_cast<int16_t>(pick(5) ? 0 : 1);
+    c.products.push_back(p);
+    if (!pick(4)) c.products.push_back(p);  // twins make equal scores
+  }
+  return c;
+}
+
+// The best node over the whole tree: highest score above -999, ties to the
+// one built first (fewer logs, then product numbers in order).
+const Node *bestOfTree(const Node &seed, int objective) {
+  std::vector<std::vector<const Node *>> levels;
+  collect(seed, levels);
+  double best = -999;
+  const Node *winner = nullptr;
+  for (size_t g = 1; g < levels.size(); ++g) {
+    for (const Node *n : levels[g]) {
+      const double s = objective == 0 ? n->value : n->volume;
+      if (s > best) best = s, winner = n;
+    }
+  }
+  return winner;
+}
+
+void expectSameOutput(const Output &a, const Output &b, const std::vector<ProductSpec> &pa,
+                      const std::vector<ProductSpec> &pb) {
+  EXPECT_EQ(std::memcmp(a.rows.data(), b.rows.data(), kRows * sizeof(LogEntry)), 0) << "log rows";
+  EXPECT_EQ(std::memcmp(a.totals.data(), b.totals.data(), sizeof a.totals), 0) << "totals";
+  ASSERT_EQ(pa.size(), pb.size());
+  EXPECT_EQ(std::memcmp(pa.data(), pb.data(), pa.size() * sizeof(ProductSpec)), 0) << "products";
+}
+
+TEST(ExactBucking, FindsTheBestSequenceOfTheWholeTree) {
+  std::mt19937_64 rng(2024);
+  int winners = 0, multiLog = 0;
+  for (int round = 0; round < 120; ++round) {
+    RandomCase c = randomCase(rng, 2, 2);
+    Output out;
+    const double result = optimised(c.tree, c.args, c.products, out, &PHVxDll);
+
+    Node seed;
+    seed.cut = c.args.stumpHeight + c.args.stumpTrim;
+    seed.cutDiam = c.tree.d(seed.cut);
+    grow(seed, c.tree, c.args, c.products);
+    const Node *winner = bestOfTree(seed, c.args.objective);
+    ASSERT_EQ(result, winner ? 1.0 : 0.0) << "round " << round;
+    if (!winner) {
+      expectCleared(c.products, out);
+      continue;
+    }
+    ++winners;
+    const int n = static_cast<int>(winner->products.size());
+    multiLog += n > 1;
+    ASSERT_EQ(out.logs(), n) << "round " << round;
+    for (int k = 1; k <= n; ++k) {
+      EXPECT_EQ(out.row(k).productNumber, winner->products[k - 1]) << "round " << round;
+      EXPECT_EQ(out.row(k).length, winner->lengths[k - 1]) << "round " << round;
+    }
+    expectTableInvariants(c.products, out, seed.cut);
+    EXPECT_EQ(c.args.objective == 0 ? out.totals[kValue] : out.totals[kProduct],
+              c.args.objective == 0 ? winner->value : winner->volume);
+  }
+  EXPECT_GT(winners, 80);
+  EXPECT_GT(multiLog, 40);
+}
+
+TEST(ExactBucking, MatchesTheBreadthFirstSearchWhereItRunsToTheEnd) {
+  // Where the breadth-first search neither gives up nor stops on its final
+  // generation rule, it has seen every sequence: both must write the same bytes.
+  std::mt19937_64 rng(99);
+  int compared = 0;
+  for (int round = 0; round < 120; ++round) {
+    RandomCase c = randomCase(rng, 2, 2);
+    Node seed;
+    seed.cut = c.args.stumpHeight + c.args.stumpTrim;
+    seed.cutDiam = c.tree.d(seed.cut);
+    grow(seed, c.tree, c.args, c.products);
+    std::vector<std::vector<const Node *>> levels;
+    collect(seed, levels);
+    // Replay the generations to see whether a final generation cut the search short.
+    double best = -999;
+    bool cutShort = false;
+    for (size_t g = 1; g <= levels.size() && !cutShort; ++g) {
+      bool final = false, extended = false;
+      for (const Node *s : levels[g - 1]) {
+        for (const Node &ch : s->children) {
+          extended = true;
+          const double sc = c.args.objective == 0 ? ch.value : ch.volume;
+          if (sc > best) best = sc;
+        }
+        const double own = c.args.objective == 0 ? s->value : s->volume;
+        if (s->children.empty() && g > 1 && own == best) final = true;
+      }
+      if (final && g < levels.size() && !levels[g].empty()) {
+        // Sequences of this generation exist that the search will not extend.
+        for (const Node *s : levels[g]) cutShort = cutShort || !s->children.empty();
+      }
+      if (final || !extended) break;
+    }
+    std::vector<ProductSpec> again = c.products;
+    Output bfs, exact;
+    const double r1 = optimised(c.tree, c.args, c.products, bfs);
+    const double r2 = optimised(c.tree, c.args, again, exact, &PHVxDll);
+    if (r1 != 1.0 || cutShort) continue;
+    ++compared;
+    ASSERT_EQ(r2, 1.0) << "round " << round;
+    expectSameOutput(bfs, exact, c.products, again);
+  }
+  EXPECT_GT(compared, 60);
+}
+
+TEST(ExactBucking, NeverScoresBelowTheBreadthFirstSearch) {
+  std::mt19937_64 rng(7);
+  int strictlyBetter = 0, compared = 0;
+  for (int round = 0; round < 60; ++round) {
+    RandomCase c = randomCase(rng, 3, 3);
+    std::vector<ProductSpec> again = c.products;
+    Output bfs, exact;
+    const double r1 = optimised(c.tree, c.args, c.products, bfs);
+    const double r2 = optimised(c.tree, c.args, again, exact, &PHVxDll);
+    if (r1 == 0.0) {
+      EXPECT_EQ(r2, 0.0) << "no first log for one means none for the other";
+      continue;
+    }
+    ASSERT_EQ(r2, 1.0) << "round " << round;
+    if (r1 != 1.0) continue;
+    ++compared;
+    const int i = c.args.objective == 0 ? kValue : kProduct;
+    EXPECT_GE(exact.totals[i], bfs.totals[i]) << "round " << round;
+    strictlyBetter += exact.totals[i] > bfs.totals[i];
+  }
+  EXPECT_GT(compared, 30);
+  std::printf("exact optimiser strictly better on %d of %d tables\n", strictlyBetter, compared);
+}
+
+TEST(ExactBucking, AnswersWhereTheBreadthFirstSearchGivesUp) {
+  // Short logs of many products on a tall stem: far more than 10000
+  // sequences per generation, but few distinct cut heights.
+  const Tree tree{40, 30, {1.2, -0.84, -0.36}, {0, 1, 3}, 2};
+  CallArgs args = stumpAt(0.3);
+  std::vector<ProductSpec> products;
+  for (int i = 0; i < 10; ++i) {
+    ProductSpec p = product(6 + i, 2 + 0.5 * (i % 4), 2 + 0.5 * (i % 4), 10 + i, 0);
+    products.push_back(p);
+  }
+  std::vector<ProductSpec> again = products;
+  Output bfs, exact;
+  ASSERT_EQ(optimised(tree, args, products, bfs), 99.0);
+  expectCleared(products, bfs);
+  ASSERT_EQ(optimised(tree, args, again, exact, &PHVxDll), 1.0);
+  EXPECT_GT(exact.logs(), 3);
+  expectTableInvariants(again, exact, args.stumpHeight);
+  EXPECT_GT(exact.totals[kValue], 0);
+}
+
+TEST(ExactBucking, ObjectiveOtherThanValueOrVolumeHasNoWinner) {
+  const Tree tree = cone(30, 20);
+  CallArgs args = stumpAt(0.5);
+  args.objective = 2;
+  std::vector<ProductSpec> products{product(10, 3, 3, 5, 2)};
+  Output out;
+  EXPECT_EQ(optimised(tree, args, products, out, &PHVxDll), 0.0);
+  expectCleared(products, out);
+  args.objective = 65537;  // reads as 1
+  EXPECT_EQ(optimised(tree, args, products, out, &PHVxDll), 1.0);
+}
+
+TEST(ExactBucking, CountsInItsOwnSlotBesideTheOthers) {
+  const Tree tree = cone(30, 20);
+  std::vector<ProductSpec> products{product(10, 3, 3, 5, 2)};
+  Output out;
+  ASSERT_EQ(tally_start(), 0);
+  EXPECT_EQ(tally_status(8), -1);
+  optimised(tree, stumpAt(0.5), products, out, &PHVxDll);
+  EXPECT_EQ(tally_count(8), 1);
+  EXPECT_EQ(tally_count(0), 0) << "not counted as the breadth-first search";
+  EXPECT_GT(tally_count(3), 0) << "its taper calls are counted";
+  EXPECT_EQ(tally_stop(), -2);
+  EXPECT_EQ(tally_status(8), -2);
+  optimised(tree, stumpAt(0.5), products, out, &PHVxDll);
+  EXPECT_EQ(tally_count(8), 1);
+  tally_start();
+  EXPECT_EQ(tally_count(8), 0);
+}
+
+}  // namespace
