@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite: once as
-# built for release, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs the whole test suite: as built
+# for release; under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# concurrency tests under ThreadSanitizer; and the Windows DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,4 +25,9 @@ if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build build-tsan -j"$jobs" --target accounting_threads_tests
   TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Concurrent'
+fi
+
+# The Windows DLL, cross-built and run under Wine.
+if [ "${XYLOTRAK_SKIP_WINDOWS:-0}" != 1 ]; then
+  scripts/test-windows.sh
 fi
