@@ -71,26 +71,41 @@ inline std::vector<ProductSpec> fiftyProducts() {
   return products;
 }
 
+// n fixed lengths from 2.0 m in 0.1 m steps (n <= 10) or, for n = 3, the
+// short lengths 1.5, 2.0 and 2.5 m: on this stem the breadth-first search
+// passes 10000 sequences in a generation and gives up.
+inline std::vector<ProductSpec> givingUp(int n) {
+  std::vector<ProductSpec> products;
+  for (int i = 0; i < n; ++i) {
+    const double length = n == 3 ? 1.5 + 0.5 * i : 2 + 0.1 * i;
+    products.push_back(product(8, length, length, 50 + i, 0));
+  }
+  return products;
+}
+
 struct Result {
   double code;
   std::array<double, 8> totals;
   std::array<LogEntry, 100> logs;
 };
 
-// Runs one bucking: optimised under `objective` >= 0, sequential otherwise.
-inline double run(const Tree &t, std::vector<ProductSpec> &products, int objective, Result &r) {
+// Runs one bucking: optimised under `objective` >= 0 (the exact optimiser
+// when `exact`), sequential otherwise.
+inline double run(const Tree &t, std::vector<ProductSpec> &products, int objective, Result &r,
+                  bool exact = false) {
   double *o = r.totals.data();
   const int count = static_cast<int>(products.size());
   if (objective < 0)
     return r.code = PHVsDll(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
                             products.data(), count, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6,
                             o + 7, r.logs.data());
-  return r.code = PHVoDll(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
+  return r.code = (exact ? PHVxDll : PHVoDll)(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
                           products.data(), count, objective, o, o + 1, o + 2, o + 3, o + 4, o + 5,
                           o + 6, o + 7, r.logs.data());
 }
 
-// The named cases: "sequential", "near-limit", "give-up".
+// The named cases: "sequential", "near-limit", "give-up" (50 products),
+// "give-up-3", "give-up-10".
 inline bool caseByName(const std::string &name, std::vector<ProductSpec> &products,
                        int &objective) {
   if (name == "sequential") {
@@ -101,6 +116,9 @@ inline bool caseByName(const std::string &name, std::vector<ProductSpec> &produc
     objective = 0;
   } else if (name == "give-up") {
     products = fiftyProducts();
+    objective = 0;
+  } else if (name == "give-up-3" || name == "give-up-10") {
+    products = givingUp(name == "give-up-3" ? 3 : 10);
     objective = 0;
   } else {
     return false;

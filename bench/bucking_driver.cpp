@@ -1,21 +1,28 @@
 // Runs one bucking case once and prints its outcome, so that its peak memory
 // can be measured from outside (e.g. /usr/bin/time -v).
-// Usage: xylotrak_bucking_driver sequential|near-limit|give-up
+// Usage: xylotrak_bucking_driver CASE [--exact]
+// CASE: sequential, near-limit, give-up (50 products), give-up-3, give-up-10;
+// --exact runs the exact optimiser on the optimised cases.
 #include <cstdio>
+#include <cstring>
 
 #include "bucking_cases.h"
 
 int main(int argc, char **argv) {
   std::vector<ProductSpec> products;
   int objective = 0;
-  if (argc != 2 || !bucking_bench::caseByName(argv[1], products, objective)) {
-    std::fprintf(stderr, "usage: %s sequential|near-limit|give-up\n", argv[0]);
+  const bool exact = argc == 3 && std::strcmp(argv[2], "--exact") == 0;
+  if (argc < 2 || argc > 3 || (argc == 3 && !exact) ||
+      !bucking_bench::caseByName(argv[1], products, objective)) {
+    std::fprintf(stderr,
+                 "usage: %s sequential|near-limit|give-up|give-up-3|give-up-10 [--exact]\n",
+                 argv[0]);
     return 2;
   }
   const bucking_bench::Tree tree;
   bucking_bench::Result result{};
   tally_start();
-  bucking_bench::run(tree, products, objective, result);
+  bucking_bench::run(tree, products, objective, result, exact);
   int logs = 0;
   while (logs + 1 < 100 && result.logs[logs + 1].logNumber != 0) ++logs;
   std::printf("%s: result %g, %d logs, product volume %.6f m3, value %.4f\n", argv[1], result.code,
