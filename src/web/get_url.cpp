@@ -148,6 +148,10 @@ const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post
   // When the log cannot be opened the trace is dropped and stderr is left as
   // it was; the request is made all the same.
   const bool log = diagnostics::redirectStandardError();
+  // The C library may leave a reopened stderr fully buffered (glibc does);
+  // the trace is written as it happens, as on an unbuffered stderr, so none
+  // of it waits in a buffer for a later flush that may never come.
+  if (log) std::setvbuf(stderr, nullptr, _IONBF, 0);
   // A null argument: nothing is read through it and no request is made; one
   // line names every null argument, e.g. "Null argument: method post\n".
   if (url == nullptr || method == nullptr || post == nullptr) {

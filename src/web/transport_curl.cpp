@@ -7,24 +7,27 @@
 // Content-Type and Expect headers are removed. TLS verifies the peer and the
 // host name against the system's trust store, or against $SSL_CERT_FILE and
 // $SSL_CERT_DIR when they are set, as OpenSSL reads them. The proxy comes
-// from the usual environment variables. Redirects are not followed.
+// from the usual environment variables. Redirects are not followed. A HEAD
+// request is sent without its body, since its reply has none to wait for.
 //
 // Each piece of body that libcurl delivers is queued and handed out as one
 // read pass; when the transfer is over and the queue is empty the data
 // available is 0.
 //
 // Failures are reported with WinHTTP's error numbers:
-//   name not resolved (also a host that is no valid host name)  12007
-//   connection refused or unreachable                            12029
-//   TLS handshake or certificate verification failed             12175
-//   no connection within 60 s, or no data for 30 s once connected 12002
-//   connection broken, closed early or unreadable reply          12030
-//   out of memory                                                8
+//   12007  name not resolved, or a host that is no valid host name
+//   12029  connection refused or unreachable
+//   12175  TLS handshake or certificate verification failed
+//   12002  no connection within 60 s, or no byte for 30 s once connected
+//   12030  connection broken or closed early, reply not understood
+//   8      out of memory
+//   87     a verb that is not an HTTP token (the request is not opened)
 // A failure before the connection is up (resolution, TCP, TLS) fails the
 // send; a later one fails the wait for the response or the body reads. The
 // wait after a failed send reports the send's error; without a request it
 // reports 6, as WinHTTP does for a null handle.
 #include <curl/curl.h>
+#include <idn2.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -110,6 +113,32 @@ bool isToken(const Char16 *verb) noexcept {
   return true;
 }
 
+bool isAscii(const Text &text) noexcept {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Replaces a UTF-8 host name by its IDNA ASCII form ("xn--" labels), as
+// libcurl would: non-transitional processing, then transitional.
+bool toAscii(Text &name) {
+  const auto *text = reinterpret_cast<const std::uint8_t *>(name.c_str());
+  std::uint8_t *ascii = nullptr;
+  if (idn2_lookup_u8(text, &ascii, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL) != IDN2_OK &&
+      idn2_lookup_u8(text, &ascii, IDN2_NFC_INPUT | IDN2_TRANSITIONAL) != IDN2_OK) {
+    return false;
+  }
+  try {
+    name = reinterpret_cast<const char *>(ascii);
+  } catch (...) {
+    idn2_free(ascii);
+    throw;
+  }
+  idn2_free(ascii);
+  return true;
+}
+
 class CurlTransport final : public Transport {
  public:
   ~CurlTransport() override {
@@ -128,16 +157,21 @@ class CurlTransport final : public Transport {
   }
 
   // Like WinHttpConnect this only names the server; a host name that cannot
-  // be used shows when the request is sent.
+  // be used shows when the request is sent. An international name is given
+  // to libcurl in its ASCII form, which libcurl would otherwise derive from
+  // the text in the process's locale encoding rather than in UTF-8.
   bool connect(const Char16 *host) override {
+    hostUsable_ = isPlainHost(host);
     try {
+      Text name;
+      forEachUtf8Byte(host, [&name](char byte) { name.push_back(byte); });
+      if (hostUsable_ && !isAscii(name)) hostUsable_ = toAscii(name);
       url_ = "https://";
-      forEachUtf8Byte(host, [this](char byte) { url_.push_back(byte); });
+      url_ += name;
       url_ += ":443/";
     } catch (const std::bad_alloc &) {
       return fail(kNotEnoughMemory);
     }
-    hostUsable_ = isPlainHost(host);
     return true;
   }
 
