@@ -22,8 +22,9 @@
 //   12030  connection broken or closed early, reply not understood
 //   8      out of memory
 //   87     a verb that is not an HTTP token (the request is not opened)
-// A failure before the connection is up (resolution, TCP, TLS) fails the
-// send; a later one fails the wait for the response or the body reads. The
+// A failure before the request and its body are out (resolution, TCP, TLS,
+// upload) fails the send; a later one fails the wait for the response or the
+// body reads. The
 // wait after a failed send reports the send's error; without a request it
 // reports 6, as WinHTTP does for a null handle.
 #include <curl/curl.h>
@@ -210,8 +211,8 @@ class CurlTransport final : public Transport {
     return true;
   }
 
-  // Runs the transfer until the connection is up and the request is going
-  // out, or until it failed on the way.
+  // Runs the transfer until the request, body included, is out (or the
+  // server has begun to answer), or until it failed on the way.
   bool send(const void *body, std::size_t bytes) override {
     if (bytes > UINT32_MAX) return failSend(kInvalidParameter);
     if (!hostUsable_) return failSend(kNameNotResolved);
@@ -223,9 +224,11 @@ class CurlTransport final : public Transport {
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return failSend(kNotEnoughMemory);
     attached_ = true;
     lastActivity_ = Clock::now();
-    drive([this] { return connected_; });
-    if (!connected_) return failSend(finishError());
-    return true;
+    const auto out = [this, bytes] {
+      return connected_ && (answering_ || up_ >= static_cast<curl_off_t>(bytes));
+    };
+    drive(out);
+    return out() || failSend(finishError());
   }
 
   bool receiveResponse() override {
@@ -379,6 +382,7 @@ class CurlTransport final : public Transport {
   bool requestOpen_ = false;
   bool attached_ = false;
   bool connected_ = false;
+  bool answering_ = false;  // the server has begun its response
   bool headersDone_ = false;
   bool finished_ = false;
   bool timedOut_ = false;
