@@ -106,8 +106,7 @@ bool isToken(const Char16 *verb) noexcept {
   for (const Char16 *p = verb; *p != 0; ++p) {
     const auto c = static_cast<std::uint32_t>(*p) & 0xFFFFu;
     const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!alnum &&
-        (c >= 0x80 || c == 0 || std::strchr("!#$&'*+-.^_`|~%", static_cast<int>(c)) == nullptr)) {
+    if (!alnum && (c >= 0x80 || std::strchr("!#$%&'*+-.^_`|~", static_cast<int>(c)) == nullptr)) {
       return false;
     }
   }
@@ -196,6 +195,7 @@ class CurlTransport final : public Transport {
         set(CURLOPT_HTTPHEADER, headers_) && set(CURLOPT_PROTOCOLS_STR, "https") &&
         set(CURLOPT_FOLLOWLOCATION, 0L) && set(CURLOPT_SSL_VERIFYPEER, 1L) &&
         set(CURLOPT_SSL_VERIFYHOST, 2L) && set(CURLOPT_NOSIGNAL, 1L) &&
+        set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
         set(CURLOPT_CONNECTTIMEOUT_MS, timeouts().connectMs.load()) &&
         set(CURLOPT_CUSTOMREQUEST, verb_.c_str()) &&
         set(CURLOPT_NOBODY, verb_ == "HEAD" ? 1L : 0L) &&
@@ -301,7 +301,9 @@ class CurlTransport final : public Transport {
       while (CURLMsg *message = curl_multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE) finish(message->data.result);
       }
-      if (step != CURLM_OK && !finished_) finish(CURLE_OUT_OF_MEMORY);
+      if (step != CURLM_OK && !finished_) {
+        finish(step == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_SEND_ERROR);
+      }
       if (finished_ || reached()) return;
       long waitMs = 1000;
       if (connected_) {
