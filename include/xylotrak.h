@@ -356,6 +356,35 @@ XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                             double *topVolume, double *trimVolume, double *lossVolume,
                             double *stemVolume, double *totalValue, LogEntry *logs);
 
+/* ------------------------------------------------------------------------ */
+/* Web request                                                               */
+/* ------------------------------------------------------------------------ */
+/*
+ * One UTF-16 code unit: wchar_t on Windows, char16_t on other platforms
+ * (uint_least16_t, which is what <uchar.h> makes char16_t, when compiled as C).
+ */
+#if defined(_WIN32)
+typedef wchar_t xylotrak_char16;
+#elif defined(__cplusplus)
+typedef char16_t xylotrak_char16;
+#else
+typedef uint_least16_t xylotrak_char16;
+#endif
+
+/*
+ * One synchronous HTTPS request to port 443 of the host `url` (the whole
+ * string is the host name), with the verb `method` and the body `post` sent
+ * as UTF-16LE bytes (no body when method is exactly "GET"). All three are
+ * NUL-terminated UTF-16 strings. The steps and the response body are traced
+ * to the diagnostics log, which the standard error stream is left writing to.
+ * Returns `url` in every case; failures show only in the log. A null argument
+ * makes no request and logs "Null argument:" followed by the names of the
+ * null arguments. Not accounted.
+ */
+XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
+                                                const xylotrak_char16 *method,
+                                                const xylotrak_char16 *post);
+
 #ifdef __cplusplus
 }
 #endif

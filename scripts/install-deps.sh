@@ -2,6 +2,7 @@
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
+packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and its test server
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
