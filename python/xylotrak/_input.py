@@ -18,6 +18,7 @@ class InputFileError(ValueError):
     """Bad input: the message names the file, the line (or record) and the field."""
 
     def __init__(self, message: str, *, path=None, line=None, field=None):
+        self.reason = message
         self.path = None if path is None else os.fspath(path)
         self.line = line
         self.field = field
@@ -29,6 +30,13 @@ class InputFileError(ValueError):
         if field is not None:
             where.append(f"field '{field}'")
         super().__init__(": ".join(where + [message]))
+
+    def __reduce__(self):  # keeps the attributes when raised on a Dask worker
+        return (_rebuild_error, (type(self), self.reason, self.path, self.line, self.field))
+
+
+def _rebuild_error(cls, reason, path, line, field):
+    return cls(reason, path=path, line=line, field=field)
 
 
 def number_from_text(text: str) -> float:

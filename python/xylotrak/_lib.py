@@ -234,10 +234,15 @@ def load_library() -> ctypes.CDLL:
                 tried.append((f"{where} {path}", "no such file"))
                 continue
             try:
-                _library = _bind(ctypes.CDLL(path))
-                return _library
-            except (OSError, AttributeError) as error:
+                cdll = ctypes.CDLL(path)
+            except OSError as error:
                 tried.append((f"{where} {path}", str(error)))
+                continue
+            try:
+                _library = _bind(cdll)
+                return _library
+            except AttributeError as error:
+                tried.append((f"{where} {path}", f"not the Xylotrak library ({error})"))
         raise XylotrakLibraryNotFound(tried)
 
 
