@@ -2,6 +2,8 @@
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
+# The Python binding's tests: Debian's interpreter with pytest, NumPy, pandas and Dask.
+packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
