@@ -128,7 +128,8 @@ def test_vectorised_helpers_with_numpy(raw):
     heights = np.array([[0.0, 1.3, 5.0], [12.5, 29.0, 31.0]])
     diameters = taper.diameters(heights)
     assert isinstance(diameters, np.ndarray) and diameters.shape == (2, 3)
-    assert [bits(d) for d in diameters.ravel()] == [bits(taper.diameter(h)) for h in heights.ravel()]
+    assert [bits(d) for d in diameters.ravel()] == [
+        bits(taper.diameter(h)) for h in heights.ravel()]
     targets = np.arange(5.0, 40.0, 5.0)
     assert taper.heights_at(targets).tolist() == [taper.height_at(d) for d in targets]
     cuts = np.array([0.3, 4.3, 8.4, 12.0])

@@ -32,9 +32,11 @@ def inventory(tmp_path_factory):
     for i in range(150):
         dbh, height = round(rng.uniform(6, 60), 1), round(rng.uniform(8, 38), 1)
         if i % 3 == 2:
-            coefs = [1.1 + rng.uniform(0, 0.1), -0.9 - rng.uniform(0, 0.4), 0.6, -0.8 + rng.random() * 0.1]
+            coefs = [1.1 + rng.uniform(0, 0.1), -0.9 - rng.uniform(0, 0.4), 0.6,
+                     -0.8 + rng.random() * 0.1]
             exps = [0.0, 1.0, 2.0, 3.0]
-            rows.append((f"T{i:03d}", dbh, height, "", " ".join(map(repr, coefs)), " ".join(map(repr, exps))))
+            text = [" ".join(map(repr, coefs)), " ".join(map(repr, exps))]
+            rows.append((f"T{i:03d}", dbh, height, "", *text))
         else:
             name = "spruce" if i % 3 else "pine"
             coefs, exps = MODELS[name]["coefs"], MODELS[name]["exps"]

@@ -109,6 +109,7 @@ def test_product_objects_check_their_fields():
     with pytest.raises(TypeError, match="price_basis"):
         xylotrak.Product(min_top_diam=7, min_length=2, max_length=3, unit_price=8, price_basis=1.0)
     with pytest.raises(ValueError):
-        xylotrak.Product(min_top_diam=7, min_length=2, max_length=3, unit_price=8, log_position=-40000)
+        xylotrak.Product(min_top_diam=7, min_length=2, max_length=3, unit_price=8,
+                         log_position=-40000)
     with pytest.raises(TypeError):
         xylotrak.Product(min_top_diam="7", min_length=2, max_length=3, unit_price=8)

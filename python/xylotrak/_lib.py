@@ -188,17 +188,19 @@ def library_candidates() -> list[tuple[str, str | None]]:
     """The places the library is looked for, in order, as (description, path-or-None).
 
     ``XYLOTRAK_LIBRARY`` when set (and then nothing else: a library named on purpose is never
-    silently replaced by another one); otherwise the package's own folder, the repository's
-    ``build/`` folder, and the system's library search (``ctypes.util.find_library``).
+    silently replaced by another one); otherwise the package's own folder and the folder that
+    holds it, the repository's ``build/`` folder, and the system's library search (``ctypes.util.find_library``).
     """
     named = os.environ.get("XYLOTRAK_LIBRARY", "")
     if named:
         return [("XYLOTRAK_LIBRARY", named)]
     places: list[tuple[str, str | None]] = []
-    for name in _library_file_names():
-        places.append(("next to the package", str(_PACKAGE_DIR / name)))
+    for folder in (_PACKAGE_DIR, _PACKAGE_DIR.parent):  # inside the package, or beside it
+        for name in _library_file_names():
+            places.append(("next to the package", str(folder / name)))
     places.append(("repository build", str(_REPO_BUILD_LIBRARY)))
-    places.append(("system search (find_library('xylotrak'))", ctypes.util.find_library("xylotrak")))
+    found = ctypes.util.find_library("xylotrak")
+    places.append(("system search (find_library('xylotrak'))", found))
     return places
 
 

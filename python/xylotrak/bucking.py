@@ -145,7 +145,8 @@ class Bucker:
             try:
                 code = OBJECTIVES[objective]
             except (KeyError, TypeError):
-                raise ValueError(f"objective must be 'value' or 'volume', got {objective!r}") from None
+                message = f"objective must be 'value' or 'volume', got {objective!r}"
+                raise ValueError(message) from None
             raw = lib.PHVoDll(
                 *taper.model_args(), *scalars, self._table, count, code, *self._total_refs,
                 self._logs,

@@ -33,7 +33,9 @@ TOTAL_COLUMNS = (
     "id", "outcome", "logCount", "productVolume", "stumpVolume", "leftoverVolume", "topVolume",
     "trimVolume", "lossVolume", "stemVolume", "totalValue",
 )  # fmt: skip
-BUCKING_PARAMETERS = ("stump_height", "stump_trim", "start_height", "top_height_limit", "height_limit")
+BUCKING_PARAMETERS = (
+    "stump_height", "stump_trim", "start_height", "top_height_limit", "height_limit",
+)  # fmt: skip
 
 Models = dict[str, tuple[tuple[float, ...], tuple[float, ...]]]
 
@@ -58,7 +60,9 @@ def load_models(source: str | os.PathLike | Mapping[str, Any] | None) -> Models:
             raise InputFileError("expected an object with coefs and exps", path=path, line=where)
         for key in model:
             if key not in ("coefs", "exps"):
-                raise InputFileError("unknown key (expected coefs, exps)", path=path, line=where, field=key)
+                raise InputFileError(
+                    "unknown key (expected coefs, exps)", path=path, line=where, field=key
+                )
         arrays = []
         for key in ("coefs", "exps"):
             if key not in model:
@@ -124,7 +128,9 @@ def tree_from_row(row: Mapping[str, Any], models: Models, where: str = "") -> tu
             coefs, exps = models[str(model)]
         except KeyError:
             known = ", ".join(sorted(models)) or "none given"
-            raise InputFileError(f"unknown model {model!r} (models: {known})", line=at, field="model") from None
+            raise InputFileError(
+                f"unknown model {model!r} (models: {known})", line=at, field="model"
+            ) from None
     else:
         arrays = []
         for field in ("coefs", "exps"):
@@ -148,7 +154,9 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
         raise ValueError(f"objective must be None, 'value' or 'volume', got {objective!r}")
     unknown = sorted(set(params) - set(BUCKING_PARAMETERS))
     if unknown:
-        raise TypeError(f"unknown bucking parameter(s) {unknown}; known: {list(BUCKING_PARAMETERS)}")
+        raise TypeError(
+            f"unknown bucking parameter(s) {unknown}; known: {list(BUCKING_PARAMETERS)}"
+        )
     return {name: float(value) for name, value in params.items()}
 
 

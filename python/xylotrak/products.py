@@ -65,7 +65,9 @@ class Product:
 
     def to_record_dict(self) -> dict[str, Any]:
         """The product as in a JSON product table (record names, and ``name`` when set)."""
-        result: dict[str, Any] = {camel: getattr(self, snake) for snake, camel in RECORD_NAMES.items()}
+        result: dict[str, Any] = {
+            camel: getattr(self, snake) for snake, camel in RECORD_NAMES.items()
+        }
         if self.name is not None:
             result["name"] = self.name
         return result
@@ -90,11 +92,15 @@ _SNAKE = {camel: snake for snake, camel in RECORD_NAMES.items()}
 _ALLOWED = ", ".join(list(RECORD_NAMES.values()) + ["name"])
 
 
-def _product_from_cells(cells: Mapping[str, Any], number: int, *, text: bool, path, line) -> Product:
+def _product_from_cells(
+    cells: Mapping[str, Any], number: int, *, text: bool, path, line
+) -> Product:
     """A product from one JSON object or CSV row (``text``: CSV cells, else JSON values)."""
     for key in cells:
         if key != "name" and key not in _SNAKE:
-            raise InputFileError(f"unknown field (allowed: {_ALLOWED})", path=path, line=line, field=key)
+            raise InputFileError(
+                f"unknown field (allowed: {_ALLOWED})", path=path, line=line, field=key
+            )
     values: dict[str, Any] = {}
     for camel, snake in _SNAKE.items():
         if camel not in cells:

@@ -53,7 +53,10 @@ class Taper:
         return (self.dbh, self.height, self._coefs, self._exps, self._terms)
 
     def __repr__(self) -> str:
-        return f"Taper(dbh={self.dbh!r}, height={self.height!r}, coefs={list(self.coefs)!r}, exps={list(self.exps)!r})"
+        return (
+            f"Taper(dbh={self.dbh!r}, height={self.height!r}, "
+            f"coefs={list(self.coefs)!r}, exps={list(self.exps)!r})"
+        )
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Taper):
