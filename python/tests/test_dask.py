@@ -124,6 +124,25 @@ def test_a_bad_tree_fails_with_its_id_and_field(client, tmp_path, inventory):
         xylotrak.dask.buck_inventory(ddf, as_products(FOUR_PRODUCTS), stump_hieght=0.3)
 
 
+@pytest.mark.parametrize("row, field, message", [
+    (dict(model="oak"), "model", "unknown model 'oak' (models: pine, spruce)"),
+    (dict(model="", coefs="1.1 -1.0", exps="0"), "exps", "1 exponents for 2 coefficients"),
+    (dict(model="", coefs="1.1  -1.0", exps="0 1"), "coefs", "not a number: ''"),
+    (dict(model="", coefs="1.1 -1.0", exps=None), "exps", "missing"),
+    (dict(dbh="inf"), "dbh", "not a number"),
+    (dict(height=""), "height", "missing"),
+    (dict(id=""), "id", "missing"),
+])  # fmt: skip
+def test_inventory_rows_are_checked(row, field, message):
+    from xylotrak.inventory import load_models, tree_from_row
+    good = dict(id="A1", dbh="32", height="30", model="pine", coefs="", exps="")
+    with pytest.raises(xylotrak.InputFileError) as error:
+        tree_from_row(dict(good, **row), load_models(MODELS), "row 3")
+    assert error.value.field == field and message in str(error.value)
+    tree_id, taper = tree_from_row(dict(good, model="", coefs="1.1 -1.0", exps="0 1"), {})
+    assert (tree_id, taper) == ("A1", xylotrak.Taper(32, 30, [1.1, -1.0], [0, 1]))
+
+
 def find_xtk():
     path = os.environ.get("XTK") or str(REPO / "build" / "tools" / "xtk" / "xtk")
     if not os.access(path, os.X_OK):
