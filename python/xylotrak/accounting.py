@@ -2,7 +2,8 @@
 
 Slots 0-6 start counting from zero at the first counted call after the library is loaded (or at
 ``start()``) and stop at ``stop()``; slot 7, the basic formulas, starts with the first formula
-call and never stops. Counters are 32-bit and wrap; ``count`` reads them as unsigned.
+call and never stops; that first formula call also restarts slots 0-6 from zero. Counters are
+32-bit and wrap; ``count`` reads them as unsigned.
 """
 
 from __future__ import annotations
