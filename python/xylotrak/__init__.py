@@ -1,0 +1,60 @@
+"""Python binding of the Xylotrak forest-mensuration library (ctypes, no compiler needed).
+
+The shared library is looked for, on first use, through ``XYLOTRAK_LIBRARY``, then next to the
+package, then in the repository's ``build/`` folder, then by the system's library search.
+``xylotrak.dask`` (optional, needs Dask) bucks whole inventories on a cluster.
+"""
+
+from . import accounting
+from ._input import InputFileError
+from ._lib import LogEntry, ProductSpec, XylotrakLibraryNotFound, library_path, load_library
+from .bucking import BuckingResult, Log, Outcome, ProductResult, Totals, buck, buck_optimal
+from .formulas import (
+    PlotArea,
+    basal_area,
+    basal_areas,
+    cone_volume,
+    cylinder_volume,
+    huber_volume,
+    neiloid_volume,
+    newton_volume,
+    plot_area,
+    quadratic_mean_diameter,
+    smalian_volume,
+)
+from .products import RECORD_NAMES, Product, load_products
+from .taper import Taper
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "BuckingResult",
+    "InputFileError",
+    "Log",
+    "LogEntry",
+    "Outcome",
+    "PlotArea",
+    "Product",
+    "ProductResult",
+    "ProductSpec",
+    "RECORD_NAMES",
+    "Taper",
+    "Totals",
+    "XylotrakLibraryNotFound",
+    "accounting",
+    "basal_area",
+    "basal_areas",
+    "buck",
+    "buck_optimal",
+    "cone_volume",
+    "cylinder_volume",
+    "huber_volume",
+    "library_path",
+    "load_library",
+    "load_products",
+    "neiloid_volume",
+    "newton_volume",
+    "plot_area",
+    "quadratic_mean_diameter",
+    "smalian_volume",
+]

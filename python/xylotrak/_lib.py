@@ -1,0 +1,259 @@
+"""Finding and loading the shared library, its records and its function signatures.
+
+The library is loaded on first use (or by an explicit ``load_library()``), so importing the
+package never fails for want of it: a process that only builds Dask graphs does not need it.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+from pathlib import Path
+
+__all__ = [
+    "LOG_ROWS",
+    "LogEntry",
+    "ProductSpec",
+    "XylotrakLibraryNotFound",
+    "library_candidates",
+    "load_library",
+]
+
+#: Rows of the log table passed to the bucking exports (row 0 the stump).
+LOG_ROWS = 100
+
+_PACKAGE_DIR = Path(__file__).resolve().parent
+_REPO_BUILD_LIBRARY = _PACKAGE_DIR.parent.parent / "build" / "libxylotrak.so"
+
+
+class XylotrakLibraryNotFound(OSError):
+    """No Xylotrak shared library could be loaded from any of the places tried."""
+
+    def __init__(self, tried: list[tuple[str, str]]):
+        self.tried = tried
+        lines = [f"  {place}: {why}" for place, why in tried]
+        super().__init__(
+            "cannot load the Xylotrak shared library (libxylotrak); tried:\n"
+            + "\n".join(lines)
+            + "\nSet XYLOTRAK_LIBRARY to the path of libxylotrak.so."
+        )
+
+
+# ---------------------------------------------------------------------------
+# Records. The host fills them by byte offset, so the layout is checked below.
+# ---------------------------------------------------------------------------
+_d = ctypes.c_double
+_i16 = ctypes.c_int16
+
+
+class ProductSpec(ctypes.Structure):
+    """One product of the product table (144 bytes); inputs first, results from logCount on."""
+
+    _fields_ = [
+        ("minTopDiam", _d),
+        ("maxTopDiam", _d),
+        ("minBaseDiam", _d),
+        ("maxBaseDiam", _d),
+        ("minLength", _d),
+        ("maxLength", _d),
+        ("unitPrice", _d),
+        ("priceBasis", _i16),
+        ("logPosition", _i16),
+        ("heightRule", _i16),
+        ("reserved0", _i16),
+        ("lossFraction", _d),
+        ("trimLength", _d),
+        ("logCount", _i16),
+        ("reserved1", _i16 * 3),
+        ("volumeSum", _d),
+        ("valueSum", _d),
+        ("lastTopHeight", _d),
+        ("lastTopDiam", _d),
+        ("lengthSum", _d),
+        ("meanTopDiam", _d),
+        ("weightedTopDiam", _d),
+    ]
+
+
+class LogEntry(ctypes.Structure):
+    """One row of the 100-row log table (80 bytes)."""
+
+    _fields_ = [
+        ("logNumber", _i16),
+        ("productNumber", _i16),
+        ("reserved0", _i16 * 2),
+        ("baseHeight", _d),
+        ("length", _d),
+        ("topHeight", _d),
+        ("trimTopHeight", _d),
+        ("baseDiam", _d),
+        ("topDiam", _d),
+        ("trimTopDiam", _d),
+        ("volume", _d),
+        ("value", _d),
+    ]
+
+
+PRODUCT_SPEC_LAYOUT = (
+    144,
+    {
+        "minTopDiam": 0, "maxTopDiam": 8, "minBaseDiam": 16, "maxBaseDiam": 24,
+        "minLength": 32, "maxLength": 40, "unitPrice": 48, "priceBasis": 56,
+        "logPosition": 58, "heightRule": 60, "reserved0": 62, "lossFraction": 64,
+        "trimLength": 72, "logCount": 80, "reserved1": 82, "volumeSum": 88,
+        "valueSum": 96, "lastTopHeight": 104, "lastTopDiam": 112, "lengthSum": 120,
+        "meanTopDiam": 128, "weightedTopDiam": 136,
+    },
+)  # fmt: skip
+LOG_ENTRY_LAYOUT = (
+    80,
+    {
+        "logNumber": 0, "productNumber": 2, "reserved0": 4, "baseHeight": 8, "length": 16,
+        "topHeight": 24, "trimTopHeight": 32, "baseDiam": 40, "topDiam": 48,
+        "trimTopDiam": 56, "volume": 64, "value": 72,
+    },
+)  # fmt: skip
+
+
+def _check_layout(record: type[ctypes.Structure], layout: tuple[int, dict[str, int]]) -> None:
+    size, offsets = layout
+    actual = {name: getattr(record, name).offset for name, _ in record._fields_}
+    if ctypes.sizeof(record) != size or actual != offsets:
+        raise ImportError(
+            f"{record.__name__} does not match the library's layout: "
+            f"size {ctypes.sizeof(record)} (want {size}), offsets {actual} (want {offsets})"
+        )
+
+
+_check_layout(ProductSpec, PRODUCT_SPEC_LAYOUT)
+_check_layout(LogEntry, LOG_ENTRY_LAYOUT)
+
+# ---------------------------------------------------------------------------
+# Function signatures
+# ---------------------------------------------------------------------------
+_pd = ctypes.POINTER(ctypes.c_double)
+_int = ctypes.c_int
+_taper = [_d, _d, _pd, _pd, _int]  # dbh, totalHeight, coefs, exps, termCount
+_limits = [_d, _d, _d, _d, _d]  # lowerHeight, upperHeight, lowerDiam, upperDiam, logLength
+_bucking = [_d, _d, _d, _d, _d, _d, _d]  # startHeight ... heightLimit
+_totals = [_pd] * 8
+
+SIGNATURES: dict[str, tuple[type, list]] = {
+    "tally_start": (ctypes.c_int32, []),
+    "tally_stop": (ctypes.c_int32, []),
+    "tally_status": (ctypes.c_int32, [_int]),
+    "tally_count": (ctypes.c_int32, [_int]),
+    "PHDiDll": (_d, _taper + [_d]),
+    "PHHiDll": (_d, _taper + [_d]),
+    "PHViDll": (_d, _taper + _limits),
+    "PHFFDll": (_d, [_pd, _pd, _int]),
+    "PHCTDll": (ctypes.c_int32, _taper + _limits),
+    "gDll": (_d, [_d]),
+    "dgDll": (_d, [_d, _d]),
+    "VTHuDll": (_d, [_d, _d]),
+    "VTCiDll": (_d, [_d, _d]),
+    "VTSmDll": (_d, [_d, _d, _d]),
+    "VTNwDll": (_d, [_d, _d, _d, _d]),
+    "VTNeDll": (_d, [_d, _d, _d]),
+    "VTCoDll": (_d, [_d, _d, _d]),
+    "CalcAreaDll": (ctypes.c_int16, [_d, _d, _d, _d, _d, _int, _int, _int, _int, _pd, _pd, _pd]),
+    "PHVsDll": (
+        _d,
+        _taper + _bucking + [ctypes.POINTER(ProductSpec), _int] + _totals
+        + [ctypes.POINTER(LogEntry)],
+    ),
+    "PHVoDll": (
+        _d,
+        _taper + _bucking + [ctypes.POINTER(ProductSpec), _int, _int] + _totals
+        + [ctypes.POINTER(LogEntry)],
+    ),
+}  # fmt: skip
+
+
+# ---------------------------------------------------------------------------
+# Lookup
+# ---------------------------------------------------------------------------
+def _library_file_names() -> list[str]:
+    if sys.platform == "win32":
+        return ["xylotrak.dll"]
+    if sys.platform == "darwin":
+        return ["libxylotrak.dylib"]
+    return ["libxylotrak.so", "libxylotrak.so.0"]
+
+
+def library_candidates() -> list[tuple[str, str | None]]:
+    """The places the library is looked for, in order, as (description, path-or-None).
+
+    ``XYLOTRAK_LIBRARY`` when set (and then nothing else: a library named on purpose is never
+    silently replaced by another one); otherwise the package's own folder and the folder that
+    holds it, the repository's ``build/`` folder, and the system's library search (``ctypes.util.find_library``).
+    """
+    named = os.environ.get("XYLOTRAK_LIBRARY", "")
+    if named:
+        return [("XYLOTRAK_LIBRARY", named)]
+    places: list[tuple[str, str | None]] = []
+    for folder in (_PACKAGE_DIR, _PACKAGE_DIR.parent):  # inside the package, or beside it
+        for name in _library_file_names():
+            places.append(("next to the package", str(folder / name)))
+    places.append(("repository build", str(_REPO_BUILD_LIBRARY)))
+    found = ctypes.util.find_library("xylotrak")
+    places.append(("system search (find_library('xylotrak'))", found))
+    return places
+
+
+_lock = threading.Lock()
+_library: ctypes.CDLL | None = None
+
+
+def _bind(cdll: ctypes.CDLL) -> ctypes.CDLL:
+    for name, (restype, argtypes) in SIGNATURES.items():
+        fn = getattr(cdll, name)  # AttributeError: not a Xylotrak library
+        fn.restype = restype
+        fn.argtypes = argtypes
+    return cdll
+
+
+def load_library() -> ctypes.CDLL:
+    """Loads (once per process) and returns the library with every export's signature set.
+
+    Raises XylotrakLibraryNotFound naming every place tried and why it failed.
+    """
+    global _library
+    if _library is not None:
+        return _library
+    with _lock:
+        if _library is not None:
+            return _library
+        tried: list[tuple[str, str]] = []
+        for where, path in library_candidates():
+            if path is None:
+                tried.append((where, "not found"))
+                continue
+            if os.sep in path and not os.path.exists(path):
+                tried.append((f"{where} {path}", "no such file"))
+                continue
+            try:
+                cdll = ctypes.CDLL(path)
+            except OSError as error:
+                tried.append((f"{where} {path}", str(error)))
+                continue
+            try:
+                _library = _bind(cdll)
+                return _library
+            except AttributeError as error:
+                tried.append((f"{where} {path}", f"not the Xylotrak library ({error})"))
+        raise XylotrakLibraryNotFound(tried)
+
+
+def library_path() -> str:
+    """The file name the library was loaded from (loads it if needed)."""
+    return load_library()._name
+
+
+def double_array(values) -> ctypes.Array:
+    """A C array of doubles holding ``values``."""
+    values = [float(v) for v in values]
+    return (ctypes.c_double * len(values))(*values)

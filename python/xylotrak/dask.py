@@ -1,0 +1,117 @@
+"""Bucking an inventory held in a Dask DataFrame, partition by partition on the workers.
+
+Each worker process loads the library itself (the same lookup as everywhere: set
+``XYLOTRAK_LIBRARY`` in the workers' environment when it is not found otherwise). The tables
+returned have the columns and values of the batch CSV outputs of ``xtk batch``; compute them
+together (``dask.compute(logs, totals)``) so that every tree is bucked once.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import dask.dataframe as dd
+import pandas as pd
+
+from .inventory import (
+    LOG_COLUMNS,
+    TOTAL_COLUMNS,
+    buck_trees,
+    check_parameters,
+    load_models,
+)
+from .products import Product, load_products
+
+__all__ = ["buck_inventory", "read_inventory"]
+
+_TEXT_COLUMNS = ("id", "productName")
+_INT_COLUMNS = ("logNumber", "productNumber", "outcome", "logCount")
+_LOGS = "_logs"  # per-tree list of log rows, between the bucking and the two tables
+
+
+def _empty(columns: Sequence[str], extra: Mapping[str, str] | None = None) -> pd.DataFrame:
+    dtypes = {
+        name: "object" if name in _TEXT_COLUMNS else "int64" if name in _INT_COLUMNS else "float64"
+        for name in columns
+    }
+    dtypes.update(extra or {})
+    return pd.DataFrame({name: pd.Series(dtype=dtype) for name, dtype in dtypes.items()})
+
+
+def _frame(rows: list[tuple], columns: Sequence[str]) -> pd.DataFrame:
+    meta = _empty(columns)
+    if not rows:
+        return meta
+    frame = pd.DataFrame.from_records(rows, columns=list(columns))
+    return frame.astype(meta.dtypes.to_dict())
+
+
+def _buck_partition(
+    part: pd.DataFrame, products: list[Product], models, objective, params
+) -> pd.DataFrame:
+    """Runs on a worker: the totals of each tree, with its log rows in an object column."""
+    logs, totals = buck_trees(
+        part.to_dict("records"), products, models=models, objective=objective, **params
+    )
+    frame = _frame(totals, TOTAL_COLUMNS)
+    per_tree: dict[str, list[tuple]] = {tree_id: [] for tree_id in frame["id"]}
+    for row in logs:
+        per_tree[row[0]].append(row)
+    frame[_LOGS] = pd.Series([per_tree[tree_id] for tree_id in frame["id"]], dtype="object")
+    return frame
+
+
+def _explode_logs(part: pd.DataFrame) -> pd.DataFrame:
+    return _frame([row for rows in part[_LOGS] for row in rows], LOG_COLUMNS)
+
+
+def read_inventory(path: str | os.PathLike, *, blocksize: int | str | None = None) -> dd.DataFrame:
+    """An inventory CSV (``id,dbh,height`` and ``model`` or ``coefs``/``exps``) as a Dask
+    DataFrame of text cells, read in blocks of ``blocksize`` bytes (one partition per file when
+    None). Cells are checked when the trees are bucked."""
+    return dd.read_csv(
+        os.fspath(path), dtype=str, keep_default_na=False, na_filter=False, blocksize=blocksize
+    )
+
+
+def buck_inventory(
+    ddf: dd.DataFrame | pd.DataFrame,
+    products: Sequence[Product] | str | os.PathLike,
+    *,
+    models: Mapping[str, Any] | str | os.PathLike | None = None,
+    objective: str | None = None,
+    **params: float,
+) -> tuple[dd.DataFrame, dd.DataFrame]:
+    """Bucks every tree of ``ddf`` on the workers and returns ``(logs, totals)``.
+
+    ``products``: Product objects or a product table file; ``models``: taper models by name (dict
+    or JSON file) for rows with a ``model`` cell; ``objective``: None for sequential bucking,
+    "value" or "volume" for optimised bucking; ``params``: the bucking keywords of ``buck``
+    (stump_height, stump_trim, start_height, top_height_limit, height_limit).
+
+    The result is lazy. Rows come in input order, logs in log order within a tree. A bad row
+    fails the computation with an InputFileError naming the tree and the field.
+    """
+    if isinstance(ddf, pd.DataFrame):
+        ddf = dd.from_pandas(ddf, npartitions=1)
+    columns = set(ddf.columns)
+    missing = [c for c in ("id", "dbh", "height") if c not in columns]
+    if "model" not in columns and not {"coefs", "exps"} <= columns:
+        missing.append("model (or both coefs and exps)")
+    if missing:
+        raise ValueError(f"inventory lacks column(s): {', '.join(missing)}")
+    if not isinstance(products, (list, tuple)):
+        products = load_products(products)
+    products = list(products)
+    models = load_models(models)  # read here: workers need not see the file
+    params = check_parameters(objective, params)
+
+    meta = _empty(TOTAL_COLUMNS, {_LOGS: "object"})
+    bucked = ddf.map_partitions(
+        _buck_partition, products, models, objective, params, meta=meta, align_dataframes=False
+    )
+    totals = bucked[list(TOTAL_COLUMNS)]
+    logs = bucked.map_partitions(_explode_logs, meta=_empty(LOG_COLUMNS))
+    return logs, totals
