@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
+packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3
+  libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
