@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3
-  libcli11-dev nlohmann-json3-dev)
+packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
+# xtk, the command-line program: its option parser and JSON library.
+packages+=(libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
