@@ -203,3 +203,34 @@ TEST(XtkTaperJson, AnswersAreTheExports) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XtkFormulaJson, EachFormulaTakesItsArgumentsInOrder) {
+  auto result = [](const std::string &args) {
+    return json::parse(xtk("formula " + args + " --json"))["result"].get<double>();
+  };
+  EXPECT_EQ(result("basal-area --diameter 32.5"), gDll(32.5));
+  EXPECT_EQ(result("qmd --basal-area 31.2 --trees 412.5"), dgDll(31.2, 412.5));
+  EXPECT_EQ(result("huber --diameter 24 --length 4.2"), VTHuDll(24, 4.2));
+  EXPECT_EQ(result("cylinder --diameter 24 --length 4.2"), VTCiDll(24, 4.2));
+  EXPECT_EQ(result("smalian --d1 31 --d2 22 --length 5"), VTSmDll(31, 22, 5));
+  EXPECT_EQ(result("newton --d1 31 --mid 25 --d2 22 --length 5"), VTNwDll(31, 25, 22, 5));
+  EXPECT_EQ(result("neiloid --d1 31 --d2 22 --length 5"), VTNeDll(31, 22, 5));
+  EXPECT_EQ(result("cone --d1 31 --d2 22 --length 5"), VTCoDll(31, 22, 5));
+}
+
+TEST(XtkPlotAreaJson, AnswersAreTheExport) {
+  double area = 0, l1 = 0, l2 = 0;
+  CalcAreaDll(0.06, 20, 0, 12, 7, 1, 1, 0, 1, &area, &l1, &l2);
+  const json rect = json::parse(
+      xtk("plot-area --json --rectangular --area 0.06 --area-unit 1 --length1 20 --slope1 12 "
+          "--slope2 7 --slope-correction"));
+  EXPECT_EQ(rect["area"].get<double>(), area);
+  EXPECT_EQ(rect["length1"].get<double>(), l1);
+  EXPECT_EQ(rect["length2"].get<double>(), l2);
+  const json circle = json::parse(xtk("plot-area --json --area 400"));
+  EXPECT_EQ(circle["radius"].get<double>(), 11.283791670955125);
+}
+
+}  // namespace

@@ -355,13 +355,19 @@ Runner addBatch(CLI::App &app) {
   s->add_option("inventory", c->inventory,
                 "Inventory CSV: id,dbh,height and model (see --models) or coefs,exps "
                 "(numbers separated by blanks)")
+      ->type_name("FILE")
       ->required();
-  s->add_option("--products", c->products, "Product table, JSON or CSV")->required();
+  s->add_option("--products", c->products, "Product table, JSON or CSV")
+      ->type_name("FILE")
+      ->required();
   s->add_option("--models", c->models,
-                "Taper models by name, JSON: {\"name\": {\"coefs\": [..], \"exps\": [..]}}");
-  s->add_option("--logs", c->logs, "Logs CSV (default <inventory stem>_logs.csv)");
-  s->add_option("--totals", c->totals, "Totals CSV (default <inventory stem>_totals.csv)");
-  s->add_option("-j,--jobs", c->jobsRaw, "Threads (default 1)");
+                "Taper models by name, JSON: {\"name\": {\"coefs\": [..], \"exps\": [..]}}")
+      ->type_name("FILE");
+  s->add_option("--logs", c->logs, "Logs CSV (default <inventory stem>_logs.csv)")
+      ->type_name("FILE");
+  s->add_option("--totals", c->totals, "Totals CSV (default <inventory stem>_totals.csv)")
+      ->type_name("FILE");
+  s->add_option("-j,--jobs", c->jobsRaw, "Threads (default 1)")->type_name("N");
   c->buck.add(s);
   return [c] { return runBatch(*c); };
 }

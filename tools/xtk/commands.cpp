@@ -12,7 +12,7 @@
 
 namespace xtk {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -344,10 +344,12 @@ Runner addTaper(CLI::App &app) {
       "taper",
       "Diameters at heights, heights at diameters, volume, form factor and log count of a tree");
   c->tree.add(s);
-  c->atOpt = s->add_option("--at", c->at, "Diameters at these heights (m), e.g. 1.3,5,10");
+  c->atOpt = s->add_option("--at", c->at, "Diameters at these heights (m), e.g. 1.3,5,10")
+                 ->type_name("LIST");
   c->heightAtOpt = s->add_option("--height-at", c->heightAt,
                                  "Heights where the stem narrows to these "
-                                 "diameters (cm), e.g. 20,7");
+                                 "diameters (cm), e.g. 20,7")
+                       ->type_name("LIST");
   s->add_flag("--volume", c->volume, "Stem volume between the limits (m3)");
   s->add_flag("--form-factor", c->formFactor, "Form factor of the profile");
   s->add_flag("--log-count", c->logCount,
@@ -367,9 +369,10 @@ Runner addBuck(CLI::App &app) {
   c->tree.add(s);
   s->add_option("--products", c->products,
                 "Product table, JSON or CSV (field names of the ProductSpec record)")
+      ->type_name("FILE")
       ->required();
   c->buck.add(s);
-  s->add_option("--svg", c->svg, "Draw the bucked stem into this SVG file");
+  s->add_option("--svg", c->svg, "Draw the bucked stem into this SVG file")->type_name("FILE");
   c->output.add(s);
   return [c] { return runBuck(*c); };
 }

@@ -13,7 +13,7 @@
 
 namespace xtk {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -199,10 +199,12 @@ Runner addDemo(CLI::App &app) {
   auto c = std::make_shared<DemoCommand>();
   CLI::App *s = app.add_subcommand(
       "demo", "Buck a built-in 30 m tree into four products, in priority order and by value");
-  s->add_option("--svg", c->svg, "Where to draw both buckings (default demo.svg; \"\" for none)");
+  s->add_option("--svg", c->svg, "Where to draw both buckings (default demo.svg; \"\" for none)")
+      ->type_name("FILE");
   s->add_flag("--json", c->json, "Print both buckings as JSON");
   s->add_option("--save-inputs", c->saveDir,
-                "Only write the demo's tree and product table as JSON files into this folder");
+                "Only write the demo's tree and product table as JSON files into this folder")
+      ->type_name("DIR");
   return [c] { return runDemo(*c); };
 }
 

@@ -156,6 +156,17 @@ JsonFile loadJson(const std::string &path) {
     const auto colon = what.find(": ");
     if (colon != std::string::npos) what = what.substr(colon + 2);
     fail(at(path, line), "not valid JSON: " + what);
+  } catch (const json::exception &e) {
+    // A number too large for a double: "... number overflow parsing '1e999'".
+    std::string what = e.what();
+    const auto q = what.find('\'');
+    const std::string token = q == std::string::npos ? "" : what.substr(q + 1, what.size() - q - 2);
+    const auto pos = token.empty() ? std::string::npos : text.find(token);
+    const int line =
+        1 + (pos == std::string::npos
+                 ? 0
+                 : static_cast<int>(std::count(text.begin(), text.begin() + pos, '\n')));
+    fail(at(path, line), "not a finite number: " + (token.empty() ? what : token));
   }
   JsonFile f{path, std::move(doc), JsonLines(text)};
   if (f.lines.duplicate)

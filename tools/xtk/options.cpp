@@ -12,7 +12,7 @@ std::string shown(const std::string &s) { return "\"" + s + "\""; }
 
 void NumberOption::add(CLI::App *app, const std::string &optionName, const std::string &help) {
   name = optionName;
-  opt = app->add_option(optionName, raw, help);
+  opt = app->add_option(optionName, raw, help)->type_name("NUMBER");
 }
 
 double NumberOption::get() const {
@@ -48,12 +48,15 @@ std::vector<double> numberListOption(const std::string &name, const std::string 
 void TreeOptions::add(CLI::App *app) {
   dbh.add(app, "--dbh", "Diameter at breast height (cm)");
   height.add(app, "--height", "Total height of the tree (m)");
-  coefsOpt = app->add_option("--coefs", coefs, "Taper coefficients c0,c1,...,cn");
-  expsOpt = app->add_option("--exps", exps, "Taper exponents e0,e1,...,en (e0 normally 0)");
+  coefsOpt =
+      app->add_option("--coefs", coefs, "Taper coefficients c0,c1,...,cn")->type_name("LIST");
+  expsOpt = app->add_option("--exps", exps, "Taper exponents e0,e1,...,en (e0 normally 0)")
+                ->type_name("LIST");
   fileOpt =
       app->add_option("--tree", file,
                       "Tree and taper model as JSON: {\"dbh\":..,\"height\":..,\"coefs\":[..],"
-                      "\"exps\":[..]}");
+                      "\"exps\":[..]}")
+          ->type_name("FILE");
 }
 
 Tree TreeOptions::get() const {
@@ -90,7 +93,8 @@ void BuckOptions::add(CLI::App *app) {
                   "Height limit for products with heightRule 1 (m, default 999)");
   app->add_option("--optimise", optimise,
                   "Search for the best sequence of logs by 'value' or 'volume' "
-                  "(default: sequential bucking in priority order)");
+                  "(default: sequential bucking in priority order)")
+      ->type_name("value|volume");
 }
 
 BuckParams BuckOptions::get() const {

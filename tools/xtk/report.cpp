@@ -2,7 +2,7 @@
 
 namespace xtk {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 const char *const kLogsCsvHeader =
     "logNumber,productNumber,productName,baseHeight,length,topHeight,trimTopHeight,baseDiam,"
@@ -26,18 +26,16 @@ const std::string &productName(const std::vector<Product> &products, int number)
                                                                     : none;
 }
 
-json rowJson(const LogEntry &r) {
-  return {{"logNumber", r.logNumber},
-          {"productNumber", r.productNumber},
-          {"baseHeight", r.baseHeight},
-          {"length", r.length},
-          {"topHeight", r.topHeight},
-          {"trimTopHeight", r.trimTopHeight},
-          {"baseDiam", r.baseDiam},
-          {"topDiam", r.topDiam},
-          {"trimTopDiam", r.trimTopDiam},
-          {"volume", r.volume},
-          {"value", r.value}};
+// A log-table row; a log row carries its product's name after its number.
+json rowJson(const LogEntry &r, const std::string *name = nullptr) {
+  json j = {{"logNumber", r.logNumber}, {"productNumber", r.productNumber}};
+  if (name) j["productName"] = *name;
+  const std::pair<const char *, double> fields[] = {
+      {"baseHeight", r.baseHeight},       {"length", r.length},     {"topHeight", r.topHeight},
+      {"trimTopHeight", r.trimTopHeight}, {"baseDiam", r.baseDiam}, {"topDiam", r.topDiam},
+      {"trimTopDiam", r.trimTopDiam},     {"volume", r.volume},     {"value", r.value}};
+  for (const auto &[key, v] : fields) j[key] = v;
+  return j;
 }
 
 }  // namespace
@@ -138,9 +136,7 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
               const BuckResult &result) {
   json logs = json::array();
   for (int k = 1; k <= result.logCount; ++k) {
-    json row = rowJson(result.rows[k]);
-    row["productName"] = productName(products, result.rows[k].productNumber);
-    logs.push_back(std::move(row));
+    logs.push_back(rowJson(result.rows[k], &productName(products, result.rows[k].productNumber)));
   }
   json prods = json::array();
   for (size_t i = 0; i < result.products.size(); ++i) {

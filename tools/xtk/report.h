@@ -13,7 +13,7 @@ namespace xtk {
 
 // "dbh 30 cm, height 30 m, 5-term taper".
 std::string treeSummary(const Tree &tree);
-nlohmann::json treeJson(const Tree &tree);
+nlohmann::ordered_json treeJson(const Tree &tree);
 
 // What the outcome of a bucking means, in words.
 std::string outcomeText(double outcome);
@@ -29,8 +29,8 @@ Table totalsTable(const std::vector<std::string> &titles,
                   const std::vector<const BuckResult *> &results);
 
 // Everything the bucking wrote, with full precision.
-nlohmann::json buckJson(const Tree &tree, const std::vector<Product> &products,
-                        const BuckParams &params, const BuckResult &result);
+nlohmann::ordered_json buckJson(const Tree &tree, const std::vector<Product> &products,
+                                const BuckParams &params, const BuckResult &result);
 
 // The columns and rows of the logs and totals CSV files. `id` is written as
 // the first cell when withId.
