@@ -137,7 +137,9 @@ int runTaper(const TaperCommand &c) {
   const std::string limits = limitsText(lh, uh, ld, ud, len);
   if (volume) std::cout << "  Volume " << limits << ": " << fixed(vol, 4) << " m3\n";
   if (formFactor) std::cout << "  Form factor: " << fixed(ff, 4) << "\n";
-  if (c.logCount) std::cout << "  Whole logs " << limits << ": " << count << "\n";
+  if (c.logCount)
+    std::cout << "  Whole " << fixed(len, 2) << " m logs " << limitsText(lh, uh, ld, ud, 0) << ": "
+              << count << "\n";
   return 0;
 }
 
@@ -157,8 +159,8 @@ int runBuck(const BuckCommand &c) {
   BuckResult r;
   buck(t, products, params, r);
   if (!c.svg.empty()) {
-    std::string title = methodName(params.objective) + " bucking";
-    title[0] = static_cast<char>(std::toupper(title[0]));
+    const std::string title = params.objective < 0 ? "Sequential bucking (priority order)"
+                                                   : "Bucking " + methodName(params.objective);
     writeFileAtomically(c.svg, renderSvg(t, products, {{title, params, &r}}));
   }
   if (c.output.json) {

@@ -19,6 +19,7 @@ namespace {
 constexpr double kWidth = 1200, kLeft = 90, kRight = 50;
 constexpr double kMaxRadiusPx = 62;
 constexpr double kPanelHeight = 330;
+constexpr size_t kLabelLevels = 3;
 
 const char *const kPalette[] = {"#c8823c", "#e6c36a", "#9cc58a", "#7fb3d5",
                                 "#c39bd3", "#f0a18c", "#8fd1c8", "#d4b483"};
@@ -197,15 +198,21 @@ void panel(std::ostringstream &o, const Scale &s, const std::vector<Product> &pr
       << px(stemTop - 16) << "\"/>\n";
     const std::string label = "\u2300" + fixed(e.topDiam, 1);
     const double w = 7.0 * static_cast<double>(displayWidth(label));
+    // Labels that would overlap go up a line; with three lines full the
+    // label is left out (the log's tooltip and xtk's tables still have it).
     size_t level = 0;
     while (level < labelEnds.size() && labelEnds[level] > x2 - w / 2 - 4) ++level;
-    if (level == labelEnds.size()) labelEnds.push_back(0);
-    labelEnds[level] = x2 + w / 2;
-    if (level > 0)
-      o << "    <path class=\"cut\" d=\"M" << px(x2) << "," << px(stemTop - 16) << "V"
-        << px(stemTop - 20 - 13.0 * static_cast<double>(level)) << "\"/>\n";
-    text(o, x2, stemTop - 20 - 13.0 * static_cast<double>(level), "topdiam", label);
-    dimension(o, x1, x2, dimY, trimmed(e.length, 2) + " m", "dimline");
+    if (level < kLabelLevels) {
+      if (level == labelEnds.size()) labelEnds.push_back(0);
+      labelEnds[level] = x2 + w / 2;
+      if (level > 0)
+        o << "    <path class=\"cut\" d=\"M" << px(x2) << "," << px(stemTop - 16) << "V"
+          << px(stemTop - 20 - 13.0 * static_cast<double>(level)) << "\"/>\n";
+      text(o, x2, stemTop - 20 - 13.0 * static_cast<double>(level), "topdiam", label);
+    }
+    const std::string length = trimmed(e.length, 2) + " m";
+    const bool fits = x2 - x1 >= 6.2 * static_cast<double>(displayWidth(length)) + 4;
+    dimension(o, x1, x2, dimY, fits ? length : "", "dimline");
   }
 
   // The unused parts and the stump, named below the lengths.
@@ -260,7 +267,7 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
   // How much more the diameters are stretched than the heights.
   const double stretch = s.ky * 100 / s.kx;
 
-  const size_t legendRows = products.size() + 1;
+  const size_t legendRows = std::max<size_t>(products.size(), 4);
   const double legendTop = 50 + kPanelHeight * static_cast<double>(panels.size());
   const double height = legendTop + 30 + 20 * static_cast<double>(legendRows) + 20;
 
