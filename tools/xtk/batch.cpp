@@ -41,6 +41,12 @@ struct InventoryTree {
 
 // ------------------------------------------------------------ inventory
 
+std::string trimmed(const std::string &s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
 std::vector<InventoryTree> readInventory(const std::string &path,
                                          const std::map<std::string, Model> *models,
                                          const std::string &modelsPath, int &skipped) {
@@ -83,11 +89,11 @@ std::vector<InventoryTree> readInventory(const std::string &path,
         fail(where, "expected " + std::to_string(head.size()) + " cells, found " +
                         std::to_string(cells.size()));
       InventoryTree t;
-      const std::string &id = cells[col["id"]];
+      const std::string id = trimmed(cells[col["id"]]);
       if (id.empty()) fail(where, "field 'id': empty");
       t.dbh = numberField(cells[col["dbh"]], where, "dbh");
       t.height = numberField(cells[col["height"]], where, "height");
-      const std::string modelName = hasModel ? cells[col["model"]] : std::string();
+      const std::string modelName = hasModel ? trimmed(cells[col["model"]]) : std::string();
       const bool inlineGiven =
           hasInline && (cells[col["coefs"]].find_first_not_of(" \t") != std::string::npos ||
                         cells[col["exps"]].find_first_not_of(" \t") != std::string::npos);
