@@ -256,25 +256,26 @@ int runBatch(const BatchCommand &c) {
   Progress progress(trees.size());
 
   const size_t blocks = (trees.size() + kBlock - 1) / kBlock;
-  std::vector<Block> done(blocks);
   size_t logRows = 0;
-  auto writeBlock = [&](Block &b) {
+  // Takes the block over, so that its text is freed once written.
+  auto writeBlock = [&](Block b) {
     logs.write(b.logs);
     totals.write(b.totals);
     logRows += static_cast<size_t>(std::count(b.logs.begin(), b.logs.end(), '\n'));
-    b = Block{};
   };
 
   if (threads == 1) {
     BuckResult scratch;
     for (size_t b = 0; b < blocks; ++b) {
-      buckBlock(trees, b, products, params, scratch, done[b]);
-      writeBlock(done[b]);
+      Block block;
+      buckBlock(trees, b, products, params, scratch, block);
+      writeBlock(std::move(block));
       progress.update(std::min(trees.size(), (b + 1) * kBlock));
     }
   } else {
     // Workers take blocks in order and keep at most `window` blocks ahead of
     // the writer, so memory stays bounded while the files come out in order.
+    std::vector<Block> done(blocks);
     std::mutex mutex;
     std::condition_variable blockDone, blockWritten;
     size_t next = 0, written = 0;
@@ -328,7 +329,7 @@ int runBatch(const BatchCommand &c) {
           block = std::move(done[b]);
           done[b] = Block{};
         }
-        writeBlock(block);
+        writeBlock(std::move(block));
         {
           std::lock_guard lock(mutex);
           written = b + 1;
