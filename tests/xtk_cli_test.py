@@ -173,6 +173,16 @@ class Input(XtkCase):
         self.expect_error([], r"subcommand is required")
 
 
+    def test_csv_output_is_the_json_logs(self):
+        r = run("buck", "--csv", "--tree", self.tree, "--products", self.products)
+        rows = list(csv.DictReader(io.StringIO(r.stdout)))
+        logs = self.buck_json()["logs"]
+        self.assertEqual(len(rows), len(logs))
+        for row, log in zip(rows, logs):
+            self.assertEqual({k: (v if k == "productName" else float(v)) for k, v in row.items()},
+                             log)
+
+
 class Svg(XtkCase):
     def log_shapes(self, path):
         root = ET.parse(path).getroot()  # raises on XML that is not well formed
@@ -283,6 +293,20 @@ class Batch(XtkCase):
             for name, value in want.items():
                 self.assertEqual(got[name] if isinstance(value, str) else float(got[name]), value,
                                  name)
+
+    def test_quoted_ids_crlf_and_byte_order_mark(self):
+        text = ("\ufeffid,dbh,height,model\r\n"
+                "\"stand 4, tree \"\"A\"\"\",30,24, demo \r\n"
+                "plain,28,22,cone\r\n")
+        with open(self.path("trees.csv"), "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        r = self.batch(self.path("trees.csv"), "--logs", self.path("l.csv"), "--totals",
+                       self.path("t.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        totals = list(csv.DictReader(open(self.path("t.csv"), newline="")))
+        self.assertEqual([t["id"] for t in totals], ['stand 4, tree "A"', "plain"])
+        logs = list(csv.DictReader(open(self.path("l.csv"), newline="")))
+        self.assertEqual({log["id"] for log in logs}, {'stand 4, tree "A"', "plain"})
 
     def test_bad_input_files_stop_before_any_output(self):
         inventory, _ = self.inventory(5)
