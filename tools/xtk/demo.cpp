@@ -34,18 +34,18 @@ Product product(const char *name, double minTop, double minBase, double minLengt
                 double price, int basis, int position, double loss) {
   Product p;
   p.name = name;
-  p.spec.minTopDiam = minTop;
-  p.spec.maxTopDiam = 999;
-  p.spec.minBaseDiam = minBase;
-  p.spec.maxBaseDiam = 999;
-  p.spec.minLength = minLength;
-  p.spec.maxLength = maxLength;
-  p.spec.unitPrice = price;
-  p.spec.priceBasis = static_cast<int16_t>(basis);
-  p.spec.logPosition = static_cast<int16_t>(position);
-  p.spec.heightRule = 0;
-  p.spec.lossFraction = loss;
-  p.spec.trimLength = 0.1;
+  p.record.minTopDiam = minTop;
+  p.record.maxTopDiam = 999;
+  p.record.minBaseDiam = minBase;
+  p.record.maxBaseDiam = 999;
+  p.record.minLength = minLength;
+  p.record.maxLength = maxLength;
+  p.record.unitPrice = price;
+  p.record.priceBasis = static_cast<int16_t>(basis);
+  p.record.logPosition = static_cast<int16_t>(position);
+  p.record.heightRule = 0;
+  p.record.lossFraction = loss;
+  p.record.trimLength = 0.1;
   return p;
 }
 
@@ -59,7 +59,7 @@ std::vector<Product> demoProducts() {
                             product("sawlog", 18, 0, 3.0, 5.0, 90, 0, 0, 0.05),
                             product("pole", 14, 0, 6.0, 6.0, 16, 2, 0, 0.0),
                             product("pulp", 7, 0, 2.0, 3.0, 25, 0, 0, 0.0)};
-  p[2].spec.maxTopDiam = 20;
+  p[2].record.maxTopDiam = 20;
   return p;
 }
 
@@ -89,7 +89,7 @@ json productsJson(const std::vector<Product> &products) {
   for (const auto &p : products) {
     json o = {{"name", p.name}};
     for (const auto &f : productFields())
-      o[f.name] = f.real ? json(p.spec.*f.real) : json(p.spec.*f.whole);
+      o[f.name] = f.real ? json(p.record.*f.real) : json(p.record.*f.whole);
     a.push_back(std::move(o));
   }
   return a;
@@ -147,7 +147,7 @@ int runDemo(const DemoCommand &c) {
     for (const char *title : {"#", "product", "top cm", "length m", "log", "price", "loss"})
       prod.column(title, std::string(title) == "product" ? Table::Left : Table::Right);
     for (size_t i = 0; i < products.size(); ++i) {
-      const ProductSpec &p = products[i].spec;
+      const ProductSpec &p = products[i].record;
       const std::string top = p.maxTopDiam < 999
                                   ? fixed(p.minTopDiam, 0) + "-" + fixed(p.maxTopDiam, 0)
                                   : ">= " + fixed(p.minTopDiam, 0);

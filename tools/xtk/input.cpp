@@ -257,11 +257,11 @@ std::vector<Product> readProductsJson(const std::string &path) {
     for (const auto &pf : productFields()) {
       const double v = jsonNumber(f, obj[pf.name], p + "/" + pf.name, pf.name);
       if (pf.real) {
-        prod.spec.*pf.real = v;
+        prod.record.*pf.real = v;
       } else {
         std::ostringstream shown;
         shown << obj[pf.name].dump();
-        prod.spec.*pf.whole = wholeNumber(v, f.where(p + "/" + pf.name), pf.name, shown.str());
+        prod.record.*pf.whole = wholeNumber(v, f.where(p + "/" + pf.name), pf.name, shown.str());
       }
     }
     products.push_back(prod);
@@ -297,9 +297,9 @@ std::vector<Product> readProductsCsv(const std::string &path) {
       const std::string &cell = cells[column[pf.name]];
       const double v = numberField(cell, where, pf.name);
       if (pf.real)
-        prod.spec.*pf.real = v;
+        prod.record.*pf.real = v;
       else
-        prod.spec.*pf.whole = wholeNumber(v, where, pf.name, std::string(trim(cell)));
+        prod.record.*pf.whole = wholeNumber(v, where, pf.name, std::string(trim(cell)));
     }
     products.push_back(prod);
     if (products.size() > 32767) break;

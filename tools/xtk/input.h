@@ -60,7 +60,7 @@ Tree readTreeJson(const std::string &path);
 std::map<std::string, Model> readModelsJson(const std::string &path);
 
 struct Product {
-  ProductSpec spec{};
+  ProductSpec record{};
   std::string name;
 };
 

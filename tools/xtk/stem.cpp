@@ -12,7 +12,7 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
           BuckResult &result) {
   if (result.products.size() != products.size()) {
     result.products.clear();
-    for (const auto &p : products) result.products.push_back(p.spec);
+    for (const auto &p : products) result.products.push_back(p.record);
   }
   const Model &m = tree.model;
   double *t = result.totals.data();
@@ -53,10 +53,10 @@ StemZones stemZones(const Tree &tree, const std::vector<Product> &products,
   if (!(result.totals[ProductVolume] > 0) || products.empty()) return z;
   // The diameter that ends the leftover: the last product's minimum top for
   // the sequential bucking, the smallest one of the table for the search.
-  double m = products.back().spec.minTopDiam;
+  double m = products.back().record.minTopDiam;
   if (params.objective >= 0) {
     m = 999;
-    for (const auto &p : products) m = std::min(m, p.spec.minTopDiam);
+    for (const auto &p : products) m = std::min(m, p.record.minTopDiam);
   }
   if (!(m > 0)) {
     z.topStart = tree.height;

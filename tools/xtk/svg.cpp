@@ -317,7 +317,7 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
   text(o, kLeft, legendTop + 14, "heading", "Products (in priority order)", "start");
   double y = legendTop + 30;
   for (size_t i = 0; i < products.size(); ++i, y += 20) {
-    const ProductSpec &p = products[i].spec;
+    const ProductSpec &p = products[i].record;
     o << "    <rect class=\"swatch\" x=\"" << px(kLeft) << "\" y=\"" << px(y) << "\" width=\"22\" "
       << "height=\"13\" fill=\"" << productColour(static_cast<int>(i + 1))
       << "\" stroke=\"#5a4028\" stroke-width=\"0.8\"/>\n";
