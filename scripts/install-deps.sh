@@ -5,6 +5,8 @@ packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev pyt
 packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and its test server
 # The Python binding's tests: Debian's interpreter with pytest, NumPy, pandas and Dask.
 packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
+# xtk, the command-line program: its option parser and JSON library.
+packages+=(libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

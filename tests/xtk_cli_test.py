@@ -1,0 +1,368 @@
+#!/usr/bin/env python3
+"""xtk driven as a user would: bad input, the SVG drawing, the batch files.
+
+Usage: xtk_cli_test.py PATH_TO_XTK [Input|Svg|Batch]
+"""
+import csv
+import io
+import json
+import os
+import pty
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+XTK = None
+FIELDS = ["minTopDiam", "maxTopDiam", "minBaseDiam", "maxBaseDiam", "minLength", "maxLength",
+          "unitPrice", "priceBasis", "logPosition", "heightRule", "lossFraction", "trimLength"]
+
+
+def run(*args, cwd=None):
+    return subprocess.run([XTK, *map(str, args)], capture_output=True, text=True, cwd=cwd)
+
+
+class XtkCase(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory()
+        self.dir = self._tmp.name
+        self.assertEqual(run("demo", "--save-inputs", self.dir).returncode, 0)
+        self.tree = self.path("demo-tree.json")
+        self.products = self.path("demo-products.json")
+        with open(self.products) as f:
+            self.table = json.load(f)
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, text):
+        with open(self.path(name), "w") as f:
+            f.write(text)
+        return self.path(name)
+
+    def expect_error(self, args, message, code=2):
+        """One line on stderr matching `message`, nothing on stdout, exit code 2."""
+        r = run(*args)
+        self.assertEqual(r.returncode, code, r.stderr)
+        self.assertEqual(r.stdout, "")
+        lines = r.stderr.splitlines()
+        self.assertEqual(len(lines), 1, r.stderr)
+        self.assertRegex(lines[0], message)
+
+    def buck_json(self, *extra, products=None):
+        r = run("buck", "--json", "--tree", self.tree, "--products", products or self.products,
+                *extra)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return json.loads(r.stdout)
+
+
+class Input(XtkCase):
+    def product_lines(self, table):
+        # One product a line, so that product k sits on line k + 1.
+        return "[\n" + ",\n".join(json.dumps(p) for p in table) + "\n]\n"
+
+    def test_product_json_faults_name_file_line_and_field(self):
+        def broken(k, change):
+            table = json.loads(json.dumps(self.table))
+            change(table[k])
+            return self.write("p.json", self.product_lines(table))
+
+        cases = [
+            (1, lambda p: p.pop("trimLength"), r"missing field 'trimLength'"),
+            (2, lambda p: p.update(minLength="3"),
+             r"field 'minLength': expected a number, got string"),
+            (3, lambda p: p.update(minLenght=3), r"unknown field 'minLenght'"),
+            (0, lambda p: p.update(priceBasis=1.5),
+             r"field 'priceBasis': not a whole number in -32768\.\.32767: 1\.5"),
+            (2, lambda p: p.update(logPosition=40000),
+             r"field 'logPosition': not a whole number in -32768\.\.32767: 40000"),
+            (1, lambda p: p.update(heightRule=True),
+             r"field 'heightRule': expected a number, got boolean"),
+            (3, lambda p: p.update(name=["x"]), r"field 'name': expected a string, got array"),
+        ]
+        for k, change, message in cases:
+            with self.subTest(message):
+                path = broken(k, change)
+                self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                                  r"^xtk: %s:%d: %s$" % (path, k + 2, message))
+
+    def test_json_syntax_and_duplicate_keys(self):
+        text = self.product_lines(self.table)
+        path = self.write("p.json", text.replace('"sawlog",', '"sawlog"', 1))
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:3: not valid JSON: " % path)
+        path = self.write("p.json", text.replace('"minLength": 3.0,',
+                                                 '"minLength": 3.0, "minLength": 4.0,', 1))
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:2: field 'minLength' given twice$" % path)
+        path = self.write("p.json", "[]")
+        self.expect_error(["buck", "--tree", self.tree, "--products", path], r"no products$")
+
+    def test_tree_json_faults(self):
+        good = {"dbh": 30, "height": 24, "coefs": [1.1, -1.1], "exps": [0, 1]}
+        cases = [({"height": "24"}, r":1: field 'height': expected a number, got string$"),
+                 ({"coefs": [1, "x"]}, r":1: field 'coefs\[1\]': expected a number"),
+                 ({"exps": [0]}, r":1: fields 'coefs' and 'exps': 2 coefficients but 1 exponents$"),
+                 ({"dbh": 0}, r":1: field 'dbh': must be greater than 0$"),
+                 ({"species": "pine"}, r":1: unknown field 'species'$")]
+        for change, message in cases:
+            with self.subTest(message):
+                path = self.write("t.json", json.dumps({**good, **change}))
+                self.expect_error(["taper", "--tree", path], r"^xtk: " + path + message)
+        path = self.write("t.json", json.dumps({k: good[k] for k in ("dbh", "coefs", "exps")}))
+        self.expect_error(["taper", "--tree", path], r"missing field 'height'$")
+
+    def test_product_csv_faults_and_csv_equals_json(self):
+        header = ["name"] + FIELDS
+        rows = [[p["name"]] + [str(p[f]) for f in FIELDS] for p in self.table]
+
+        def table_csv(head, body):
+            out = io.StringIO()
+            csv.writer(out, lineterminator="\n").writerows([head] + body)
+            return self.write("p.csv", out.getvalue())
+
+        # The same table as CSV, columns in another order, gives the same bucking.
+        order = list(reversed(range(len(header))))
+        path = table_csv([header[i] for i in order], [[r[i] for i in order] for r in rows])
+        self.assertEqual(self.buck_json(products=path), self.buck_json())
+
+        bad = [r[:] for r in rows]
+        bad[1][FIELDS.index("minLength") + 1] = "3x"
+        path = table_csv(header, bad)
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:3: field 'minLength': not a number: \"3x\"$" % path)
+        path = table_csv(header[:-1], [r[:-1] for r in rows])
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:1: missing column 'trimLength'$" % path)
+        path = table_csv(header + ["grade"], [r + ["A"] for r in rows])
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:1: unknown column 'grade'$" % path)
+        path = table_csv(header, rows[:2] + [rows[2][:-1]] + rows[3:])
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:4: expected 13 cells, found 12$" % path)
+        text = open(table_csv(header, rows)).read().splitlines()
+        text[4] = '"pulp' + text[4][len("pulp"):]
+        path = self.write("p.csv", "\n".join(text) + "\n")
+        self.expect_error(["buck", "--tree", self.tree, "--products", path],
+                          r"^xtk: %s:5: unterminated quote in cell 1$" % path)
+
+    def test_option_faults(self):
+        tree = ["--dbh", "30", "--height", "24", "--coefs", "1.1,-1.1", "--exps", "0,1"]
+        self.expect_error(["taper", "--dbh", "3x"] + tree[2:],
+                          r"^xtk: option --dbh: not a number: \"3x\"$")
+        self.expect_error(["taper"] + tree[:6], r"^xtk: option --exps: required")
+        self.expect_error(["taper"] + tree[:-1] + ["0,1,2"], r"2 coefficients but 3 exponents$")
+        self.expect_error(["taper"] + tree + ["--at", "1.3,,5"], r"option --at: empty item")
+        self.expect_error(["taper"] + tree + ["--tree", self.tree], r"option --tree: give either")
+        self.expect_error(["taper"] + tree + ["--colour", "red"], r"^xtk: .*--colour")
+        self.expect_error(["buck", "--tree", self.tree, "--products", self.products,
+                           "--optimise", "price"], r"--optimise: expected value or volume")
+        self.expect_error(["buck", "--tree", self.tree, "--products", self.path("none.json")],
+                          r"none\.json: cannot read: No such file")
+        self.expect_error(["formula", "smalian", "--d1", "30", "--d2", "-2", "--length", "4"],
+                          r"^xtk: option --d2: must not be negative$")
+        self.expect_error(["plot-area", "--area", "400", "--area-unit", "1.5"],
+                          r"option --area-unit: not a whole number")
+        self.expect_error([], r"subcommand is required")
+
+
+    def test_csv_output_is_the_json_logs(self):
+        r = run("buck", "--csv", "--tree", self.tree, "--products", self.products)
+        rows = list(csv.DictReader(io.StringIO(r.stdout)))
+        logs = self.buck_json()["logs"]
+        self.assertEqual(len(rows), len(logs))
+        for row, log in zip(rows, logs):
+            self.assertEqual({k: (v if k == "productName" else float(v)) for k, v in row.items()},
+                             log)
+
+
+class Svg(XtkCase):
+    def log_shapes(self, path):
+        root = ET.parse(path).getroot()  # raises on XML that is not well formed
+        return [e for e in root.iter() if e.get("class") == "log"]
+
+    def test_one_shape_per_log(self):
+        for extra in ([], ["--optimise", "value"], ["--stump-trim", "0.2", "--optimise", "volume"]):
+            with self.subTest(extra):
+                svg = self.path("stem.svg")
+                out = self.buck_json("--svg", svg, *extra)
+                shapes = self.log_shapes(svg)
+                self.assertEqual(len(shapes), out["logCount"])
+                self.assertEqual([s.get("data-product") for s in shapes],
+                                 [str(log["productNumber"]) for log in out["logs"]])
+
+    def test_demo_draws_both_buckings_and_names_are_escaped(self):
+        r = run("demo", "--json", "--svg", "", cwd=self.dir)
+        both = json.loads(r.stdout)
+        self.assertFalse(os.path.exists(self.path("demo.svg")))
+        self.assertEqual(run("demo", cwd=self.dir).returncode, 0)
+        self.assertEqual(len(self.log_shapes(self.path("demo.svg"))),
+                         both["sequential"]["logCount"] + both["optimised"]["logCount"])
+        table = json.loads(json.dumps(self.table))
+        table[0]["name"] = "<veneer> & \"co\""
+        products = self.write("p.json", json.dumps(table))
+        svg = self.path("named.svg")
+        out = self.buck_json("--svg", svg, products=products)
+        self.assertEqual(len(self.log_shapes(svg)), out["logCount"])
+        texts = "".join(ET.parse(svg).getroot().itertext())
+        self.assertIn("<veneer> & \"co\"", texts)
+
+
+class Batch(XtkCase):
+    def setUp(self):
+        super().setUp()
+        self.write("models.json", json.dumps({
+            "demo": {k: json.load(open(self.tree))[k] for k in ("coefs", "exps")},
+            "cone": {"coefs": [1, -1], "exps": [0, 1]}}))
+
+    def inventory(self, n, bad_lines=()):
+        """n trees, mixing named models and inline coefficients; bad rows at given lines."""
+        rng = random.Random(7)
+        lines = ["id,dbh,height,model,coefs,exps"]
+        good = []
+        for i in range(n):
+            line_no = len(lines) + 1
+            if line_no in bad_lines:
+                lines.append(bad_lines[line_no])
+            dbh, height = round(rng.uniform(14, 45), 1), round(rng.uniform(15, 34), 1)
+            if i % 3 == 2:
+                lines.append("t%d,%s,%s,,1.1 -1.1,0 1" % (i, dbh, height))
+            else:
+                lines.append("t%d,%s,%s,%s,," % (i, dbh, height, "demo" if i % 3 else "cone"))
+            good.append("t%d" % i)
+        return self.write("trees.csv", "\n".join(lines) + "\n"), good
+
+    def batch(self, inventory, *extra):
+        return run("batch", inventory, "--products", self.products, "--models",
+                   self.path("models.json"), *extra)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def test_threads_give_identical_files_and_bad_rows_are_skipped(self):
+        inventory, good = self.inventory(300, {17: "bad1,3x,20,demo,,", 40: 't0,30,20,demo,,',
+                                               90: 'x"y,30,20,demo,,'})
+        for objective in ([], ["--optimise", "value"]):
+            with self.subTest(objective):
+                files = {}
+                for jobs in ("1", "2"):
+                    r = self.batch(inventory, "-j", jobs, *objective)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("trees.csv:17: field 'dbh': not a number: \"3x\"", r.stderr)
+                    self.assertIn("trees.csv:40: field 'id': \"t0\" already used on line 2",
+                                  r.stderr)
+                    self.assertIn("trees.csv:90: stray quote in cell 1", r.stderr)
+                    self.assertNotIn("\r", r.stderr)  # no progress bar off a terminal
+                    files[jobs] = (self.read("trees_logs.csv"), self.read("trees_totals.csv"))
+                    self.assertEqual(sorted(os.listdir(self.dir)),
+                                     ["demo-products.json", "demo-tree.json", "models.json",
+                                      "trees.csv", "trees_logs.csv", "trees_totals.csv"])
+                self.assertEqual(files["1"], files["2"])
+                totals = list(csv.DictReader(io.StringIO(files["1"][1].decode())))
+                self.assertEqual([t["id"] for t in totals], good)
+                logs = list(csv.DictReader(io.StringIO(files["1"][0].decode())))
+                self.assertEqual(len(logs), sum(int(t["logCount"]) for t in totals))
+
+    def test_rows_are_the_bucking_of_each_tree(self):
+        inventory, _ = self.inventory(5)
+        self.assertEqual(self.batch(inventory, "--stump-trim", "0.1").returncode, 0)
+        totals = list(csv.DictReader(open(self.path("trees_totals.csv"))))
+        logs = list(csv.DictReader(open(self.path("trees_logs.csv"))))
+        row = next(csv.DictReader(open(inventory)))  # t0, a cone
+        self.assertEqual(row["model"], "cone")
+        tree = self.write("t0.json", json.dumps({"dbh": float(row["dbh"]),
+                                                 "height": float(row["height"]),
+                                                 "coefs": [1, -1], "exps": [0, 1]}))
+        r = run("buck", "--json", "--tree", tree, "--products", self.products,
+                "--stump-trim", "0.1")
+        out = json.loads(r.stdout)
+        self.assertEqual(totals[0]["outcome"], "1")
+        for name, value in out["totals"].items():
+            self.assertEqual(float(totals[0][name]), value, name)
+        mine = [log for log in logs if log["id"] == "t0"]
+        self.assertEqual(len(mine), out["logCount"])
+        for got, want in zip(mine, out["logs"]):
+            for name, value in want.items():
+                self.assertEqual(got[name] if isinstance(value, str) else float(got[name]), value,
+                                 name)
+
+    def test_quoted_ids_crlf_and_byte_order_mark(self):
+        text = ("\ufeffid,dbh,height,model\r\n"
+                "\"stand 4, tree \"\"A\"\"\",30,24, demo \r\n"
+                "plain,28,22,cone\r\n")
+        with open(self.path("trees.csv"), "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        r = self.batch(self.path("trees.csv"), "--logs", self.path("l.csv"), "--totals",
+                       self.path("t.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        totals = list(csv.DictReader(open(self.path("t.csv"), newline="")))
+        self.assertEqual([t["id"] for t in totals], ['stand 4, tree "A"', "plain"])
+        logs = list(csv.DictReader(open(self.path("l.csv"), newline="")))
+        self.assertEqual({log["id"] for log in logs}, {'stand 4, tree "A"', "plain"})
+
+    def test_bad_input_files_stop_before_any_output(self):
+        inventory, _ = self.inventory(5)
+        broken = self.write("p.json", "[{\"minTopDiam\": 1}]")
+        r = run("batch", inventory, "--products", broken)
+        self.assertEqual(r.returncode, 2)
+        self.assertRegex(r.stderr, r"p\.json:1: missing field")
+        self.write("trees.csv", "id,dbh,hieght,model\n")
+        self.expect_error(["batch", inventory, "--products", self.products],
+                          r"trees\.csv:1: unknown column 'hieght'$")
+        self.write("trees.csv", "id,dbh,height,model\nt1,30,20,demo\n")
+        self.expect_error(["batch", inventory, "--products", self.products],
+                          r"column 'model' needs the models file")
+        self.assertFalse(any(n.startswith("trees_") for n in os.listdir(self.dir)))
+
+    def test_interrupted_run_leaves_no_file(self):
+        inventory, _ = self.inventory(60000)
+        p = subprocess.Popen([XTK, "batch", inventory, "--products", self.products, "--models",
+                              self.path("models.json"), "--optimise", "value"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+        p.send_signal(signal.SIGINT)
+        code = p.wait()
+        outputs = sorted(n for n in os.listdir(self.dir) if n.startswith("trees_"))
+        if code == 0:  # finished before the signal: both files whole
+            self.assertEqual(outputs, ["trees_logs.csv", "trees_totals.csv"])
+        else:
+            self.assertEqual(code, -signal.SIGINT)
+            self.assertEqual(outputs, [])
+
+    def test_progress_bar_on_a_terminal(self):
+        inventory, _ = self.inventory(200)
+        master, slave = pty.openpty()
+        p = subprocess.Popen([XTK, "batch", inventory, "--products", self.products, "--models",
+                              self.path("models.json")], stdout=subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        self.assertEqual(p.wait(), 0)
+        os.close(master)
+        self.assertIn(b"\r[", seen)
+        self.assertIn(b"200/200 trees", seen)
+
+
+if __name__ == "__main__":
+    XTK = os.path.abspath(sys.argv[1])
+    module = sys.modules[__name__]
+    loader = unittest.defaultTestLoader
+    suite = (loader.loadTestsFromNames(sys.argv[2:], module) if len(sys.argv) > 2
+             else loader.loadTestsFromModule(module))
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)

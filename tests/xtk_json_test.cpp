@@ -1,0 +1,236 @@
+// xtk's JSON answers against the library's exports called directly with the
+// same tree, product table and parameters: every field, bit for bit.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "xylotrak.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+// Runs xtk with `args`; its standard output.
+std::string xtk(const std::string &args) {
+  const std::string command = std::string(XTK_PATH) + " " + args;
+  std::FILE *pipe = popen(command.c_str(), "r");
+  EXPECT_NE(pipe, nullptr);
+  std::string out;
+  if (!pipe) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  return out;
+}
+
+json readJson(const std::filesystem::path &p) { return json::parse(std::ifstream(p)); }
+
+struct Direct {
+  double outcome = 0;
+  std::array<double, 8> totals{};
+  std::array<LogEntry, XYLOTRAK_LOG_ROWS> logs{};
+  std::vector<ProductSpec> table;
+};
+
+const char *const kTotals[8] = {"productVolume", "stumpVolume", "leftoverVolume", "topVolume",
+                                "trimVolume",    "lossVolume",  "stemVolume",     "totalValue"};
+
+struct Params {
+  double stumpHeight = 0.3, stumpTrim = 0, startHeight = 0, topLimit = 999, heightLimit = 999;
+  int objective = -1;
+};
+
+// The bucking by the exports, the table filled from the product JSON.
+Direct buckDirect(const json &tree, const json &products, const Params &p) {
+  Direct d;
+  for (const auto &j : products) {
+    ProductSpec s{};
+    s.minTopDiam = j["minTopDiam"];
+    s.maxTopDiam = j["maxTopDiam"];
+    s.minBaseDiam = j["minBaseDiam"];
+    s.maxBaseDiam = j["maxBaseDiam"];
+    s.minLength = j["minLength"];
+    s.maxLength = j["maxLength"];
+    s.unitPrice = j["unitPrice"];
+    s.priceBasis = j["priceBasis"];
+    s.logPosition = j["logPosition"];
+    s.heightRule = j["heightRule"];
+    s.lossFraction = j["lossFraction"];
+    s.trimLength = j["trimLength"];
+    d.table.push_back(s);
+  }
+  const std::vector<double> coefs = tree["coefs"], exps = tree["exps"];
+  const int terms = static_cast<int>(coefs.size()) - 1;
+  double *t = d.totals.data();
+  const int n = static_cast<int>(d.table.size());
+  if (p.objective < 0)
+    d.outcome =
+        PHVsDll(tree["dbh"], tree["height"], coefs.data(), exps.data(), terms, p.startHeight,
+                p.topLimit, 0, 0, p.stumpHeight, p.stumpTrim, p.heightLimit, d.table.data(), n, t,
+                t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, d.logs.data());
+  else
+    d.outcome =
+        PHVoDll(tree["dbh"], tree["height"], coefs.data(), exps.data(), terms, p.startHeight,
+                p.topLimit, 0, 0, p.stumpHeight, p.stumpTrim, p.heightLimit, d.table.data(), n,
+                p.objective, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, d.logs.data());
+  return d;
+}
+
+void expectRow(const json &j, const LogEntry &e) {
+  EXPECT_EQ(j["logNumber"].get<int>(), e.logNumber);
+  EXPECT_EQ(j["productNumber"].get<int>(), e.productNumber);
+  EXPECT_EQ(j["baseHeight"].get<double>(), e.baseHeight);
+  EXPECT_EQ(j["length"].get<double>(), e.length);
+  EXPECT_EQ(j["topHeight"].get<double>(), e.topHeight);
+  EXPECT_EQ(j["trimTopHeight"].get<double>(), e.trimTopHeight);
+  EXPECT_EQ(j["baseDiam"].get<double>(), e.baseDiam);
+  EXPECT_EQ(j["topDiam"].get<double>(), e.topDiam);
+  EXPECT_EQ(j["trimTopDiam"].get<double>(), e.trimTopDiam);
+  EXPECT_EQ(j["volume"].get<double>(), e.volume);
+  EXPECT_EQ(j["value"].get<double>(), e.value);
+}
+
+void expectSame(const json &out, const Direct &d, const json &products) {
+  EXPECT_EQ(out["outcome"].get<double>(), d.outcome);
+  int n = 0;
+  while (n + 1 < XYLOTRAK_LOG_ROWS && d.logs[n + 1].logNumber != 0) ++n;
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(out["logCount"].get<int>(), n);
+  ASSERT_EQ(out["logs"].size(), static_cast<size_t>(n));
+  expectRow(out["stump"], d.logs[0]);
+  for (int k = 1; k <= n; ++k) {
+    SCOPED_TRACE("log " + std::to_string(k));
+    const json &row = out["logs"][k - 1];
+    expectRow(row, d.logs[k]);
+    EXPECT_EQ(row["productName"], products[d.logs[k].productNumber - 1]["name"]);
+  }
+  ASSERT_EQ(out["products"].size(), d.table.size());
+  for (size_t i = 0; i < d.table.size(); ++i) {
+    SCOPED_TRACE("product " + std::to_string(i + 1));
+    const json &p = out["products"][i];
+    const ProductSpec &s = d.table[i];
+    EXPECT_EQ(p["name"], products[i]["name"]);
+    EXPECT_EQ(p["minTopDiam"].get<double>(), s.minTopDiam);
+    EXPECT_EQ(p["logPosition"].get<int>(), s.logPosition);
+    EXPECT_EQ(p["logCount"].get<int>(), s.logCount);
+    EXPECT_EQ(p["volumeSum"].get<double>(), s.volumeSum);
+    EXPECT_EQ(p["valueSum"].get<double>(), s.valueSum);
+    EXPECT_EQ(p["lastTopHeight"].get<double>(), s.lastTopHeight);
+    EXPECT_EQ(p["lastTopDiam"].get<double>(), s.lastTopDiam);
+    EXPECT_EQ(p["lengthSum"].get<double>(), s.lengthSum);
+    EXPECT_EQ(p["meanTopDiam"].get<double>(), s.meanTopDiam);
+    EXPECT_EQ(p["weightedTopDiam"].get<double>(), s.weightedTopDiam);
+  }
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(out["totals"][kTotals[i]].get<double>(), d.totals[i]);
+}
+
+class XtkBuckJson : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/xtk_json_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    xtk("demo --save-inputs " + dir_.string() + " > /dev/null");
+    tree_ = readJson(dir_ / "demo-tree.json");
+    products_ = readJson(dir_ / "demo-products.json");
+    // The same table with the sawlogs bound by the height limit.
+    heightRuled_ = products_;
+    heightRuled_[1]["heightRule"] = 1;
+    std::ofstream(dir_ / "height-rule.json") << heightRuled_.dump();
+  }
+  static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+
+  static json buck(const std::string &extra, const char *products = "demo-products.json") {
+    return json::parse(xtk("buck --json --tree " + (dir_ / "demo-tree.json").string() +
+                           " --products " + (dir_ / products).string() + " " + extra));
+  }
+
+  static inline std::filesystem::path dir_;
+  static inline json tree_, products_, heightRuled_;
+};
+
+TEST_F(XtkBuckJson, BuiltInExampleSequential) {
+  const json out = buck("");
+  EXPECT_EQ(out["method"], "sequential");
+  expectSame(out, buckDirect(tree_, products_, {}), products_);
+}
+
+TEST_F(XtkBuckJson, BuiltInExampleOptimisedByValueDiffersFromSequential) {
+  Params p;
+  p.objective = 0;
+  const json out = buck("--optimise value");
+  expectSame(out, buckDirect(tree_, products_, p), products_);
+  // The demo is there to show the search beating the priority order.
+  EXPECT_GT(out["totals"]["totalValue"].get<double>(),
+            buck("")["totals"]["totalValue"].get<double>());
+}
+
+TEST_F(XtkBuckJson, EveryParameterReachesTheExport) {
+  Params p{0.5, 0.2, 2.5, 24, 12, -1};
+  const json sequential = buck(
+      "--stump-height 0.5 --stump-trim 0.2 --start-height 2.5 --top-limit 24 --height-limit 12",
+      "height-rule.json");
+  expectSame(sequential, buckDirect(tree_, heightRuled_, p), heightRuled_);
+  EXPECT_EQ(sequential["logs"][0]["baseHeight"].get<double>(), 2.5);
+  p.objective = 1;
+  expectSame(buck("--stump-height 0.5 --stump-trim 0.2 --top-limit 24 --height-limit 12 "
+                  "--optimise volume",
+                  "height-rule.json"),
+             buckDirect(tree_, heightRuled_, p), heightRuled_);
+}
+
+TEST(XtkTaperJson, AnswersAreTheExports) {
+  const double coefs[] = {1.14, -1.23, 1.68, -3.14, 1.55}, exps[] = {0, 1, 2, 3, 4};
+  const json out = json::parse(
+      xtk("taper --json --dbh 32 --height 30 --coefs 1.14,-1.23,1.68,-3.14,1.55 --exps 0,1,2,3,4 "
+          "--at 1.3,12.5 --height-at 20,7 --volume --log-count --form-factor "
+          "--lower-height 0.3 --upper-height 25 --lower-diam 30 --upper-diam 7 --log-length 2.5"));
+  EXPECT_EQ(out["diameters"][1]["diameter"].get<double>(), PHDiDll(32, 30, coefs, exps, 4, 12.5));
+  EXPECT_EQ(out["heights"][0]["height"].get<double>(), PHHiDll(32, 30, coefs, exps, 4, 20));
+  EXPECT_EQ(out["heights"][1]["height"].get<double>(), PHHiDll(32, 30, coefs, exps, 4, 7));
+  EXPECT_EQ(out["volume"]["volume"].get<double>(),
+            PHViDll(32, 30, coefs, exps, 4, 0.3, 25, 30, 7, 2.5));
+  EXPECT_EQ(out["logCount"]["count"].get<int>(),
+            PHCTDll(32, 30, coefs, exps, 4, 0.3, 25, 30, 7, 2.5));
+  EXPECT_EQ(out["formFactor"].get<double>(), PHFFDll(coefs, exps, 4));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(XtkFormulaJson, EachFormulaTakesItsArgumentsInOrder) {
+  auto result = [](const std::string &args) {
+    return json::parse(xtk("formula " + args + " --json"))["result"].get<double>();
+  };
+  EXPECT_EQ(result("basal-area --diameter 32.5"), gDll(32.5));
+  EXPECT_EQ(result("qmd --basal-area 31.2 --trees 412.5"), dgDll(31.2, 412.5));
+  EXPECT_EQ(result("huber --diameter 24 --length 4.2"), VTHuDll(24, 4.2));
+  EXPECT_EQ(result("cylinder --diameter 24 --length 4.2"), VTCiDll(24, 4.2));
+  EXPECT_EQ(result("smalian --d1 31 --d2 22 --length 5"), VTSmDll(31, 22, 5));
+  EXPECT_EQ(result("newton --d1 31 --mid 25 --d2 22 --length 5"), VTNwDll(31, 25, 22, 5));
+  EXPECT_EQ(result("neiloid --d1 31 --d2 22 --length 5"), VTNeDll(31, 22, 5));
+  EXPECT_EQ(result("cone --d1 31 --d2 22 --length 5"), VTCoDll(31, 22, 5));
+}
+
+TEST(XtkPlotAreaJson, AnswersAreTheExport) {
+  double area = 0, l1 = 0, l2 = 0;
+  CalcAreaDll(0.06, 20, 0, 12, 7, 1, 1, 0, 1, &area, &l1, &l2);
+  const json rect = json::parse(
+      xtk("plot-area --json --rectangular --area 0.06 --area-unit 1 --length1 20 --slope1 12 "
+          "--slope2 7 --slope-correction"));
+  EXPECT_EQ(rect["area"].get<double>(), area);
+  EXPECT_EQ(rect["length1"].get<double>(), l1);
+  EXPECT_EQ(rect["length2"].get<double>(), l2);
+  const json circle = json::parse(xtk("plot-area --json --area 400"));
+  EXPECT_EQ(circle["radius"].get<double>(), 11.283791670955125);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// Reading what the user gives xtk: numbers, trees, models, product tables and
+// CSV files. Every failure is an InputError whose message names the file (or
+// option), the line and the field, ready to print on one line.
+#pragma once
+
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xylotrak.h"
+
+namespace xtk {
+
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Throws InputError("<where>: <what>").
+[[noreturn]] void fail(const std::string &where, const std::string &what);
+
+// "file:line".
+std::string at(const std::string &file, int line);
+
+// A finite decimal number filling the whole text (surrounding blanks allowed).
+std::optional<double> toNumber(std::string_view text);
+
+// As toNumber, or InputError "<where>: field '<field>': not a number: "<text>"".
+double numberField(std::string_view text, const std::string &where, const std::string &field);
+
+// Numbers separated by `sep` (a comma for options; a blank for inventory
+// cells, where runs of blanks count as one separator).
+std::vector<double> numberList(std::string_view text, char sep, const std::string &where,
+                               const std::string &field);
+
+// A taper model: coefs and exps of equal length n + 1, termCount n.
+struct Model {
+  std::vector<double> coefs, exps;
+  int terms() const { return static_cast<int>(coefs.size()) - 1; }
+};
+
+// Checks a model's arrays; `where` and the field names locate the message.
+void checkModel(const Model &m, const std::string &where);
+
+struct Tree {
+  double dbh = 0, height = 0;
+  Model model;
+};
+
+// Checks dbh and height (finite, greater than 0) and the model.
+void checkTree(const Tree &t, const std::string &where);
+
+// {"dbh": .., "height": .., "coefs": [..], "exps": [..]}
+Tree readTreeJson(const std::string &path);
+
+// {"<name>": {"coefs": [..], "exps": [..]}, ...}
+std::map<std::string, Model> readModelsJson(const std::string &path);
+
+struct Product {
+  ProductSpec record{};
+  std::string name;
+};
+
+// A product table from JSON or CSV, chosen by the file's extension.
+std::vector<Product> readProducts(const std::string &path);
+
+// The input fields of ProductSpec, in record order.
+struct ProductField {
+  const char *name;
+  double ProductSpec::*real;  // null for a 16-bit field
+  int16_t ProductSpec::*whole;
+};
+const std::vector<ProductField> &productFields();
+
+// A CSV file read line by line: comma-separated cells, a cell may be quoted
+// with double quotes ("" inside a quoted cell is one quote); blank lines are
+// skipped. A line ending in \r\n counts as \n.
+class CsvReader {
+ public:
+  explicit CsvReader(const std::string &path);
+  // Reads the next non-blank line into `cells`; false at the end of the file.
+  // A malformed line (a stray or unterminated quote) throws InputError.
+  bool next(std::vector<std::string> &cells);
+  int line() const { return line_; }
+  const std::string &path() const { return path_; }
+
+  // The header row: column names, each once. Throws on a missing header.
+  std::vector<std::string> header();
+
+ private:
+  std::string path_;
+  std::ifstream in_;
+  int line_ = 0;
+  std::string buffer_;
+};
+
+// Splits one CSV line into cells; the reason when the line is malformed.
+std::optional<std::string> splitCsvLine(std::string_view line, std::vector<std::string> &cells);
+
+// A CSV cell, quoted when it holds a comma, a quote or a line break.
+std::string csvCell(const std::string &text);
+
+// Reads a whole file; InputError "<path>: cannot read: <reason>".
+std::string readFile(const std::string &path);
+
+}  // namespace xtk

@@ -1,0 +1,126 @@
+#include "options.h"
+
+#include <cmath>
+
+namespace xtk {
+
+namespace {
+
+std::string shown(const std::string &s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+void NumberOption::add(CLI::App *app, const std::string &optionName, const std::string &help) {
+  name = optionName;
+  opt = app->add_option(optionName, raw, help)->type_name("NUMBER");
+}
+
+double NumberOption::get() const {
+  const auto v = toNumber(raw);
+  if (!v) fail("option " + name, "not a number: " + shown(raw));
+  return *v;
+}
+
+int NumberOption::getShort() const {
+  const double v = get();
+  if (!(v == std::floor(v) && v >= -32768 && v <= 32767))
+    fail("option " + name, "not a whole number in -32768..32767: " + shown(raw));
+  return static_cast<int>(v);
+}
+
+std::vector<double> numberListOption(const std::string &name, const std::string &raw) {
+  std::vector<double> out;
+  std::string_view text = raw;
+  for (;;) {
+    const size_t end = text.find(',');
+    const std::string item(text.substr(0, end));
+    const auto v = toNumber(item);
+    if (!v)
+      fail("option " + name, item.find_first_not_of(" \t") == std::string::npos
+                                 ? "empty item in " + shown(raw)
+                                 : "not a number: " + shown(item));
+    out.push_back(*v);
+    if (end == std::string_view::npos) return out;
+    text.remove_prefix(end + 1);
+  }
+}
+
+void TreeOptions::add(CLI::App *app) {
+  dbh.add(app, "--dbh", "Diameter at breast height (cm)");
+  height.add(app, "--height", "Total height of the tree (m)");
+  coefsOpt =
+      app->add_option("--coefs", coefs, "Taper coefficients c0,c1,...,cn")->type_name("LIST");
+  expsOpt = app->add_option("--exps", exps, "Taper exponents e0,e1,...,en (e0 normally 0)")
+                ->type_name("LIST");
+  fileOpt =
+      app->add_option("--tree", file,
+                      "Tree and taper model as JSON: {\"dbh\":..,\"height\":..,\"coefs\":[..],"
+                      "\"exps\":[..]}")
+          ->type_name("FILE");
+}
+
+Tree TreeOptions::get() const {
+  const bool any = dbh.given() || height.given() || coefsOpt->count() || expsOpt->count();
+  if (fileOpt->count()) {
+    if (any) fail("option --tree", "give either --tree or --dbh/--height/--coefs/--exps, not both");
+    return readTreeJson(file);
+  }
+  for (const auto *o : {dbh.opt, height.opt, coefsOpt, expsOpt})
+    if (!o->count()) fail("option " + o->get_name(), "required (or give the tree as --tree FILE)");
+  Tree t;
+  t.dbh = dbh.get();
+  t.height = height.get();
+  if (!(t.dbh > 0)) fail("option --dbh", "must be greater than 0");
+  if (!(t.height > 0)) fail("option --height", "must be greater than 0");
+  t.model.coefs = numberListOption("--coefs", coefs);
+  t.model.exps = numberListOption("--exps", exps);
+  if (t.model.coefs.size() != t.model.exps.size())
+    fail("options --coefs and --exps", std::to_string(t.model.coefs.size()) + " coefficients but " +
+                                           std::to_string(t.model.exps.size()) + " exponents");
+  if (t.model.coefs.size() > 32768) fail("option --coefs", "more than 32767 terms");
+  return t;
+}
+
+void BuckOptions::add(CLI::App *app) {
+  stumpHeight.add(app, "--stump-height", "Height of the felling cut (m, default 0.3)");
+  stumpTrim.add(app, "--stump-trim",
+                "Allowance between the stump and the first log (m, default 0)");
+  startHeight.add(app, "--start-height",
+                  "Lowest height of the first log, sequential bucking only (m, default 0)");
+  topLimit.add(app, "--top-limit",
+               "A log of minimum length must end below this height (m, default 999: the top)");
+  heightLimit.add(app, "--height-limit",
+                  "Height limit for products with heightRule 1 (m, default 999)");
+  app->add_option("--optimise", optimise,
+                  "Search for the best sequence of logs by 'value' or 'volume' "
+                  "(default: sequential bucking in priority order)")
+      ->type_name("value|volume");
+}
+
+BuckParams BuckOptions::get() const {
+  BuckParams p;
+  p.stumpHeight = stumpHeight.get(0.3);
+  p.stumpTrim = stumpTrim.get(0);
+  p.startHeight = startHeight.get(0);
+  p.topHeightLimit = topLimit.get(999);
+  p.heightLimit = heightLimit.get(999);
+  if (p.stumpHeight < 0) fail("option --stump-height", "must not be negative");
+  if (p.stumpTrim < 0) fail("option --stump-trim", "must not be negative");
+  if (optimise.empty())
+    p.objective = -1;
+  else if (optimise == "value")
+    p.objective = 0;
+  else if (optimise == "volume")
+    p.objective = 1;
+  else
+    fail("option --optimise", "expected value or volume, got " + shown(optimise));
+  return p;
+}
+
+void OutputOptions::add(CLI::App *app) {
+  auto *j = app->add_flag("--json", json, "Print JSON with full precision");
+  auto *c = app->add_flag("--csv", csv, "Print CSV with full precision");
+  j->excludes(c);
+}
+
+}  // namespace xtk

@@ -1,0 +1,43 @@
+// How xtk shows a tree's taper and its bucking: tables, JSON and CSV.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "format.h"
+#include "stem.h"
+
+namespace xtk {
+
+// "dbh 30 cm, height 30 m, 5-term taper".
+std::string treeSummary(const Tree &tree);
+nlohmann::ordered_json treeJson(const Tree &tree);
+
+// What the outcome of a bucking means, in words.
+std::string outcomeText(double outcome);
+
+// The bucking as readable tables: logs, products, totals.
+void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Product> &products,
+                    const BuckParams &params, const BuckResult &result);
+
+// The compact log list of a bucking (used side by side in the demo).
+Table logTable(const std::vector<Product> &products, const BuckResult &result);
+// The totals of several buckings as columns.
+Table totalsTable(const std::vector<std::string> &titles,
+                  const std::vector<const BuckResult *> &results);
+
+// Everything the bucking wrote, with full precision.
+nlohmann::ordered_json buckJson(const Tree &tree, const std::vector<Product> &products,
+                                const BuckParams &params, const BuckResult &result);
+
+// The columns and rows of the logs and totals CSV files. `id` is written as
+// the first cell when withId.
+extern const char *const kLogsCsvHeader;
+extern const char *const kTotalsCsvHeader;
+void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
+                   const BuckResult &result);
+void appendTotalsRow(std::string &out, const std::string &id, const BuckResult &result);
+
+}  // namespace xtk

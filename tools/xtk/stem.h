@@ -1,0 +1,69 @@
+// One tree bucked through the library's exports, and what xtk reports of it.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "input.h"
+#include "xylotrak.h"
+
+namespace xtk {
+
+// The scalar arguments of a bucking call and the method: objective -1 is the
+// sequential bucking, 0 the optimised bucking by value, 1 by volume.
+struct BuckParams {
+  double stumpHeight = 0.3;
+  double stumpTrim = 0;
+  double startHeight = 0;
+  double topHeightLimit = 999;
+  double heightLimit = 999;
+  int objective = -1;
+};
+
+// The eight stem totals in the order of the bucking exports' arguments.
+enum Total {
+  ProductVolume,
+  StumpVolume,
+  LeftoverVolume,
+  TopVolume,
+  TrimVolume,
+  LossVolume,
+  StemVolume,
+  TotalValue,
+  TotalCount
+};
+extern const std::array<const char *, TotalCount> kTotalNames;
+
+struct BuckResult {
+  double outcome = 0;  // the export's return value: 1, 0 or 99
+  std::array<double, TotalCount> totals{};
+  std::array<LogEntry, XYLOTRAK_LOG_ROWS> rows{};  // row 0 the stump
+  std::vector<ProductSpec> products;               // the table with its results
+  int logCount = 0;                                // rows 1..logCount are logs
+};
+
+// Bucks one tree. `result.products` is the working copy of the table: when it
+// already holds the same table (a previous call's), it is reused as it is,
+// because the exports never write an input field.
+void buck(const Tree &tree, const std::vector<Product> &products, const BuckParams &params,
+          BuckResult &result);
+
+// "sequential", "optimised by value", "optimised by volume".
+std::string methodName(int objective);
+
+// The height where the cutting of the stem ends and its unused part begins,
+// and the height of the top (where the stem narrows to the bucking's minimum
+// top diameter; totalHeight when there is none). For drawing and reporting.
+struct StemZones {
+  double lastTrimTop = 0;  // trim top of the last log (or of the stump)
+  double topStart = 0;     // where the top section begins
+  double topDiam = 0;      // the diameter that ends the leftover (0: none)
+};
+StemZones stemZones(const Tree &tree, const std::vector<Product> &products,
+                    const BuckParams &params, const BuckResult &result);
+
+// Diameter at a height through PHDiDll.
+double diameterAt(const Tree &tree, double height);
+
+}  // namespace xtk
