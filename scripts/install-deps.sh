@@ -2,6 +2,8 @@
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
+# Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
+packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
