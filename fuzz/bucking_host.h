@@ -114,7 +114,7 @@ class BuckingHost {
       }
       FUZZ_CHECK(r.productNumber >= 1 && r.productNumber <= count_);
       FUZZ_CHECK(r.length > 0);  // a log without length is never recorded
-      if (k > 1) FUZZ_CHECK(sameBits(r.baseHeight, logs[k - 1].trimTopHeight));
+      if (k > 1) FUZZ_CHECK(sameValue(r.baseHeight, logs[k - 1].trimTopHeight));
       ++perProduct[r.productNumber - 1];
     }
     for (int i = 0; i < count_; ++i) FUZZ_CHECK(products[i].logCount == perProduct[i]);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +37,12 @@ inline bool sameBits(const void *a, const void *b, std::size_t n) {
   return std::memcmp(a, b, n) == 0;
 }
 inline bool sameBits(double a, double b) { return sameBits(&a, &b, sizeof a); }
+// The same double, any NaN matching any NaN: the sign and payload of a NaN
+// that arithmetic produces depend on the order in which the compiler places
+// the operands.
+inline bool sameValue(double a, double b) {
+  return sameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
 
 inline bool allPattern(const void *p, std::size_t n) {
   const auto *bytes = static_cast<const unsigned char *>(p);

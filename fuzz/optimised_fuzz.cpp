@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // A winner has at least one log, the first beginning at the stump's trim top.
   FUZZ_CHECK(logs >= 1);
   const double stumpTop = host.stumpHeight + host.stumpTrim;
-  FUZZ_CHECK(fuzz::sameBits(host.logs[0].trimTopHeight, stumpTop));
-  FUZZ_CHECK(fuzz::sameBits(host.logs[1].baseHeight, stumpTop));
+  FUZZ_CHECK(fuzz::sameValue(host.logs[0].trimTopHeight, stumpTop));
+  FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight, stumpTop));
   return 0;
 }

@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   FUZZ_CHECK(fuzz::sameBits(stump.baseHeight, 0.0));
   FUZZ_CHECK(fuzz::sameBits(stump.topHeight, host.stumpHeight));
   const double stumpTop = host.stumpHeight + host.stumpTrim;
-  FUZZ_CHECK(fuzz::sameBits(stump.trimTopHeight, stumpTop));
+  FUZZ_CHECK(fuzz::sameValue(stump.trimTopHeight, stumpTop));
   // The first log begins at startHeight when that lies above the stump's trim top.
   if (logs >= 1)
-    FUZZ_CHECK(fuzz::sameBits(host.logs[1].baseHeight,
-                              host.startHeight > stumpTop ? host.startHeight : stumpTop));
+    FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight,
+                               host.startHeight > stumpTop ? host.startHeight : stumpTop));
   return 0;
 }
