@@ -104,6 +104,8 @@ def seeds():
                                 terms=0xFFFF),
         "terms_65537": taper(30, 20, CONE, 5, 10, [0, 0, 0, 0, 0], [0, 0, 0, 0, 1], terms=65537),
         "infinite_stem": taper(30, INF, CONE, 5, 10, [1, 0, 0, 0, 0], [1, 0, 0, 0, 1]),
+        # inf / inf logs: once a negative count from an undefined conversion.
+        "infinite_logs": taper(30, INF, CONE, 5, 10, [1, 0, 0, 0, INF], [1, 0, 0, 0, INF]),
         "nan_inputs": taper(NAN, 20, CONE, NAN, NAN, [NAN] * 5, [NAN] * 5),
         "huge": taper(DBL_MAX, 1e300, SPRUCE, 1e300, -1e300, [1e-300, 1e300, 0, 0, 1e-300],
                       [1e-300, DBL_MAX, 0, 0, 5e-324]),
