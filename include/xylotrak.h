@@ -95,7 +95,8 @@ XYLOTRAK_API double PHViDll(double dbh, double totalHeight, const double *coefs,
 XYLOTRAK_API double PHFFDll(const double *coefs, const double *exps, int termCount);
 
 /* Number of whole logs of logLength between limits resolved as for PHViDll.
- * A count that does not fit 32 bits saturates at 2147483647. */
+ * A count that does not fit 32 bits saturates at 2147483647; an infinite
+ * section in logs of infinite length counts 0. */
 XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs,
                              const double *exps, int termCount, double lowerHeight,
                              double upperHeight, double lowerDiam, double upperDiam,

@@ -7,6 +7,8 @@ packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and it
 packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
 # xtk, the command-line program: its option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
+# Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
+packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -191,6 +191,16 @@ TEST(LogCount, SaturatesInsteadOfOverflowing) {
   EXPECT_EQ(c.count(0, 0, 0, 0, 20.0 / 1073741824.0), 1073741824) << "large counts still convert exactly";
 }
 
+TEST(LogCount, InfiniteLogsInAnInfiniteSectionCountZero) {
+  // The quotient is inf / inf, NaN: no count, rather than an undefined conversion.
+  Cone c;
+  c.height = std::numeric_limits<double>::infinity();
+  const double inf = c.height;
+  EXPECT_EQ(c.count(1, 0, 0, 0, inf), 0);
+  EXPECT_EQ(c.count(0, 0, 0, 0, inf), 0);
+  EXPECT_EQ(c.count(0, 0, 0, 0, 1), 2147483647) << "a finite length still saturates";
+}
+
 TEST(LogCount, MatchesVolumeShortening) {
   // The volume's top is the lower of U and k * logLength + L.
   Cone c;

@@ -34,6 +34,9 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
   if (section.upper > section.lower && logLength > 0) {
     const double count = std::floor((section.upper - section.lower) / logLength);
     if (count >= 2147483647.0) return INT32_MAX;  // saturate, also for +inf
+    // An infinite section in logs of infinite length: inf / inf is NaN, which
+    // has no integer value; no whole log is counted.
+    if (std::isnan(count)) return 0;
     return static_cast<int32_t>(count);
   }
   return 0;

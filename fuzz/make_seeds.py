@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""Writes the seed corpus of the fuzz harnesses into fuzz/corpus/<harness>/.
+
+Each seed is a small, meaningful host call encoded in the input format that
+fuzz::Reader (fuzz/fuzz_support.h) decodes front to back. Run it again after
+changing that format or the order in which a harness reads its input.
+"""
+import math
+import os
+import struct
+import sys
+
+NAN = float("nan")
+INF = float("inf")
+DBL_MAX = sys.float_info.max
+
+# The special values of Reader::real, by tag byte. NaN is matched by sign.
+SPECIAL = [0.0, -0.0, NAN, -NAN, INF, -INF, DBL_MAX, -DBL_MAX, 1e300, -1e300,
+           sys.float_info.min, 5e-324, -5e-324, 999.0, -1.0, 1e-300]
+NAMED_CODES = [0, 1, 2, 3, 4, 5, 99, -1]  # Reader::code, tags 0..7
+
+
+def real(x):
+    """A double: its special tag when it has one, else its eight raw bytes."""
+    for tag, s in enumerate(SPECIAL):
+        if math.isnan(x) and math.isnan(s) and math.copysign(1, x) == math.copysign(1, s):
+            return bytes([tag])
+        if not math.isnan(x) and x == s and math.copysign(1, x) == math.copysign(1, s):
+            return bytes([tag])
+    return bytes([16]) + struct.pack("<d", x)
+
+
+def code(v):
+    if v in NAMED_CODES:
+        return bytes([NAMED_CODES.index(v)])
+    return bytes([0xF0]) + struct.pack("<h", v)
+
+
+def code_arg(v, high=0):
+    return code(v) + struct.pack("<H", high)
+
+
+def count(v):
+    """An int argument; only its low 16 bits are read (65537 reads as 1)."""
+    return struct.pack("<I", v & 0xFFFFFFFF)
+
+
+def byte(v):
+    return bytes([v])
+
+
+CONE = dict(coefs=[1.0, -1.0], exps=[0.0, 1.0], terms=1)
+# A three-term profile that narrows like a real stem.
+SPRUCE = dict(coefs=[1.2, -0.9, 0.3, -0.6], exps=[0.0, 1.0, 3.0, 8.0], terms=3)
+# Two power terms, for the optimised search's smaller models.
+BIRCH = dict(coefs=[1.2, -1.0, -0.2], exps=[0.0, 1.0, 6.0], terms=2)
+
+
+def model(dbh, height, shape, max_terms, terms=None):
+    """dbh, totalHeight, termCount and the arrays sized as the harness sizes them."""
+    terms = shape["terms"] if terms is None else terms
+    low = terms & 0xFFFF
+    low = low - 0x10000 if low >= 0x8000 else low
+    if low > max_terms:
+        low %= max_terms + 1
+    entries = max(low, 0) + 1
+    coefs = (shape["coefs"] + [0.0] * entries)[:entries]
+    exps = (shape["exps"] + [0.0] * entries)[:entries]
+    return (real(dbh) + real(height) + count(terms) + b"".join(map(real, coefs)) +
+            b"".join(map(real, exps)))
+
+
+def taper(dbh, height, shape, h, target, vlimits, climits, terms=None):
+    return (model(dbh, height, shape, 8, terms) + real(h) + real(target) +
+            b"".join(map(real, vlimits)) + b"".join(map(real, climits)))
+
+
+def product(min_top=10.0, min_len=2.0, max_len=4.0, price=100.0, basis=0, position=0,
+            rule=0, loss=0.0, trim=0.0, max_top=999.0, min_base=0.0, max_base=999.0):
+    return (real(min_top) + real(max_top) + real(min_base) + real(max_base) + real(min_len) +
+            real(max_len) + real(price) + code(basis) + code(position) + code(rule) +
+            real(loss) + real(trim))
+
+
+def bucking(dbh, height, shape, products, start=0.0, top_limit=999.0, stump=0.3, stump_trim=0.0,
+            height_limit=999.0, product_count=None, max_products=8, max_terms=4, extra=b""):
+    n = len(products) if product_count is None else product_count
+    return (model(dbh, height, shape, max_terms) + real(start) + real(top_limit) + real(0.0) + real(0.0) +
+            real(stump) + real(stump_trim) + real(height_limit) +
+            byte((len(products) - 1) % max_products) + count(n) + extra + b"".join(products))
+
+
+def optimised(dbh, height, shape, products, objective=0, fault=255, **kw):
+    return bucking(dbh, height, shape, products, max_products=4, max_terms=2,
+                   extra=code_arg(objective) + byte(fault), **kw)
+
+
+def seeds():
+    s = {}
+    s["taper_fuzz"] = {
+        "cone": taper(30, 20, CONE, 10, 7, [0.3, 0, 0, 7, 2.5], [0.3, 0, 0, 7, 2.5]),
+        "spruce": taper(32, 30, SPRUCE, 1.3, 12, [0.3, 25, 60, 0, 0], [0, 0, 999, 7, 4]),
+        "negative_terms": taper(30, 20, CONE, 5, 10, [1, 0, 0, 0, 0], [1, 0, 0, 0, 3],
+                                terms=0xFFFF),
+        "terms_65537": taper(30, 20, CONE, 5, 10, [0, 0, 0, 0, 0], [0, 0, 0, 0, 1], terms=65537),
+        "infinite_stem": taper(30, INF, CONE, 5, 10, [1, 0, 0, 0, 0], [1, 0, 0, 0, 1]),
+        # inf / inf logs: once a negative count from an undefined conversion.
+        "infinite_logs": taper(30, INF, CONE, 5, 10, [1, 0, 0, 0, INF], [1, 0, 0, 0, INF]),
+        "nan_inputs": taper(NAN, 20, CONE, NAN, NAN, [NAN] * 5, [NAN] * 5),
+        "huge": taper(DBL_MAX, 1e300, SPRUCE, 1e300, -1e300, [1e-300, 1e300, 0, 0, 1e-300],
+                      [1e-300, DBL_MAX, 0, 0, 5e-324]),
+    }
+    s["sequential_fuzz"] = {
+        # 4 m logs with a 0.1 m trim, the last shortened to the 10 cm top.
+        "cone_one_product": bucking(40, 20, CONE, [product(trim=0.1)], stump=0.1),
+        "thick_then_thin": bucking(40, 20, CONE, [product(20, 2, 4), product(8, 1, 3, 50)]),
+        "height_rule": bucking(40, 20, CONE, [product(rule=1), product(position=2, basis=2)],
+                               height_limit=2.8),
+        "start_height": bucking(35, 25, SPRUCE, [product(loss=0.1, basis=1)], start=3),
+        # Logs of 0.1 m on a 20 m stem: the table fills at 99 logs.
+        "table_full": bucking(40, 20, CONE, [product(1, 0.05, 0.1)]),
+        "negative_lengths": bucking(40, 20, CONE, [product(10, -1, -2), product(0, 0, 0)]),
+        "empty_table": bucking(40, 20, CONE, [product()], product_count=0),
+        "negative_count": bucking(40, 20, CONE, [product(), product()], product_count=0xFFFF),
+        "nan_product": bucking(40, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99), product()]),
+        "odd_codes": bucking(40, 20, CONE, [product(basis=-32768, position=32767, rule=-1),
+                                            product(basis=3, position=99, rule=2)]),
+    }
+    two = [product(10, 3, 3, 5, 2), product(15, 4, 4, 100, 0)]
+    # Four products of about 1 m: 4^7 sequences by generation 8, past the limit.
+    four = [product(5, 1 + 0.01 * i, 1 + 0.01 * i, 1 + i, 2) for i in range(4)]
+    s["optimised_fuzz"] = {
+        "worked_example": optimised(30, 20, CONE, two, stump=0.5),
+        "volume_objective": optimised(30, 20, CONE, two, objective=1, stump=0.5),
+        "no_objective": optimised(30, 20, CONE, two, objective=2, stump=0.5),
+        "gives_up": optimised(30, 20, CONE, four, stump=0.5),
+        "first_allocation_fails": optimised(30, 20, CONE, two, fault=0, stump=0.5),
+        "third_allocation_fails": optimised(30, 20, CONE, two, fault=2, stump=0.5),
+        "chain_of_short_logs": optimised(40, 20, CONE, [product(1, 0.05, 0.1, 1, 1)]),
+        "positions": optimised(35, 25, BIRCH, [product(position=3, basis=2, price=5),
+                                                product(rule=1, loss=1), product(min_top=0)],
+                               height_limit=12),
+        "nan_product": optimised(30, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99)]),
+    }
+    s["formulas_fuzz"] = {
+        "logs": real(30) + real(25) + real(20) + real(4),
+        "zeros": real(0) + real(-0.0) + real(0) + real(0),
+        "negative": real(-1) + real(25) + real(20) + real(4),
+        "nan": real(NAN) + real(25) + real(NAN) + real(4),
+        "infinite": real(INF) + real(0) + real(INF) + real(1e300),
+    }
+
+    def plot(area, l1, l2, s1, s2, correction, rect, scale, unit, nulls=0):
+        return (real(area) + real(l1) + real(l2) + real(s1) + real(s2) + code_arg(correction) +
+                code_arg(rect) + code_arg(scale) + code_arg(unit) + byte(nulls))
+
+    s["plot_area_fuzz"] = {
+        "circle_from_area": plot(0.05, 0, 0, 10, 5, 1, 0, 0, 1),
+        "circle_from_radius": plot(0, 12.62, 0, 0, 0, 0, 0, 0, 0),
+        "rectangle_side": plot(500, 20, 0, 30, 20, 1, 1, 5, 2),
+        "rectangle_area": plot(0, -20, 25, -15, 95, 1, 1, 0, 0),
+        "null_outputs": plot(1, 2, 3, 4, 5, 1, 1, 1, 1, nulls=5),
+        "nan": plot(NAN, NAN, INF, NAN, -INF, 1, 1, 5, 1),
+    }
+    return s
+
+
+def main():
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+    for harness, files in seeds().items():
+        folder = os.path.join(root, harness)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+    print("seeds written to", root)
+
+
+if __name__ == "__main__":
+    main()

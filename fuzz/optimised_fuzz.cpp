@@ -1,0 +1,47 @@
+// Fuzzes optimised bucking like sequential bucking (see sequential_fuzz.cpp),
+// with an objective from the input and, for about one input in eight, the
+// k-th scratch allocation (k = 1..8) made to fail. The result must be exactly
+// 0, 1 or 99; without a winner (and after a failed allocation, which must
+// give 99) nothing but the clearing is written. The table holds at most four
+// products and the model at most two power terms, so that one input rarely
+// costs more than a fraction of a second, while a generation of more than
+// 10000 sequences (the give-up path) stays within reach.
+#include "bucking_host.h"
+#include "fault_injection.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  static fuzz::BuckingHost host(/*maxTerms=*/2, /*maxProducts=*/4);
+  fuzz::Reader in(data, size);
+  host.decodeCall(in);
+  const int objective = in.codeArg();
+  const std::uint8_t fault = in.byte();
+  host.decodeTable(in);
+
+  const long failAt = fault < 32 ? 1 + fault % 8 : 0;
+  xylotrak::fault::failAllocationAt(failAt);
+  const double result =
+      PHVoDll(host.dbh, host.totalHeight, host.coefs, host.exps, host.termCount, host.startHeight,
+              host.topHeightLimit, host.unused8, host.unused9, host.stumpHeight, host.stumpTrim,
+              host.heightLimit, host.products, host.productCount, objective, host.total(0),
+              host.total(1), host.total(2), host.total(3), host.total(4), host.total(5),
+              host.total(6), host.total(7), host.logs);
+  const bool failed = failAt > 0 && xylotrak::fault::allocationsChecked() >= failAt;
+  xylotrak::fault::failAllocationAt(0);
+
+  FUZZ_CHECK(fuzz::sameBits(result, 0.0) || fuzz::sameBits(result, 1.0) ||
+             fuzz::sameBits(result, 99.0));
+  if (failed) FUZZ_CHECK(result == 99.0);
+  const std::int16_t goal = xylotrak::low16(objective);
+  if (goal != 0 && goal != 1) FUZZ_CHECK(result != 1.0);  // nothing is ever chosen
+  const int logs = host.checkShared();
+  if (result != 1.0) {
+    host.checkCleared();
+    return 0;
+  }
+  // A winner has at least one log, the first beginning at the stump's trim top.
+  FUZZ_CHECK(logs >= 1);
+  const double stumpTop = host.stumpHeight + host.stumpTrim;
+  FUZZ_CHECK(fuzz::sameValue(host.logs[0].trimTopHeight, stumpTop));
+  FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight, stumpTop));
+  return 0;
+}
