@@ -35,26 +35,33 @@ bool isExactlyGet(const Char16 *m) noexcept {
   return m[0] == u'G' && m[1] == u'E' && m[2] == u'T' && m[3] == 0;
 }
 
+// One formatted trace line when the log is open. A failed write to the log
+// cannot be reported anywhere, so its result is not used.
+template <class... Args>
+void trace(bool log, const char *format, Args... args) noexcept {
+  if (log) (void)std::fprintf(stderr, format, args...);
+}
+
 // "<label><text> \n" with the wide text in the narrow encoding: UTF-8 on
 // POSIX, the C library's own conversion on Windows. One line is written
 // under the stream's lock, so lines of concurrent calls do not mix.
 void writeWideLine(const char *label, const Char16 *text) noexcept {
 #if defined(_WIN32)
-  std::fprintf(stderr, "%s%ls \n", label, text);
+  (void)std::fprintf(stderr, "%s%ls \n", label, text);
 #else
   char chunk[512];
   std::size_t used = 0;
   flockfile(stderr);
-  std::fputs(label, stderr);
+  (void)std::fputs(label, stderr);
   forEachUtf8Byte(text, [&](char byte) {
     if (used == sizeof chunk) {
-      std::fwrite(chunk, 1, used, stderr);
+      (void)std::fwrite(chunk, 1, used, stderr);
       used = 0;
     }
     chunk[used++] = byte;
   });
-  std::fwrite(chunk, 1, used, stderr);
-  std::fputs(" \n", stderr);
+  (void)std::fwrite(chunk, 1, used, stderr);
+  (void)std::fputs(" \n", stderr);
   funlockfile(stderr);
 #endif
 }
@@ -68,23 +75,22 @@ void readBody(Transport &transport, bool log) {
   std::uint32_t available = 0;
   do {
     available = 0;
-    if (!transport.queryDataAvailable(&available) && log) {
-      std::fprintf(stderr, "Error %u in WinHttpQueryDataAvailable.\n",
-                   static_cast<unsigned>(transport.lastError()));
+    if (!transport.queryDataAvailable(&available)) {
+      trace(log, "Error %u in WinHttpQueryDataAvailable.\n",
+            static_cast<unsigned>(transport.lastError()));
     }
     Buffer buffer;
     try {
       buffer.assign(std::size_t{available} + 1, '\0');
     } catch (const std::bad_alloc &) {
-      if (log) std::fprintf(stderr, "Error %u in WinHttpReadData.\n", unsigned{kNotEnoughMemory});
+      trace(log, "Error %u in WinHttpReadData.\n", unsigned{kNotEnoughMemory});
       return;
     }
     std::uint32_t read = 0;
     if (transport.readData(buffer.data(), available, &read)) {
-      if (log) std::fprintf(stderr, "Out:%s", buffer.data());
-    } else if (log) {
-      std::fprintf(stderr, "Error %u in WinHttpReadData.\n",
-                   static_cast<unsigned>(transport.lastError()));
+      trace(log, "Out:%s", buffer.data());
+    } else {
+      trace(log, "Error %u in WinHttpReadData.\n", static_cast<unsigned>(transport.lastError()));
     }
   } while (available > 0);
 }
@@ -94,7 +100,7 @@ void readBody(Transport &transport, bool log) {
 // and then "Erro: 8 \n".
 void request(const Char16 *url, const Char16 *method, const Char16 *post, std::size_t postLength,
              bool log) {
-  if (log) std::fprintf(stderr, "WinHttpOpen\n");
+  trace(log, "WinHttpOpen\n");
   std::unique_ptr<Transport> transport;
   try {
     transport = makeTransport();
@@ -102,20 +108,20 @@ void request(const Char16 *url, const Char16 *method, const Char16 *post, std::s
   }
   bool ok = transport != nullptr && transport->openSession();
   if (ok) {
-    if (log) std::fprintf(stderr, "WinHttpConnect\n");
+    trace(log, "WinHttpConnect\n");
     ok = transport->connect(url);
   }
   if (ok) {
-    if (log) std::fprintf(stderr, "WinHttpOpenRequest\n");
+    trace(log, "WinHttpOpenRequest\n");
     ok = transport->openRequest(method);
   }
   if (ok) {
     bool sent = false;
     if (isExactlyGet(method)) {
-      if (log) std::fprintf(stderr, "WinHttpSendRequest-GET\n");
+      trace(log, "WinHttpSendRequest-GET\n");
       sent = transport->send(nullptr, 0);
     } else {
-      if (log) std::fprintf(stderr, "WinHttpSendRequest-POST\n");
+      trace(log, "WinHttpSendRequest-POST\n");
       // The body is the UTF-16LE text as held, without its terminator.
       if constexpr (std::endian::native == std::endian::little) {
         sent = transport->send(post, postLength * 2);
@@ -128,15 +134,15 @@ void request(const Char16 *url, const Char16 *method, const Char16 *post, std::s
         sent = transport->send(bytes.data(), bytes.size());
       }
     }
-    if (sent && log) std::fprintf(stderr, "WinHttpReceiveResponse\n");
+    trace(sent && log, "WinHttpReceiveResponse\n");
   }
   // The wait runs in every case; it fails when no request went out.
   if (transport == nullptr) {
-    if (log) std::fprintf(stderr, "Erro: %u \n", unsigned{kNotEnoughMemory});
+    trace(log, "Erro: %u \n", unsigned{kNotEnoughMemory});
     return;
   }
   if (!transport->receiveResponse()) {
-    if (log) std::fprintf(stderr, "Erro: %u \n", static_cast<unsigned>(transport->lastError()));
+    trace(log, "Erro: %u \n", static_cast<unsigned>(transport->lastError()));
     return;
   }
   readBody(*transport, log);
@@ -151,14 +157,12 @@ const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post
   // The C library may leave a reopened stderr fully buffered (glibc does);
   // the trace is written as it happens, as on an unbuffered stderr, so none
   // of it waits in a buffer for a later flush that may never come.
-  if (log) std::setvbuf(stderr, nullptr, _IONBF, 0);
+  if (log) (void)std::setvbuf(stderr, nullptr, _IONBF, 0);
   // A null argument: nothing is read through it and no request is made; one
   // line names every null argument, e.g. "Null argument: method post\n".
   if (url == nullptr || method == nullptr || post == nullptr) {
-    if (log) {
-      std::fprintf(stderr, "Null argument:%s%s%s\n", url ? "" : " url", method ? "" : " method",
-                   post ? "" : " post");
-    }
+    trace(log, "Null argument:%s%s%s\n", url ? "" : " url", method ? "" : " method",
+          post ? "" : " post");
     return url;
   }
   const std::size_t postLength = length(post);
@@ -166,7 +170,7 @@ const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post
     writeWideLine("URL:", url);
     writeWideLine("Method:", method);
     writeWideLine("Post:", post);
-    std::fprintf(stderr, "PostLen:%lld \n", static_cast<long long>(postLength));
+    trace(true, "PostLen:%lld \n", static_cast<long long>(postLength));
   }
   try {
     request(url, method, post, postLength, log);
