@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: as built
 # for release; under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# concurrency tests under ThreadSanitizer; and the Windows DLL under Wine.
+# concurrency tests under ThreadSanitizer; each fuzz harness briefly; the
+# static analysis; and the Windows DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,6 +27,12 @@ if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --build build-tsan -j"$jobs" --target accounting_threads_tests
   TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Concurrent'
 fi
+
+# Each fuzz harness for a short fixed number of runs, and the static analysis.
+if [ "${XYLOTRAK_SKIP_FUZZ:-0}" != 1 ]; then
+  scripts/fuzz.sh
+fi
+scripts/static-analysis.sh
 
 # The Windows DLL, cross-built and run under Wine.
 if [ "${XYLOTRAK_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -358,6 +358,57 @@ class Batch(XtkCase):
         self.assertIn(b"200/200 trees", seen)
 
 
+class Exact(XtkCase):
+    """--exact: the exact optimiser where the breadth-first search gives up."""
+
+    def give_up_table(self):
+        # Twelve short fixed lengths at any position: more than 10000 sequences
+        # in a generation on the demo tree.
+        products = []
+        for i in range(12):
+            length = 1.0 + 0.25 * i
+            products.append(dict(zip(FIELDS, [8, 999, 0, 999, length, length, 20 + i, 0, 0, 0,
+                                              0, 0])))
+        return self.write("many.json", json.dumps(products))
+
+    def test_exact_answers_where_the_search_gives_up(self):
+        table = self.give_up_table()
+        searched = self.buck_json("--optimise", "value", products=table)
+        exact = self.buck_json("--optimise", "value", "--exact", products=table)
+        self.assertEqual(searched["outcome"], 99)
+        self.assertEqual(searched["logs"], [])
+        self.assertEqual(exact["outcome"], 1)
+        self.assertEqual(exact["method"], "exact")
+        self.assertGreater(len(exact["logs"]), 3)
+        value = sum(log["value"] for log in exact["logs"])
+        self.assertAlmostEqual(exact["totals"]["totalValue"], value, places=9)
+
+    def test_exact_never_scores_below_the_search_on_the_demo(self):
+        for objective, total in (("value", "totalValue"), ("volume", "productVolume")):
+            searched = self.buck_json("--optimise", objective)
+            exact = self.buck_json("--optimise", objective, "--exact")
+            self.assertEqual(exact["outcome"], 1)
+            self.assertGreaterEqual(exact["totals"][total], searched["totals"][total])
+
+    def test_exact_needs_an_objective(self):
+        self.expect_error(["buck", "--tree", self.tree, "--products", self.products, "--exact"],
+                          r"option --exact.*--optimise")
+
+    def test_batch_uses_the_exact_optimiser(self):
+        table = self.give_up_table()
+        tree = json.load(open(self.tree))
+        inventory = self.write("trees.csv", "id,dbh,height,coefs,exps\nt1,%s,%s,%s,%s\n" % (
+            tree["dbh"], tree["height"], " ".join(map(str, tree["coefs"])),
+            " ".join(map(str, tree["exps"]))))
+        for extra, outcome in ((["--optimise", "value"], "99"),
+                               (["--optimise", "value", "--exact"], "1")):
+            r = run("batch", inventory, "--products", table, *extra)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(self.path("trees_totals.csv")) as f:
+                rows = list(csv.DictReader(f))
+            self.assertEqual(rows[0]["outcome"], outcome)
+
+
 if __name__ == "__main__":
     XTK = os.path.abspath(sys.argv[1])
     module = sys.modules[__name__]

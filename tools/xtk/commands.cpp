@@ -160,7 +160,7 @@ int runBuck(const BuckCommand &c) {
   buck(t, products, params, r);
   if (!c.svg.empty()) {
     const std::string title = params.objective < 0 ? "Sequential bucking (priority order)"
-                                                   : "Bucking " + methodName(params.objective);
+                                                   : "Bucking " + methodName(params);
     writeFileAtomically(c.svg, renderSvg(t, products, {{title, params, &r}}));
   }
   if (c.output.json) {

@@ -95,6 +95,9 @@ void BuckOptions::add(CLI::App *app) {
                   "Search for the best sequence of logs by 'value' or 'volume' "
                   "(default: sequential bucking in priority order)")
       ->type_name("value|volume");
+  app->add_flag("--exact", exact,
+                "With --optimise: the exact optimum over every admissible sequence of logs, "
+                "which never gives up on a large search");
 }
 
 BuckParams BuckOptions::get() const {
@@ -114,6 +117,8 @@ BuckParams BuckOptions::get() const {
     p.objective = 1;
   else
     fail("option --optimise", "expected value or volume, got " + shown(optimise));
+  if (exact && p.objective < 0) fail("option --exact", "needs --optimise value or volume");
+  p.exact = exact;
   return p;
 }
 

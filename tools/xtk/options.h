@@ -37,10 +37,12 @@ struct TreeOptions {
   Tree get() const;
 };
 
-// --stump-height --stump-trim --start-height --top-limit --height-limit --optimise.
+// --stump-height --stump-trim --start-height --top-limit --height-limit --optimise
+// --exact.
 struct BuckOptions {
   NumberOption stumpHeight, stumpTrim, startHeight, topLimit, heightLimit;
   std::string optimise;
+  bool exact = false;
 
   void add(CLI::App *app);
   BuckParams get() const;

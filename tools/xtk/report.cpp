@@ -98,7 +98,7 @@ Table totalsTable(const std::vector<std::string> &titles,
 void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Product> &products,
                     const BuckParams &params, const BuckResult &result) {
   out << "Tree: " << treeSummary(tree) << "\n";
-  out << "Bucking: " << methodName(params.objective) << ", stump " << compact(params.stumpHeight)
+  out << "Bucking: " << methodName(params) << ", stump " << compact(params.stumpHeight)
       << " m";
   if (params.stumpTrim > 0) out << " + " << compact(params.stumpTrim) << " m trim";
   out << ": " << outcomeText(result.outcome) << "\n\n";
@@ -156,7 +156,7 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
   json totals = json::object();
   for (int i = 0; i < TotalCount; ++i) totals[kTotalNames[i]] = result.totals[i];
   return {{"tree", treeJson(tree)},
-          {"method", params.objective < 0 ? "sequential" : "optimised"},
+          {"method", params.objective < 0 ? "sequential" : params.exact ? "exact" : "optimised"},
           {"objective", params.objective < 0    ? json(nullptr)
                         : params.objective == 0 ? json("value")
                                                 : json("volume")},

@@ -25,7 +25,7 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
                              t + 3, t + 4, t + 5, t + 6, t + 7, result.rows.data());
   else
     result.outcome =
-        PHVoDll(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.startHeight,
+        (params.exact ? PHVxDll : PHVoDll)(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.startHeight,
                 params.topHeightLimit, 0, 0, params.stumpHeight, params.stumpTrim,
                 params.heightLimit, table, count, params.objective, t, t + 1, t + 2, t + 3, t + 4,
                 t + 5, t + 6, t + 7, result.rows.data());
@@ -34,9 +34,10 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
   result.logCount = n;
 }
 
-std::string methodName(int objective) {
-  if (objective < 0) return "sequential";
-  return objective == 0 ? "optimised by value" : "optimised by volume";
+std::string methodName(const BuckParams &params) {
+  if (params.objective < 0) return "sequential";
+  const std::string how = params.exact ? "exact optimum by " : "optimised by ";
+  return how + (params.objective == 0 ? "value" : "volume");
 }
 
 double diameterAt(const Tree &tree, double height) {

@@ -11,7 +11,8 @@
 namespace xtk {
 
 // The scalar arguments of a bucking call and the method: objective -1 is the
-// sequential bucking, 0 the optimised bucking by value, 1 by volume.
+// sequential bucking, 0 the optimised bucking by value, 1 by volume; exact
+// selects the exact optimiser for objectives 0 and 1.
 struct BuckParams {
   double stumpHeight = 0.3;
   double stumpTrim = 0;
@@ -19,6 +20,7 @@ struct BuckParams {
   double topHeightLimit = 999;
   double heightLimit = 999;
   int objective = -1;
+  bool exact = false;
 };
 
 // The eight stem totals in the order of the bucking exports' arguments.
@@ -50,7 +52,7 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
           BuckResult &result);
 
 // "sequential", "optimised by value", "optimised by volume".
-std::string methodName(int objective);
+std::string methodName(const BuckParams &params);
 
 // The height where the cutting of the stem ends and its unused part begins,
 // and the height of the top (where the stem narrows to the bucking's minimum
