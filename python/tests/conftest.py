@@ -57,6 +57,8 @@ class Raw:
             ("PHVsDll", D, taper + [D] * 7 + [ctypes.c_char_p, INT] + [PD] * 8 + [ctypes.c_char_p]),
             ("PHVoDll", D, taper + [D] * 7 + [ctypes.c_char_p, INT, INT] + [PD] * 8
              + [ctypes.c_char_p]),
+            ("PHVxDll", D, taper + [D] * 7 + [ctypes.c_char_p, INT, INT] + [PD] * 8
+             + [ctypes.c_char_p]),
             ("tally_count", ctypes.c_int32, [INT]), ("tally_status", ctypes.c_int32, [INT]),
         ]:  # fmt: skip
             fn = getattr(self.lib, name)
@@ -72,7 +74,7 @@ class Raw:
         return getattr(self.lib, name)
 
     def buck(self, tree, products, objective=None, stump_height=0.3, stump_trim=0.0,
-             start_height=0.0, top_height_limit=999.0, height_limit=999.0):
+             start_height=0.0, top_height_limit=999.0, height_limit=999.0, exact=False):
         """Returns (raw outcome, product output dicts, log row dicts up to the end row, totals)."""
         table = ctypes.create_string_buffer(144 * max(len(products), 1))
         for i, product in enumerate(products):
@@ -86,7 +88,8 @@ class Raw:
         if objective is None:
             raw = self.lib.PHVsDll(*head, *tail)
         else:
-            raw = self.lib.PHVoDll(*head, {"value": 0, "volume": 1}[objective], *tail)
+            search = self.lib.PHVxDll if exact else self.lib.PHVoDll
+            raw = search(*head, {"value": 0, "volume": 1}[objective], *tail)
         outputs = [{name: struct.unpack_from("<" + code, table, 144 * i + offset)[0]
                     for name, offset, code in PRODUCT_OUTPUTS} for i in range(len(products))]
         rows = []

@@ -55,6 +55,18 @@ def test_bucking_equals_the_exports(raw, table, objective):
         assert result.outcome is Outcome.WINNER
 
 
+@pytest.mark.parametrize("objective", ["value", "volume"])
+def test_exact_bucking_equals_its_export(raw, objective):
+    taper = xylotrak.Taper(*TREE)
+    for table in TABLES.values():
+        products = as_products(table)
+        for parameters in PARAMETERS:
+            result = xylotrak.buck_optimal(taper, products, objective=objective, exact=True,
+                                           **parameters)
+            expected = raw.buck(TREE, table, objective, exact=True, **parameters)
+            check_equal(result, expected, products)
+
+
 def test_results_hang_together():
     products = as_products(FOUR_PRODUCTS)
     result = xylotrak.buck(xylotrak.Taper(*TREE), products)
@@ -78,6 +90,10 @@ def test_optimised_outcomes_without_a_winner():
             for length in [first + 0.1 * i for i in range(count)]]
     given_up = xylotrak.buck_optimal(taper, as_products(many), objective="volume")
     assert given_up.outcome is Outcome.GIVEN_UP and given_up.logs == []
+    # The exact optimiser answers the same tree, and no worse than any sequence it could see.
+    exact = xylotrak.buck_optimal(taper, as_products(many), objective="volume", exact=True)
+    assert exact.outcome is Outcome.WINNER and len(exact.logs) >= 3
+    assert exact.totals.product_volume > 0
 
 
 def test_bucking_arguments_are_checked():

@@ -85,12 +85,12 @@ def assert_same_table(got, expected):
         assert mine == theirs, column
 
 
-def bucked_on_cluster(folder, objective):
+def bucked_on_cluster(folder, objective, exact=False):
     ddf = xylotrak.dask.read_inventory(folder / "trees.csv", blocksize=1000)
     assert ddf.npartitions >= 4
     logs, totals = xylotrak.dask.buck_inventory(
         ddf, folder / "products.json", models=folder / "models.json", objective=objective,
-        **PARAMETERS)
+        exact=exact, **PARAMETERS)
     return dask.compute(logs, totals)
 
 
@@ -157,8 +157,8 @@ def read_batch_csv(path):
 
 
 @pytest.mark.needs_xtk
-@pytest.mark.parametrize("objective", [None, "value"])
-def test_cluster_bucking_equals_xtk_batch(client, inventory, tmp_path, objective):
+@pytest.mark.parametrize("objective,exact", [(None, False), ("value", False), ("value", True)])
+def test_cluster_bucking_equals_xtk_batch(client, inventory, tmp_path, objective, exact):
     folder, _ = inventory
     xtk = find_xtk()
     command = [xtk, "batch", str(folder / "trees.csv"), "--products", str(folder / "products.json"),
@@ -167,8 +167,10 @@ def test_cluster_bucking_equals_xtk_batch(client, inventory, tmp_path, objective
                "--stump-trim", "0.05", "-j", "2"]
     if objective:
         command += ["--optimise", objective]
+    if exact:
+        command += ["--exact"]
     run = subprocess.run(command, capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr
-    logs, totals = bucked_on_cluster(folder, objective)
+    logs, totals = bucked_on_cluster(folder, objective, exact)
     assert_same_table(read_batch_csv(tmp_path / "logs.csv"), logs.reset_index(drop=True))
     assert_same_table(read_batch_csv(tmp_path / "totals.csv"), totals.reset_index(drop=True))

@@ -170,6 +170,11 @@ SIGNATURES: dict[str, tuple[type, list]] = {
         _taper + _bucking + [ctypes.POINTER(ProductSpec), _int, _int] + _totals
         + [ctypes.POINTER(LogEntry)],
     ),
+    "PHVxDll": (
+        _d,
+        _taper + _bucking + [ctypes.POINTER(ProductSpec), _int, _int] + _totals
+        + [ctypes.POINTER(LogEntry)],
+    ),
 }  # fmt: skip
 
 

@@ -132,8 +132,10 @@ class Bucker:
         start_height: float = 0,
         top_height_limit: float = 999,
         height_limit: float = 999,
+        exact: bool = False,
     ) -> BuckingResult:
-        """Sequential bucking with ``objective`` None, else optimised for "value" or "volume"."""
+        """Sequential bucking with ``objective`` None, else optimised for "value" or "volume":
+        by the breadth-first search, or with ``exact`` by the exact optimiser."""
         lib = _lib.load_library()
         scalars = (start_height, top_height_limit, 0.0, 0.0, stump_height, stump_trim, height_limit)
         count = len(self.products)
@@ -147,7 +149,7 @@ class Bucker:
             except (KeyError, TypeError):
                 message = f"objective must be 'value' or 'volume', got {objective!r}"
                 raise ValueError(message) from None
-            raw = lib.PHVoDll(
+            raw = (lib.PHVxDll if exact else lib.PHVoDll)(
                 *taper.model_args(), *scalars, self._table, count, code, *self._total_refs,
                 self._logs,
             )  # fmt: skip
@@ -213,11 +215,16 @@ def buck_optimal(
     start_height: float = 0,
     top_height_limit: float = 999,
     height_limit: float = 999,
+    exact: bool = False,
 ) -> BuckingResult:
     """Optimised bucking: the sequence of logs with the highest total value (``objective``
     "value") or net volume ("volume"). The first log always begins at stump_height +
     stump_trim (start_height is passed on but not used). Outcome NO_WINNER or GIVEN_UP leaves
-    the log table, products and totals cleared."""
+    the log table, products and totals cleared.
+
+    The breadth-first search gives up (GIVEN_UP) when a generation holds more than 10000
+    sequences; with ``exact`` the exact optimiser answers every tree with the best sequence over
+    all admissible ones (GIVEN_UP then only if memory runs out)."""
     if objective not in OBJECTIVES:
         raise ValueError(f"objective must be 'value' or 'volume', got {objective!r}")
     return Bucker(products).run(
@@ -228,4 +235,5 @@ def buck_optimal(
         start_height=start_height,
         top_height_limit=top_height_limit,
         height_limit=height_limit,
+        exact=exact,
     )

@@ -49,11 +49,12 @@ def _frame(rows: list[tuple], columns: Sequence[str]) -> pd.DataFrame:
 
 
 def _buck_partition(
-    part: pd.DataFrame, products: list[Product], models, objective, params
+    part: pd.DataFrame, products: list[Product], models, objective, exact, params
 ) -> pd.DataFrame:
     """Runs on a worker: the totals of each tree, with its log rows in an object column."""
     logs, totals = buck_trees(
-        part.to_dict("records"), products, models=models, objective=objective, **params
+        part.to_dict("records"), products, models=models, objective=objective, exact=exact,
+        **params,
     )
     frame = _frame(totals, TOTAL_COLUMNS)
     per_tree: dict[str, list[tuple]] = {tree_id: [] for tree_id in frame["id"]}
@@ -82,13 +83,14 @@ def buck_inventory(
     *,
     models: Mapping[str, Any] | str | os.PathLike | None = None,
     objective: str | None = None,
+    exact: bool = False,
     **params: float,
 ) -> tuple[dd.DataFrame, dd.DataFrame]:
     """Bucks every tree of ``ddf`` on the workers and returns ``(logs, totals)``.
 
     ``products``: Product objects or a product table file; ``models``: taper models by name (dict
     or JSON file) for rows with a ``model`` cell; ``objective``: None for sequential bucking,
-    "value" or "volume" for optimised bucking; ``params``: the bucking keywords of ``buck``
+    "value" or "volume" for optimised bucking (by the exact optimiser with ``exact``); ``params``: the bucking keywords of ``buck``
     (stump_height, stump_trim, start_height, top_height_limit, height_limit).
 
     The result is lazy. Rows come in input order, logs in log order within a tree. A bad row
@@ -110,7 +112,8 @@ def buck_inventory(
 
     meta = _empty(TOTAL_COLUMNS, {_LOGS: "object"})
     bucked = ddf.map_partitions(
-        _buck_partition, products, models, objective, params, meta=meta, align_dataframes=False
+        _buck_partition, products, models, objective, exact, params, meta=meta,
+        align_dataframes=False,
     )
     totals = bucked[list(TOTAL_COLUMNS)]
     logs = bucked.map_partitions(_explode_logs, meta=_empty(LOG_COLUMNS))

@@ -166,9 +166,11 @@ def buck_trees(
     *,
     models: Models | Mapping[str, Any] | str | os.PathLike | None = None,
     objective: str | None = None,
+    exact: bool = False,
     **params: float,
 ) -> tuple[list[tuple], list[tuple]]:
-    """Bucks every row (sequentially, or optimised for ``objective``) and returns the rows of the
+    """Bucks every row (sequentially, or optimised for ``objective``, by the exact optimiser
+    with ``exact``) and returns the rows of the
     logs and totals tables (tuples in LOG_COLUMNS / TOTAL_COLUMNS order), in input order. A bad
     row raises InputFileError naming the tree and the field; duplicate ids are refused."""
     if not isinstance(products, (list, tuple)):
@@ -185,7 +187,7 @@ def buck_trees(
         if tree_id in seen:
             raise InputFileError("appears twice", line=f"row {position}", field=f"id '{tree_id}'")
         seen.add(tree_id)
-        result = bucker.run(taper, objective, **params)
+        result = bucker.run(taper, objective, exact=exact, **params)
         for log in result.logs:
             logs.append(
                 (tree_id, log.log_number, log.product_number, log.product_name, log.base_height,
