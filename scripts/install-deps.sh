@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when missing.
+# Installs the Debian packages that building and testing need, when missing;
+# with arguments, those packages instead.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
 packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and its test server
@@ -9,6 +10,7 @@ packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-dist
 packages+=(libcli11-dev nlohmann-json3-dev)
 # Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
 packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
+[ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

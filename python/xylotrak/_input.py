@@ -6,6 +6,7 @@ import json
 import math
 import os
 import re
+from collections.abc import Mapping
 from typing import Any
 
 INT16_MIN, INT16_MAX = -32768, 32767
@@ -107,3 +108,14 @@ def load_json(path) -> Any:
         ) from None
     except ValueError as error:
         raise InputFileError(f"invalid JSON: {error}", path=path) from None
+
+
+def load_json_object(source, expected: str):
+    """``(data, path)``: ``source`` itself when it is a mapping (path None), else the JSON file
+    it names, which must hold an object; ``expected`` says what the object should be."""
+    if isinstance(source, Mapping):
+        return source, None
+    data = load_json(source)
+    if not isinstance(data, Mapping):
+        raise InputFileError(expected, path=source)
+    return data, source

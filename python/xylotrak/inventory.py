@@ -11,7 +11,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
-from ._input import InputFileError, finite_number, load_json, number_from_text
+from ._input import InputFileError, finite_number, load_json_object, number_from_text
 from .bucking import OBJECTIVES, TOTAL_NAMES, Bucker
 from .products import Product, load_products
 from .taper import Taper
@@ -45,14 +45,7 @@ def load_models(source: str | os.PathLike | Mapping[str, Any] | None) -> Models:
     dict or the path of a JSON file. Each model needs exactly ``coefs`` and ``exps``."""
     if source is None:
         return {}
-    path = None
-    if isinstance(source, Mapping):
-        data = source
-    else:
-        path = source
-        data = load_json(path)
-    if not isinstance(data, Mapping):
-        raise InputFileError("expected a JSON object of models by name", path=path)
+    data, path = load_json_object(source, "expected a JSON object of models by name")
     models: Models = {}
     for name, model in data.items():
         where = f"model '{name}'"

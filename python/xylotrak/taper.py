@@ -8,7 +8,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 from . import _lib
-from ._input import INT16_MAX, InputFileError, finite_number, load_json
+from ._input import INT16_MAX, InputFileError, finite_number, load_json_object
 from ._vector import is_ndarray, map_values
 
 __all__ = ["Taper"]
@@ -136,14 +136,9 @@ class Taper:
     def from_json(cls, source: str | os.PathLike | Mapping[str, Any]) -> Taper:
         """A taper from ``{"dbh": .., "height": .., "coefs": [..], "exps": [..]}``, given as a
         dict or as the path of a JSON file. All four keys are required; others are refused."""
-        path = None
-        if isinstance(source, Mapping):
-            data = source
-        else:
-            path = source
-            data = load_json(path)
-        if not isinstance(data, Mapping):
-            raise InputFileError("expected a JSON object with dbh, height, coefs, exps", path=path)
+        data, path = load_json_object(
+            source, "expected a JSON object with dbh, height, coefs, exps"
+        )
         for key in data:
             if key not in _TAPER_KEYS:
                 raise InputFileError(
