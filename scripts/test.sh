@@ -13,7 +13,7 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=address,undefined \
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=address,undefined,float-cast-overflow \
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
