@@ -49,7 +49,7 @@ XYLOTRAK_API double VTHuDll(double diameter, double length) {
 XYLOTRAK_API double VTCiDll(double diameter, double length) __attribute__((alias("VTHuDll")));
 #else
 // GCC wants the alias to repeat the nothrow it infers for the target (clang
-// would read nothrow as an exception specification the header does not have).
+// would read nothrow as a noexcept that the header declaration does not have).
 XYLOTRAK_API double VTCiDll(double diameter, double length)
     __attribute__((nothrow, alias("VTHuDll")));
 #endif
