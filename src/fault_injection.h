@@ -19,6 +19,15 @@ long allocationsChecked() noexcept;
 // Throws std::bad_alloc when the armed allocation is reached.
 void checkAllocation();
 
+// The same check for memory the library can do without (a cache): false
+// when the armed allocation is reached, instead of throwing.
+bool allocationAllowed() noexcept;
+
+// Whether the armed failure, since the last failAllocationAt(), hit memory
+// of that kind (the call then goes on without it and must answer as if
+// nothing had failed).
+bool optionalAllocationFailed() noexcept;
+
 // A standard allocator whose allocations pass the hook first.
 template <class T>
 struct Allocator {

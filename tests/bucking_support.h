@@ -138,6 +138,21 @@ inline void expectCleared(const std::vector<ProductSpec> &products, const Output
   for (const ProductSpec &p : products) EXPECT_TRUE(resultsAreZero(p));
 }
 
+// Byte for byte the same tables and totals (padding included, so both sides
+// must have started from the same fill).
+inline void expectSameOutput(const std::vector<ProductSpec> &expectedProducts,
+                             const Output &expected, const std::vector<ProductSpec> &products,
+                             const Output &out) {
+  ASSERT_EQ(products.size(), expectedProducts.size());
+  EXPECT_EQ(0, std::memcmp(out.totals.data(), expected.totals.data(), sizeof out.totals))
+      << "totals differ";
+  for (int k = 0; k < kRows; ++k)
+    EXPECT_EQ(0, std::memcmp(&out.rows[k], &expected.rows[k], sizeof(LogEntry))) << "row " << k;
+  for (size_t i = 0; i < products.size(); ++i)
+    EXPECT_EQ(0, std::memcmp(&products[i], &expectedProducts[i], sizeof(ProductSpec)))
+        << "product " << i + 1;
+}
+
 inline void expectNearRel(double actual, double expected, double rel, const char *what) {
   EXPECT_NEAR(actual, expected, rel * std::fabs(expected) + 1e-300) << what;
 }

@@ -120,7 +120,9 @@ CounterBlock *attachThread() noexcept { return attach(); }
 CounterBlock *attachThread() noexcept { return attachPosix(); }
 #endif
 
-void bumpShared(int slot) noexcept { g_shared[slot].fetch_add(1, std::memory_order_relaxed); }
+void bumpShared(int slot, std::uint32_t calls) noexcept {
+  g_shared[slot].fetch_add(calls, std::memory_order_relaxed);
+}
 
 void startFromOff(bool formulas) noexcept {
   std::lock_guard<std::mutex> guard(g_lock);

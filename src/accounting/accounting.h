@@ -56,14 +56,14 @@ inline CounterBlock *currentBlock() noexcept {
   return block != nullptr ? block : attachThread();
 }
 #endif
-void bumpShared(int slot) noexcept;
+void bumpShared(int slot, std::uint32_t calls) noexcept;
 
-inline void bump(int slot) noexcept {
+inline void bump(int slot, std::uint32_t calls = 1) noexcept {
   if (CounterBlock *block = currentBlock()) {
     auto &c = block->counter[slot];
-    c.store(c.load(std::memory_order_relaxed) + 1u, std::memory_order_relaxed);
+    c.store(c.load(std::memory_order_relaxed) + calls, std::memory_order_relaxed);
   } else {
-    bumpShared(slot);
+    bumpShared(slot, calls);
   }
 }
 
@@ -75,6 +75,17 @@ void startFromOff(bool formulas) noexcept;
 inline void enter(int slot) noexcept {
   if (g_status[slot].load(std::memory_order_acquire) == kOff) startFromOff(false);
   if (g_status[slot].load(std::memory_order_relaxed) == kCounting) bump(slot);
+}
+
+// Counts `calls` entries into a slot of the taper group at once, as that
+// many prologues would: made by the exports for the work done inside them
+// (a height search's diameters, a bucking's volumes). Counters wrap, so only
+// the count modulo 2^32 matters.
+inline void enterMany(int slot, std::uint64_t calls) noexcept {
+  if (calls == 0) return;
+  if (g_status[slot].load(std::memory_order_acquire) == kOff) startFromOff(false);
+  if (g_status[slot].load(std::memory_order_relaxed) == kCounting)
+    bump(slot, static_cast<std::uint32_t>(calls));
 }
 
 // Prologue of the basic formulas (slot 7), run after their argument test.

@@ -53,7 +53,7 @@ std::uint64_t stateKey(double cutHeight) {
 }
 
 struct ExactSearch {
-  const Stem &stem;
+  Stem &stem;
   SearchLimits limits;
   const ProductSpec *products;
   int count;
@@ -157,6 +157,17 @@ struct ExactSearch {
   }
 };
 
+Outcome exactSearch(Stem &stem, const SearchCall &call, Winner &winner) {
+  if (call.objective != 0 && call.objective != 1) return Outcome::kNoWinner;  // nothing can win
+  ExactSearch search{stem, call.limits, call.products, call.count, call.objective, {}, {}};
+  search.run(call.stumpTop);
+  if (search.bestLogs < 1) return Outcome::kNoWinner;
+  winner.logs = search.bestLogs;
+  std::memcpy(winner.products, search.bestProducts, sizeof winner.products);
+  std::memcpy(winner.lengths, search.bestLengths, sizeof winner.lengths);
+  return Outcome::kWinner;  // the search's memory is released on return
+}
+
 }  // namespace
 
 extern "C" {
@@ -170,34 +181,11 @@ XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                             double *trimVolume, double *lossVolume, double *stemVolume,
                             double *totalValue, LogEntry *logs) {
   accounting::enter(accounting::kExactBucking);
-  const Stem stem{dbh, totalHeight, coefs, exps, termCount};
-  const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
-                      trimVolume,    lossVolume,  stemVolume,     totalValue};
-  const int count = low16(productCount);
-  const int goal = low16(objective);
-  const double minTopDiam = prepareOutput(totals, products, count, logs);
-  if (goal != 0 && goal != 1) return 0.0;  // nothing can win
-
-  try {
-    int winnerLogs = 0;
-    std::int16_t winnerProducts[kLogRows];
-    double winnerLengths[kLogRows];
-    {
-      ExactSearch search{stem, {topHeightLimit, heightLimit}, products, count, goal, {}, {}};
-      search.run(stumpHeight + stumpTrim);
-      winnerLogs = search.bestLogs;
-      std::memcpy(winnerProducts, search.bestProducts, sizeof winnerProducts);
-      std::memcpy(winnerLengths, search.bestLengths, sizeof winnerLengths);
-    }  // the search's memory is released before the tables are written
-    if (winnerLogs < 1) return 0.0;
-    assembleWinner(stem, winnerLogs, winnerProducts, winnerLengths, stumpHeight, stumpTrim,
-                   products, minTopDiam, totals, logs);
-    return 1.0;
-  } catch (...) {
-    // Out of memory: no answer, and the output as cleared on entry.
-    clearOutput(totals, products, count, logs);
-    return 99.0;
-  }
+  return runSearchExport(&exactSearch, dbh, totalHeight, coefs, exps, termCount, topHeightLimit,
+                         stumpHeight, stumpTrim, heightLimit, products, productCount, objective,
+                         {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume,
+                          lossVolume, stemVolume, totalValue},
+                         logs);
 }
 
 }  // extern "C"

@@ -2,8 +2,10 @@
 // generation appends one log to every sequence of the previous one, trying
 // the products in table order; the best sequence by value or net volume is
 // reported.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "abi.h"
@@ -80,31 +82,28 @@ class SequenceList {
   std::vector<double, fault::Allocator<double>> lengths_;
 };
 
-enum class Outcome { kNoWinner, kWinner, kGivenUp };
+class BreadthFirst {
+ public:
+  BreadthFirst(Stem &stem, const SearchCall &call) : stem_(stem), call_(call) {}
+  Outcome run(Winner &winner);
 
-struct Search {
-  const Stem &stem;
-  SearchLimits limits;
-  double stumpTop;  // stumpHeight + stumpTrim
-  const ProductSpec *products;
-  int count;
-  int objective;
-
-  // The best sequence so far and its score.
-  CuttingState best;
-  double bestScore = kNoScore;
-
-  double score(double volume, double value) const { return objective == 0 ? value : volume; }
-
+ private:
+  double score(double volume, double value) const { return call_.objective == 0 ? value : volume; }
   // Tries product j (1-based) on sequence `parent` as log g; builds the
   // candidate in `scratch` and reports whether it was accepted.
-  bool tryProduct(const Head &parent, int g, int j, CuttingState &scratch) const;
-  Outcome run();
+  bool tryProduct(const Head &parent, int g, int j, CuttingState &scratch);
+
+  Stem &stem_;
+  const SearchCall &call_;
+  // The best sequence so far and its score.
+  CuttingState best_;
+  double bestScore_ = kNoScore;
 };
 
-bool Search::tryProduct(const Head &parent, int g, int j, CuttingState &scratch) const {
+bool BreadthFirst::tryProduct(const Head &parent, int g, int j, CuttingState &scratch) {
   Extension e;
-  if (!extendWith(stem, limits, products[j - 1], g, parent.cutHeight, parent.cutDiam, e)) {
+  if (!extendWith(stem_, call_.limits, call_.products[j - 1], g, parent.cutHeight, parent.cutDiam,
+                  e)) {
     return false;
   }
   scratch.numLogs = g;
@@ -117,15 +116,15 @@ bool Search::tryProduct(const Head &parent, int g, int j, CuttingState &scratch)
   return e.accepted;
 }
 
-Outcome Search::run() {
+Outcome BreadthFirst::run(Winner &winner) {
   SequenceList lists[2];
   CuttingState scratch;  // entries after the current generation's stay 0
-  scratch.cutHeight = stumpTop;
-  scratch.cutDiam = stem.diameter(stumpTop);
+  scratch.cutHeight = call_.stumpTop;
+  scratch.cutDiam = stem_.diameter(call_.stumpTop);
   lists[0].reset(0);
   lists[0].append(scratch);  // the seed, generation 0
 
-  const bool scored = objective == 0 || objective == 1;
+  const bool scored = call_.objective == 0 || call_.objective == 1;
   for (int g = 1;; ++g) {
     const SequenceList &current = lists[(g - 1) & 1];
     SequenceList &next = lists[g & 1];
@@ -139,15 +138,15 @@ Outcome Search::run() {
       current.loadEntries(s, scratch);
       bool extended = false;
       if (g - 1 < kMaxLogs) {  // a sequence of 99 logs fills the table
-        for (int j = 1; j <= count; ++j) {
+        for (int j = 1; j <= call_.count; ++j) {
           if (!tryProduct(parent, g, j, scratch)) continue;
           extended = true;
           anyExtended = true;
           if (scored) {
             const double candidate = score(scratch.volumeSoFar, scratch.valueSoFar);
-            if (candidate > bestScore) {
-              bestScore = candidate;
-              best = scratch;
+            if (candidate > bestScore_) {
+              bestScore_ = candidate;
+              best_ = scratch;
             }
           }
           // A list past the limit is never extended, so further candidates
@@ -155,12 +154,22 @@ Outcome Search::run() {
           if (next.size() <= kListLimit) next.append(scratch);
         }
       }
-      if (!extended && g > 1 && scored && score(parent.volumeSoFar, parent.valueSoFar) == bestScore)
+      if (!extended && g > 1 && scored &&
+          score(parent.volumeSoFar, parent.valueSoFar) == bestScore_)
         final = true;
     }
     if (final || !anyExtended) break;
   }
-  return best.numLogs >= 1 ? Outcome::kWinner : Outcome::kNoWinner;
+  if (best_.numLogs < 1) return Outcome::kNoWinner;
+  winner.logs = best_.numLogs;
+  std::copy(std::begin(best_.logProducts), std::end(best_.logProducts), winner.products);
+  std::copy(std::begin(best_.logLengths), std::end(best_.logLengths), winner.lengths);
+  return Outcome::kWinner;
+}
+
+Outcome breadthFirst(Stem &stem, const SearchCall &call, Winner &winner) {
+  BreadthFirst search(stem, call);
+  return search.run(winner);  // the lists live and die inside run()
 }
 
 }  // namespace
@@ -176,30 +185,11 @@ XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
                             double *trimVolume, double *lossVolume, double *stemVolume,
                             double *totalValue, LogEntry *logs) {
   accounting::enter(accounting::kOptimisedBucking);
-  const Stem stem{dbh, totalHeight, coefs, exps, termCount};
-  const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
-                      trimVolume,    lossVolume,  stemVolume,     totalValue};
-  const int count = low16(productCount);
-
-  // The smallest minimum top diameter of the table bounds the leftover.
-  const double minTopDiam = prepareOutput(totals, products, count, logs);
-
-  try {
-    Search search{stem,  {topHeightLimit, heightLimit}, stumpHeight + stumpTrim,
-                  products, count, low16(objective), CuttingState{}, kNoScore};
-    const Outcome outcome = search.run();  // the lists live and die inside run()
-    if (outcome == Outcome::kGivenUp) return 99.0;
-    if (outcome == Outcome::kNoWinner) return 0.0;
-    const CuttingState &best = search.best;
-    assembleWinner(stem, best.numLogs, best.logProducts, best.logLengths, stumpHeight, stumpTrim,
-                   products, minTopDiam, totals, logs);
-    return 1.0;
-  } catch (...) {
-    // Out of memory in the search: report it as a search given up, with the
-    // output as cleared on entry.
-    clearOutput(totals, products, count, logs);
-    return 99.0;
-  }
+  return runSearchExport(&breadthFirst, dbh, totalHeight, coefs, exps, termCount, topHeightLimit,
+                         stumpHeight, stumpTrim, heightLimit, products, productCount, objective,
+                         {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume,
+                          lossVolume, stemVolume, totalValue},
+                         logs);
 }
 
 }  // extern "C"

@@ -1,10 +1,14 @@
 #include "bucking/search.h"
 
 #include <cmath>
+#include <new>
+
+#include "abi.h"
+#include "accounting/inner_calls.h"
 
 namespace xylotrak::bucking {
 
-bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
+bool extendWith(Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
                 double cutHeight, double cutDiam, Extension &out, double *heightAtMinTop) {
   // Admission, cheapest tests first; a NaN comparison fails.
   const int position = p.logPosition;
@@ -16,9 +20,9 @@ bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec 
     return false;
   }
   if (!(cutDiam >= p.minBaseDiam && p.maxBaseDiam >= cutDiam)) return false;
-  const double bound = limits.topHeightLimit < stem.totalHeight
-                           ? limits.topHeightLimit
-                           : stem.totalHeight;  // NaN: the tree
+  const double totalHeight = stem.model().totalHeight;
+  const double bound =
+      limits.topHeightLimit < totalHeight ? limits.topHeightLimit : totalHeight;  // NaN: the tree
   if (!(bound >= minEnd)) return false;
   const double d1 = stem.diameter(minEnd);
   const double d2 = stem.diameter(cutHeight + p.maxLength);
@@ -45,6 +49,11 @@ bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec 
   return true;
 }
 
+namespace {
+
+// Clears the totals, each product's results and the log table, in that
+// order; returns the smallest minTopDiam of the table (999 for none), which
+// bounds the leftover of a winner.
 double prepareOutput(const Totals &totals, ProductSpec *products, int count, LogEntry *logs) {
   totals.clear();
   double minTopDiam = kNoLimit;
@@ -56,22 +65,23 @@ double prepareOutput(const Totals &totals, ProductSpec *products, int count, Log
   return minTopDiam;
 }
 
-void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
-                    const double *logLengths, double stumpHeight, double stumpTrim,
+// Writes the stump row, rows 1..n of the winner, the product results and
+// the eight totals.
+void assembleWinner(Stem &stem, const Winner &w, double stumpHeight, double stumpTrim,
                     ProductSpec *products, double minTopDiam, const Totals &totals,
                     LogEntry *logs) {
-  const double stumpTop = stumpHeight + stumpTrim;
+  const int n = w.logs;
   const double stump = writeStumpRow(stem, logs[0], stumpHeight, stumpTrim);
-  double productVolume = 0, trimVolume = 0, lossVolume = 0, totalValue = 0;
+  LogSums sums;
   double rowTopDiam[kLogRows] = {};
   double rowVolume[kLogRows] = {};
-  double base = stumpTop;
+  double base = stumpHeight + stumpTrim;
   for (int k = 1; k <= n; ++k) {
-    const int number = logProducts[k];
+    const int number = w.products[k];
     ProductSpec &p = products[number - 1];
     LogCut cut{};
     cut.base = base;
-    cut.length = logLengths[k];
+    cut.length = w.lengths[k];
     cut.top = base + cut.length;
     cut.trimTop = cut.top + p.trimLength;
     cut.baseDiam = stem.diameter(cut.base);
@@ -80,10 +90,10 @@ void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
     cut.gross = stem.between(cut.base, cut.top);
     double value = 0;
     const double net = writeLogRow(logs[k], k, number, p, cut, &value);
-    lossVolume = lossVolume + p.lossFraction * cut.gross;
-    productVolume = productVolume + net;
-    trimVolume = trimVolume + stem.between(cut.top, cut.trimTop);
-    totalValue = totalValue + value;
+    sums.lossVolume = sums.lossVolume + p.lossFraction * cut.gross;
+    sums.productVolume = sums.productVolume + net;
+    sums.trimVolume = sums.trimVolume + stem.between(cut.top, cut.trimTop);
+    sums.totalValue = sums.totalValue + value;
 
     ++p.logCount;
     p.volumeSum = p.volumeSum + net;
@@ -97,37 +107,52 @@ void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
   }
   // Averages: each product's sums run over its rows from the stump upward.
   for (int k = 1; k <= n; ++k) {
-    const int number = logProducts[k];
+    const int number = w.products[k];
     bool seen = false;
-    for (int e = 1; e < k && !seen; ++e) seen = logProducts[e] == number;
+    for (int e = 1; e < k && !seen; ++e) seen = w.products[e] == number;
     if (seen) continue;
     double topDiamSum = 0, weightedSum = 0;
     for (int e = k; e <= n; ++e) {
-      if (logProducts[e] != number) continue;
+      if (w.products[e] != number) continue;
       topDiamSum = topDiamSum + rowTopDiam[e];
       weightedSum = weightedSum + rowTopDiam[e] * rowVolume[e];
     }
     setAverages(products[number - 1], topDiamSum, weightedSum);
   }
+  // The stump volume is the stump row's; the leftover ends at the smallest
+  // minimum top diameter of the table.
+  finishTotals(stem, sums, stump, stumpHeight, stumpTrim, base, minTopDiam, totals);
+}
 
-  if (stumpTrim > 0) trimVolume = trimVolume + stem.between(stumpHeight, stumpTop);
-  double leftover = 0, tip = 0;
-  if (productVolume > 0) {
-    leftover = stem.volume(base, 0, 0, minTopDiam, 0);  // base: the last trim top
-  } else {
-    tip = stem.volume(stumpTop, 0, 0, 0, 0);
+}  // namespace
+
+double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
+                       const double *exps, int termCount, double topHeightLimit, double stumpHeight,
+                       double stumpTrim, double heightLimit, ProductSpec *products,
+                       int productCount, int objective, const Totals &totals,
+                       LogEntry *logs) noexcept {
+  Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
+  const int count = low16(productCount);
+  const double minTopDiam = prepareOutput(totals, products, count, logs);
+  const SearchCall call{
+      {topHeightLimit, heightLimit}, stumpHeight + stumpTrim, products, count, low16(objective)};
+  double result = 0.0;
+  try {
+    Winner winner;
+    const Outcome outcome = search(stem, call, winner);  // its memory is gone on return
+    if (outcome == Outcome::kGivenUp) {
+      result = 99.0;
+    } else if (outcome == Outcome::kWinner) {
+      assembleWinner(stem, winner, stumpHeight, stumpTrim, products, minTopDiam, totals, logs);
+      result = 1.0;
+    }
+  } catch (...) {
+    // Out of memory in the search: nothing to report, the output as cleared.
+    clearOutput(totals, products, count, logs);
+    result = 99.0;
   }
-  if (productVolume > 0 && minTopDiam > 0) tip = stem.volume(0, 0, minTopDiam, 0, 0);
-  const double whole = stem.volume(0, 0, 0, 0, 0);
-
-  *totals.productVolume = productVolume;
-  *totals.stumpVolume = stump;
-  *totals.leftoverVolume = leftover;
-  *totals.topVolume = tip;
-  *totals.trimVolume = trimVolume;
-  *totals.lossVolume = lossVolume;
-  *totals.stemVolume = whole;
-  *totals.totalValue = totalValue;
+  accounting::countInnerCalls(stem.tally());
+  return result;
 }
 
 }  // namespace xylotrak::bucking

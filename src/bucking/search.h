@@ -1,6 +1,6 @@
-// What the two searching bucking exports share: trying a product as the next
-// log of a sequence, clearing the output on entry, and writing the winning
-// sequence into the caller's tables.
+// What the two searching bucking exports share: reading their arguments,
+// trying a product as the next log of a sequence, clearing the output on
+// entry, and writing the winning sequence into the caller's tables.
 #pragma once
 
 #include <cstdint>
@@ -30,20 +30,42 @@ struct Extension {
 // diameter, height bound, then the two top diameters), then the candidate:
 // its top where the stem narrows to minTopDiam but at most maxLength up, its
 // cut and volume. Returns false when p is not admitted (nothing built); the
-// taper calls are made in exactly this order. With `heightAtMinTop` given,
-// the height search for minTopDiam runs only while it holds NaN and its
-// result is kept there (the height depends on the product alone).
-bool extendWith(const Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
+// taper evaluations are made in exactly this order. With `heightAtMinTop`
+// given, the height search for minTopDiam runs only while it holds NaN and
+// its result is kept there (the height depends on the product alone).
+bool extendWith(Stem &stem, const SearchLimits &limits, const ProductSpec &p, int g,
                 double cutHeight, double cutDiam, Extension &out, double *heightAtMinTop = nullptr);
 
-// Clears the totals, each product's results and the log table, in that
-// order; returns the smallest minTopDiam of the table (999 for none).
-double prepareOutput(const Totals &totals, ProductSpec *products, int count, LogEntry *logs);
+// The arguments of a searching export that its search reads.
+struct SearchCall {
+  SearchLimits limits;
+  double stumpTop;  // stumpHeight + stumpTrim: where the first log begins
+  const ProductSpec *products;
+  int count;      // productCount, read from its low 16 bits
+  int objective;  // likewise: 0 value, 1 net volume
+};
 
-// Writes the stump row, rows 1..n of the sequence (entries 1..n of the two
-// arrays), the product results and the eight totals.
-void assembleWinner(const Stem &stem, int n, const std::int16_t *logProducts,
-                    const double *logLengths, double stumpHeight, double stumpTrim,
-                    ProductSpec *products, double minTopDiam, const Totals &totals, LogEntry *logs);
+// The winning sequence: entries 1..logs hold the product number and length
+// of each log from the stump up; entry 0 and later entries are 0.
+struct Winner {
+  int logs = 0;
+  std::int16_t products[kLogRows] = {};
+  double lengths[kLogRows] = {};
+};
+
+enum class Outcome { kNoWinner, kWinner, kGivenUp };
+
+// A search over cutting sequences; it may throw std::bad_alloc.
+using Search = Outcome (*)(Stem &stem, const SearchCall &call, Winner &winner);
+
+// The whole of a searching export after its accounting prologue: clears the
+// output, runs the search, writes the winner and counts the taper work done.
+// Returns 1 with a winner, 0 without one, 99 when the search gave up or
+// memory ran out (the output then left as cleared).
+double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
+                       const double *exps, int termCount, double topHeightLimit, double stumpHeight,
+                       double stumpTrim, double heightLimit, ProductSpec *products,
+                       int productCount, int objective, const Totals &totals,
+                       LogEntry *logs) noexcept;
 
 }  // namespace xylotrak::bucking

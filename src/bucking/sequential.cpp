@@ -2,6 +2,7 @@
 // table order, each cutting consecutive logs until one of its rules fails.
 #include "abi.h"
 #include "accounting/accounting.h"
+#include "accounting/inner_calls.h"
 #include "bucking/tables.h"
 #include "xylotrak.h"
 
@@ -10,19 +11,12 @@ using namespace xylotrak::bucking;
 
 namespace {
 
-struct Running {
-  double productVolume = 0;
-  double trimVolume = 0;
-  double lossVolume = 0;
-  double totalValue = 0;
-};
-
 // Cuts the logs of one product from height *base upward; *logs counts the
 // logs of the whole stem. The calls to the taper exports follow the order of
 // the checks: the three diameters of a try, the height search for a
 // shortened log, the log's volume and trim volume, the row's diameters.
-void cutProduct(const Stem &stem, double topLimit, double heightLimit, ProductSpec &product,
-                int number, LogEntry *table, double *base, int *logs, Running &run) {
+void cutProduct(Stem &stem, double topLimit, double heightLimit, ProductSpec &product, int number,
+                LogEntry *table, double *base, int *logs, LogSums &run) {
   clearResults(product);
   double topDiamSum = 0;
   double weightedSum = 0;
@@ -118,7 +112,7 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
                             double *lossVolume, double *stemVolume, double *totalValue,
                             LogEntry *logs) {
   accounting::enter(accounting::kSequentialBucking);
-  const Stem stem{dbh, totalHeight, coefs, exps, termCount};
+  Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
   const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
                       trimVolume,    lossVolume,  stemVolume,     totalValue};
   totals.clear();
@@ -129,32 +123,17 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
   const double topLimit = topHeightLimit < totalHeight ? topHeightLimit : totalHeight;
   double base = startHeight > stumpTop ? startHeight : stumpTop;
   int logCount = 0;
-  Running run;
+  LogSums run;
   const int count = low16(productCount);
   for (int i = 0; i < count; ++i)
     cutProduct(stem, topLimit, heightLimit, products[i], i + 1, logs, &base, &logCount, run);
 
-  const double stump = stem.between(0, stumpHeight);
-  if (stumpTrim > 0) run.trimVolume = run.trimVolume + stem.between(stumpHeight, stumpTop);
-  double leftover = 0;
-  double tip = 0;
-  if (run.productVolume > 0) {
-    const double m = products[count - 1].minTopDiam;  // the last product's top diameter
-    leftover = stem.volume(base, 0, 0, m, 0);
-    if (m > 0) tip = stem.volume(0, 0, m, 0, 0);
-  } else {
-    tip = stem.volume(stumpTop, 0, 0, 0, 0);
-  }
-  const double whole = stem.volume(0, 0, 0, 0, 0);
-
-  *productVolume = run.productVolume;
-  *stumpVolume = stump;
-  *leftoverVolume = leftover;
-  *topVolume = tip;
-  *trimVolume = run.trimVolume;
-  *lossVolume = run.lossVolume;
-  *stemVolume = whole;
-  *totalValue = run.totalValue;
+  // The leftover ends where the stem narrows to the last product's minimum
+  // top diameter (it is only read when some product yielded volume).
+  const double lastMinTop = count > 0 ? products[count - 1].minTopDiam : kNoLimit;
+  finishTotals(stem, run, stem.between(0, stumpHeight), stumpHeight, stumpTrim, base, lastMinTop,
+               totals);
+  accounting::countInnerCalls(stem.tally());
   return 1.0;
 }
 

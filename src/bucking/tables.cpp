@@ -2,20 +2,6 @@
 
 namespace xylotrak::bucking {
 
-double Stem::diameter(double height) const {
-  return PHDiDll(dbh, totalHeight, coefs, exps, termCount, height);
-}
-
-double Stem::heightAt(double diam) const {
-  return PHHiDll(dbh, totalHeight, coefs, exps, termCount, diam);
-}
-
-double Stem::volume(double lowerHeight, double upperHeight, double lowerDiam, double upperDiam,
-                    double logLength) const {
-  return PHViDll(dbh, totalHeight, coefs, exps, termCount, lowerHeight, upperHeight, lowerDiam,
-                 upperDiam, logLength);
-}
-
 void Totals::clear() const {
   *productVolume = 0;
   *stumpVolume = 0;
@@ -61,7 +47,7 @@ void clearOutput(const Totals &totals, ProductSpec *products, int count, LogEntr
   clearLogTable(logs);
 }
 
-double writeStumpRow(const Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
+double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
   const double trimTop = stumpHeight + stumpTrim;
   const double baseDiam = stem.diameter(0);
   const double topDiam = stem.diameter(stumpHeight);
@@ -115,6 +101,32 @@ double writeLogRow(LogEntry &row, int k, int p, const ProductSpec &product, cons
 void setAverages(ProductSpec &product, double topDiamSum, double weightedSum) {
   product.meanTopDiam = topDiamSum / product.logCount;
   if (product.volumeSum > 0) product.weightedTopDiam = weightedSum / product.volumeSum;
+}
+
+void finishTotals(Stem &stem, const LogSums &sums, double stumpVolume, double stumpHeight,
+                  double stumpTrim, double lastTrimTop, double leftoverTopDiam,
+                  const Totals &totals) {
+  const double stumpTop = stumpHeight + stumpTrim;
+  double trimVolume = sums.trimVolume;
+  if (stumpTrim > 0) trimVolume = trimVolume + stem.between(stumpHeight, stumpTop);
+  double leftover = 0;
+  double tip = 0;
+  if (sums.productVolume > 0) {
+    leftover = stem.volume(lastTrimTop, 0, 0, leftoverTopDiam, 0);
+    if (leftoverTopDiam > 0) tip = stem.volume(0, 0, leftoverTopDiam, 0, 0);
+  } else {
+    tip = stem.volume(stumpTop, 0, 0, 0, 0);
+  }
+  const double whole = stem.volume(0, 0, 0, 0, 0);
+
+  *totals.productVolume = sums.productVolume;
+  *totals.stumpVolume = stumpVolume;
+  *totals.leftoverVolume = leftover;
+  *totals.topVolume = tip;
+  *totals.trimVolume = trimVolume;
+  *totals.lossVolume = sums.lossVolume;
+  *totals.stemVolume = whole;
+  *totals.totalValue = sums.totalValue;
 }
 
 }  // namespace xylotrak::bucking

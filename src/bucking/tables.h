@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "taper/evaluation.h"
 #include "xylotrak.h"
 
 namespace xylotrak::bucking {
@@ -14,23 +15,9 @@ constexpr int kLogRows = XYLOTRAK_LOG_ROWS;  // row 0 the stump, rows 1..99 logs
 constexpr int kMaxLogs = kLogRows - 1;
 constexpr double kNoLimit = 999;  // a diameter test that is to pass
 
-// The taper model of one call. Every evaluation is a full call of the
-// exported function, so the call accounting sees it.
-struct Stem {
-  double dbh;
-  double totalHeight;
-  const double *coefs;
-  const double *exps;
-  int termCount;
-
-  double diameter(double height) const;
-  double heightAt(double diam) const;
-  // Section volume with the five limits in the export's order.
-  double volume(double lowerHeight, double upperHeight, double lowerDiam, double upperDiam,
-                double logLength) const;
-  // Volume between two heights.
-  double between(double lower, double upper) const { return volume(lower, upper, 0, 0, 0); }
-};
+// The stem of one call: diameters, heights and volumes from the taper core,
+// tallied as the exports they stand for and remembered within the call.
+using Stem = taper::Evaluator;
 
 // The eight totals, each written through its own pointer, in argument order.
 struct Totals {
@@ -55,7 +42,7 @@ void clearOutput(const Totals &totals, ProductSpec *products, int count, LogEntr
 
 // The stump row: D(0), D(stumpHeight), D(stumpHeight + stumpTrim) and
 // V(0, stumpHeight) evaluated in that order. Returns the stump volume.
-double writeStumpRow(const Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim);
+double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim);
 
 // Value of one log by its product's price basis; 0 for an unknown basis.
 double logValue(const ProductSpec &product, double netVolume, double length);
@@ -80,5 +67,25 @@ double writeLogRow(LogEntry &row, int k, int p, const ProductSpec &product, cons
 // Sets the two averages of a product with logCount > 0 from its sums of top
 // diameters and of net volume times top diameter.
 void setAverages(ProductSpec &product, double topDiamSum, double weightedSum);
+
+// What the logs add to the stem totals, summed log by log from the stump up.
+struct LogSums {
+  double productVolume = 0;
+  double trimVolume = 0;
+  double lossVolume = 0;
+  double totalValue = 0;
+};
+
+// Writes the eight totals once the logs are cut: the stump volume as the
+// export has it, the stump trim added to the trim volume, then the leftover
+// from `lastTrimTop` (the trim top of the last log) up to where the stem
+// narrows to `leftoverTopDiam` and the tip above that, or without product
+// volume the whole stem above the stump's trim top, and the whole stem.
+// Which minimum top diameter bounds the leftover is the one thing the
+// buckings differ in: the sequential bucking takes the last product's, the
+// searches the smallest of the table.
+void finishTotals(Stem &stem, const LogSums &sums, double stumpVolume, double stumpHeight,
+                  double stumpTrim, double lastTrimTop, double leftoverTopDiam,
+                  const Totals &totals);
 
 }  // namespace xylotrak::bucking
