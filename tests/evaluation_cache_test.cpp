@@ -1,0 +1,314 @@
+// The evaluation cache of the bucking exports must be invisible: on random
+// models, tables and arguments (NaN, infinities and 16-bit edge values
+// among them) the cached path, the direct path, a cache of one entry and a
+// cache whose memory cannot be had give byte-identical tables and totals and
+// identical counters after every call. Also: the prepared closed form gives
+// the very doubles of the term-by-term integral, and the core's height
+// search reports its rounds and value.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "bucking_support.h"
+#include "fault_injection.h"
+#include "taper/evaluation.h"
+#include "taper/profile.h"
+
+using namespace bucking_test;
+using xylotrak::taper::ClosedForm;
+using xylotrak::taper::Model;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kCalls = 600;  // the instrumented build is many times slower
+#else
+constexpr int kCalls = 3000;
+#endif
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Random inputs with the awkward values mixed in now and then.
+class Draw {
+ public:
+  explicit Draw(unsigned seed) : rng_(seed) {}
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
+  int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
+  double edgy(double lo, double hi, double p = 0.03) {
+    if (!chance(p)) return uniform(lo, hi);
+    const double edges[] = {kNaN, kInf, -kInf, 0.0, -0.0, 999, -1, 1e300};
+    return edges[integer(0, 7)];
+  }
+  // A 16-bit count or code as a host may pass it: mostly plain, sometimes
+  // with high bits set that must be ignored.
+  int code16(int lo, int hi) {
+    const int v = integer(lo, hi);
+    return chance(0.1) ? v + 65536 * integer(-3, 3) : v;
+  }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+Tree randomTree(Draw &d) {
+  Tree t;
+  t.dbh = d.edgy(5, 80);
+  t.height = d.edgy(4, 30);
+  const int n = d.integer(0, 6);
+  t.coefs.resize(static_cast<size_t>(n) + 1);
+  t.exps.resize(static_cast<size_t>(n) + 1);
+  // A profile from about 1.2 at the ground down to about 0 at the tip.
+  t.coefs[0] = d.edgy(0.9, 1.3, 0.01);
+  t.exps[0] = d.chance(0.05) ? d.uniform(0, 2) : 0;
+  double rest = t.coefs[0];
+  for (int k = 1; k <= n; ++k) {
+    t.exps[k] = d.chance(0.5) ? d.integer(1, 6) : d.edgy(0.2, 8, 0.01);
+    t.coefs[k] = k == n ? -rest : d.edgy(-1, 1, 0.01);
+    rest += t.coefs[k];
+  }
+  t.terms = d.chance(0.05) ? d.code16(-1, n) : n;
+  if (d.chance(0.02)) t.terms = 65536 * d.integer(-2, 2) + n;  // low bits are n
+  return t;
+}
+
+ProductSpec randomProduct(Draw &d) {
+  ProductSpec p = product(d.edgy(0, 35), d.edgy(1.5, 6), d.edgy(2, 8), d.edgy(0, 200),
+                          d.code16(0, 3), d.chance(0.8) ? 0 : d.code16(0, 4));
+  p.maxTopDiam = d.chance(0.8) ? 999 : d.edgy(10, 60);
+  p.minBaseDiam = d.chance(0.8) ? 0 : d.edgy(0, 40);
+  p.maxBaseDiam = d.chance(0.8) ? 999 : d.edgy(20, 90);
+  p.heightRule = static_cast<int16_t>(d.chance(0.8) ? 0 : d.integer(0, 2));
+  p.lossFraction = d.chance(0.7) ? 0 : d.edgy(0, 1);
+  p.trimLength = d.chance(0.5) ? 0 : d.edgy(0, 0.3);
+  if (p.maxLength < p.minLength && d.chance(0.8)) p.maxLength = p.minLength;
+  return p;
+}
+
+CallArgs randomArgs(Draw &d) {
+  CallArgs a;
+  a.startHeight = d.chance(0.8) ? 0 : d.edgy(0, 5);
+  a.topHeightLimit = d.chance(0.7) ? 999 : d.edgy(0, 30);
+  a.stumpHeight = d.edgy(0, 1);
+  a.stumpTrim = d.chance(0.7) ? 0 : d.edgy(0, 0.5);
+  a.heightLimit = d.chance(0.7) ? 999 : d.edgy(0, 30);
+  a.objective = d.chance(0.9) ? d.integer(0, 1) : d.code16(-1, 3);
+  return a;
+}
+
+enum class Export { kSequential, kOptimised, kExact };
+
+struct Answer {
+  double result = 0;
+  std::vector<ProductSpec> products;
+  Output out;
+  int counts[9] = {};
+};
+
+Answer call(Export which, const Tree &t, const CallArgs &a, const std::vector<ProductSpec> &table,
+            int productCount) {
+  Answer r;
+  r.products = table;
+  tally_start();
+  double *o = r.out.totals.data();
+  if (which == Export::kSequential) {
+    r.result = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, a.startHeight,
+                       a.topHeightLimit, 0, 0, a.stumpHeight, a.stumpTrim, a.heightLimit,
+                       r.products.data(), productCount, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6,
+                       o + 7, r.out.rows.data());
+  } else {
+    r.result = (which == Export::kOptimised ? PHVoDll : PHVxDll)(
+        t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, a.startHeight, a.topHeightLimit, 0,
+        0, a.stumpHeight, a.stumpTrim, a.heightLimit, r.products.data(), productCount, a.objective,
+        o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, r.out.rows.data());
+  }
+  for (int s = 0; s < 9; ++s) r.counts[s] = tally_count(s);
+  return r;
+}
+
+void expectSame(const Answer &expected, const Answer &actual, const char *what) {
+  SCOPED_TRACE(what);
+  EXPECT_TRUE(sameBits(expected.result, actual.result));
+  expectSameOutput(expected.products, expected.out, actual.products, actual.out);
+  for (int s = 0; s < 9; ++s) EXPECT_EQ(expected.counts[s], actual.counts[s]) << "slot " << s;
+}
+
+class CacheModes : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    xylotrak::taper::setCacheEntriesForTesting(-1);
+    xylotrak::fault::failAllocationAt(0);
+  }
+};
+
+TEST_F(CacheModes, BuckingsAnswerAndCountTheSameWithAndWithoutTheCache) {
+  Draw d(20261208);
+  int winners = 0, cacheFailures = 0;
+  for (int i = 0; i < kCalls; ++i) {
+    const Export which = static_cast<Export>(i % 3);
+    const Tree tree = randomTree(d);
+    const CallArgs args = randomArgs(d);
+    std::vector<ProductSpec> table(static_cast<size_t>(d.integer(1, 3)));
+    for (ProductSpec &p : table) p = randomProduct(d);
+    const int count = d.chance(0.05) ? d.code16(-1, static_cast<int>(table.size()))
+                                     : static_cast<int>(table.size());
+    SCOPED_TRACE("call " + std::to_string(i));
+
+    xylotrak::taper::setCacheEntriesForTesting(0);
+    const Answer direct = call(which, tree, args, table, count);
+    xylotrak::taper::setCacheEntriesForTesting(-1);
+    expectSame(direct, call(which, tree, args, table, count), "cached");
+    xylotrak::taper::setCacheEntriesForTesting(1 + i % 3);
+    expectSame(direct, call(which, tree, args, table, count), "tiny cache");
+    xylotrak::taper::setCacheEntriesForTesting(-1);
+
+    // One of the cache's allocations fails: the call goes on without it.
+    xylotrak::fault::failAllocationAt(1 + i % 4);
+    const Answer starved = call(which, tree, args, table, count);
+    const bool cacheFailed = xylotrak::fault::optionalAllocationFailed();
+    const bool failed = xylotrak::fault::allocationsChecked() >= 1 + i % 4;
+    xylotrak::fault::failAllocationAt(0);
+    if (cacheFailed) {
+      expectSame(direct, starved, "cache allocation failed");
+      ++cacheFailures;
+    } else if (!failed) {
+      expectSame(direct, starved, "no allocation failed");
+    }  // else the search's own memory failed: covered by the allocation tests
+    if (direct.result == 1.0) ++winners;
+    if (HasFailure()) return;  // one reported call is enough to go on
+  }
+  // The draws must reach real buckings and the cache's failure path.
+  EXPECT_GT(winners, kCalls / 10);
+  EXPECT_GT(cacheFailures, kCalls / 10);
+}
+
+TEST_F(CacheModes, BenchmarkCasesAnswerTheSameWithAndWithoutTheCache) {
+  // The shapes the cache was built for: many logs, long chains, searches
+  // near their limit; a 99-log chain of 0.3 m logs fills the table.
+  const Tree tree{35, 30, {1.15, -0.6, 0.9, -1.6, 0.8, -0.65}, {0, 0.5, 1, 2, 3, 5}, 5};
+  std::vector<std::vector<ProductSpec>> tables;
+  tables.push_back({product(30, 4, 6, 180), product(20, 3, 5, 95), product(12, 3, 5, 60),
+                    product(7, 2, 3, 8, 1)});
+  tables.push_back({product(2, 0.3, 0.3, 1, 2)});
+  std::vector<ProductSpec> eight;
+  for (int i = 0; i < 8; ++i) eight.push_back(product(8, 2 + 0.3 * i, 2 + 0.3 * i, 50 + i));
+  tables.push_back(eight);
+  for (const auto &table : tables) {
+    for (Export which : {Export::kSequential, Export::kOptimised, Export::kExact}) {
+      CallArgs args;
+      xylotrak::taper::setCacheEntriesForTesting(0);
+      const Answer direct = call(which, tree, args, table, static_cast<int>(table.size()));
+      xylotrak::taper::setCacheEntriesForTesting(-1);
+      expectSame(direct, call(which, tree, args, table, static_cast<int>(table.size())), "cached");
+      xylotrak::taper::setCacheEntriesForTesting(2);
+      expectSame(direct, call(which, tree, args, table, static_cast<int>(table.size())),
+                 "tiny cache");
+    }
+  }
+}
+
+TEST(ClosedForm, PreparedIntegralGivesTheSameDoubles) {
+  Draw d(7);
+  int compared = 0;
+  for (int i = 0; i < 4000; ++i) {
+    const int n = d.integer(0, ClosedForm::kMaxTerms);
+    std::vector<double> c(static_cast<size_t>(n) + 1), e(static_cast<size_t>(n) + 1);
+    for (int k = 0; k <= n; ++k) {
+      c[k] = d.edgy(-3, 3, 0.01);
+      // Repeated exponents share their power of the height.
+      e[k] = d.chance(0.5) ? d.integer(0, 4) : d.edgy(-0.4, 9, 0.01);
+    }
+    const Model m{d.edgy(1, 90), d.edgy(1, 40), c.data(), e.data(), n};
+    ClosedForm prepared;
+    ASSERT_TRUE(prepared.prepare(m));
+    for (int j = 0; j < 8; ++j) {
+      const double h = d.edgy(-5, 45, 0.1);
+      const double direct = xylotrak::taper::volumeFromGround(m, h);
+      // A NaN met by another NaN keeps the sign of whichever operand the
+      // compiler put first, which the language leaves open: NaN is NaN.
+      const double again = prepared.fromGround(h);
+      ASSERT_TRUE(sameBits(direct, again) || (std::isnan(direct) && std::isnan(again)))
+          << "n " << n << " h " << h << ": " << direct << " vs " << again;
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 32000);
+  // Too many terms, or a negative count: the caller integrates term by term.
+  std::vector<double> big(ClosedForm::kMaxTerms + 2, 0.5);
+  ClosedForm prepared;
+  EXPECT_FALSE(prepared.prepare({30, 20, big.data(), big.data(), ClosedForm::kMaxTerms + 1}));
+  EXPECT_FALSE(prepared.prepare({30, 20, big.data(), big.data(), -1}));
+}
+
+TEST(HeightSearchCore, ReportsItsHeightAndRounds) {
+  const double c[] = {1, -1}, e[] = {0, 1};
+  const Model cone{30, 20, c, e, 1};  // 30 (1 - h/20)
+  // An exact hit at mid-stem after one evaluation.
+  auto found = xylotrak::taper::heightAt(cone, 15);
+  EXPECT_EQ(found.height, 10.0);
+  EXPECT_EQ(found.rounds, 1);
+  // The bottom of the range: 10 m, then 20 m where the diameter is 0.
+  found = xylotrak::taper::heightAt(cone, 0);
+  EXPECT_EQ(found.height, 20.0);
+  EXPECT_EQ(found.rounds, 2);
+  // No exact hit: all 100 rounds, ending at 46/3 to the last place.
+  found = xylotrak::taper::heightAt(cone, 7);
+  EXPECT_EQ(found.rounds, 100);
+  EXPECT_EQ(found.height, 15.333333333333332);
+  // A NaN target stops at the first comparison.
+  found = xylotrak::taper::heightAt(cone, kNaN);
+  EXPECT_EQ(found.height, 10.0);
+  EXPECT_EQ(found.rounds, 1);
+  // Above the butt: down to the ground; the heights visited are 10, 0, 0, ...
+  found = xylotrak::taper::heightAt(cone, 40);
+  EXPECT_EQ(found.height, 0.0);
+  EXPECT_EQ(found.rounds, 100);
+}
+
+TEST(SectionLimits, ResolveIntoHeights) {
+  // Searches answer from a table here, so each rule is seen on its own.
+  int searches = 0;
+  const auto heightOf = [&searches](double d) {
+    ++searches;
+    return 20 - d / 2;  // the height of diameter d on a 40 cm cone of 20 m
+  };
+  using xylotrak::taper::resolveSection;
+  auto s = resolveSection(20, {0, 0, 0, 0, 0}, heightOf);
+  EXPECT_EQ(s.lower, 0.0);
+  EXPECT_EQ(s.upper, 20.0);
+  EXPECT_EQ(searches, 0);
+  // The higher lower limit and the lower upper limit win.
+  s = resolveSection(20, {3, 15, 30, 10, 0}, heightOf);  // 30 cm at 5 m, 10 cm at 15 m
+  EXPECT_EQ(s.lower, 5.0);
+  EXPECT_EQ(s.upper, 15.0);
+  s = resolveSection(20, {6, 14, 30, 10, 0}, heightOf);
+  EXPECT_EQ(s.lower, 6.0);
+  EXPECT_EQ(s.upper, 14.0);
+  EXPECT_EQ(searches, 4);
+  // 999 and above is no lower diameter limit; NaN and negatives are absent.
+  searches = 0;
+  s = resolveSection(20, {kNaN, -1, 999, kNaN, 0}, heightOf);
+  EXPECT_EQ(s.lower, 0.0);
+  EXPECT_EQ(s.upper, 20.0);
+  EXPECT_EQ(searches, 0);
+  s = resolveSection(20, {0, 0, 998.5, 0, 0}, heightOf);
+  EXPECT_EQ(searches, 1);
+  EXPECT_EQ(s.lower, 20 - 998.5 / 2);  // below ground: taken as it is
+  // Whole logs shorten the top, never raise it.
+  using xylotrak::taper::wholeLogsTop;
+  EXPECT_EQ(wholeLogsTop({0.5, 5.49}, 2.5), 3.0);
+  EXPECT_EQ(wholeLogsTop({0.5, 5.5}, 2.5), 5.5);
+  EXPECT_EQ(wholeLogsTop({0.5, 5.49}, 0), 5.49);
+  EXPECT_EQ(wholeLogsTop({0.5, 5.49}, kNaN), 5.49);
+}
+
+}  // namespace
