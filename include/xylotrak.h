@@ -49,9 +49,14 @@ extern "C" {
  * The first accounted call after load (or tally_start) sets slots 0-6 and 8
  * to counting with zero counters. tally_stop stops slots 0-6 and 8. Slot 7
  * starts counting on the first accepted basic-formula call and never stops.
- * Slot 8 was added after the others: it moves with slots 0-6 and is not in
- * the usage report, so nothing about slots 0-7 changed with it.
+ * The usage report written at unload lists slots 0-6.
  * Counters wrap at 32 bits. An index outside 0-8 answers 0.
+ *
+ * Work an export does inside itself counts as the calls it stands for: a
+ * height search adds 1 to slot 4 and its rounds (up to 100) to slot 3; a
+ * volume adds 1 to slot 2 and its height searches; a bucking adds every
+ * diameter, height search and volume it needs, also those it remembers from
+ * earlier in the same call rather than working them out again.
  */
 XYLOTRAK_API int32_t tally_start(void);
 XYLOTRAK_API int32_t tally_stop(void);
@@ -279,6 +284,9 @@ XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, value) == 72, "value at 72");
  * through their own pointers; logs points to 100 rows. Always returns 1.0.
  *
  * Decisions of this library where the rules above leave a gap:
+ * - A stumpHeight of 0 or below (or NaN) means no stump: the stump row's
+ *   volume and stumpVolume are 0 and no volume is computed for them (the
+ *   volume from the ground to a height of 0 would be the whole stem).
  * - The table has room for 99 logs: once it holds 99 logs no further log is
  *   tried (the remaining products end at once, their results cleared), and
  *   the stem totals are still computed from where cutting stopped.
@@ -306,6 +314,8 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
  * generation left more than 10000 sequences (the search is given up).
  *
  * Decisions of this library where the rules above leave a gap:
+ * - A stumpHeight of 0 or below (or NaN) gives a winner a stump row and
+ *   stumpVolume of volume 0, as in PHVsDll.
  * - startHeight is not read: the first log always begins at
  *   stumpHeight + stumpTrim.
  * - A sequence that holds 99 logs is not extended (no product is tried on it),

@@ -1,8 +1,8 @@
-// Library entry: the usage report runs when the library leaves the process.
-#include "accounting/accounting.h"
-
-#if defined(_WIN32)
+// Windows library entry: each thread's counters are folded in when it ends,
+// and the usage report runs when the DLL leaves the process.
 #include <windows.h>
+
+#include "accounting/accounting.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   switch (reason) {
@@ -18,10 +18,3 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   }
   return TRUE;
 }
-#else
-// Runs at dlclose and at process exit.
-__attribute__((destructor)) static void xylotrakUnload() {
-  xylotrak::accounting::writeUsageReport();
-  xylotrak::accounting::shutdown();
-}
-#endif

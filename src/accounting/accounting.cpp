@@ -5,7 +5,7 @@
 #include <new>
 
 #include "abi.h"
-#include "accounting/diagnostics_log.h"
+#include "diagnostics/log.h"
 #include "xylotrak.h"
 
 #if defined(_WIN32)
@@ -23,10 +23,10 @@ constinit thread_local CounterBlock *t_block __attribute__((tls_model("initial-e
 
 namespace {
 
-std::mutex g_lock;  // guards everything below, and status transitions
-CounterBlock *g_blocks = nullptr;             // blocks of live threads
-std::uint32_t g_retired[kSlotCount] = {};     // counts of threads that have ended
-std::uint32_t g_baseline[kSlotCount] = {};    // sums at the last clearing
+std::mutex g_lock;                                // guards everything below, and status transitions
+CounterBlock *g_blocks = nullptr;                 // blocks of live threads
+std::uint32_t g_retired[kSlotCount] = {};         // counts of threads that have ended
+std::uint32_t g_baseline[kSlotCount] = {};        // sums at the last clearing
 std::atomic<std::uint32_t> g_shared[kSlotCount];  // counts of threads without a block
 
 std::uint32_t sumLocked(int slot) noexcept {
@@ -47,9 +47,12 @@ void commonInitialisationLocked() noexcept {
 }
 
 void retireLocked(CounterBlock *block) noexcept {
-  for (int s = 0; s < kSlotCount; ++s) g_retired[s] += block->counter[s].load(std::memory_order_relaxed);
-  if (block->prev != nullptr) block->prev->next = block->next;
-  else g_blocks = block->next;
+  for (int s = 0; s < kSlotCount; ++s)
+    g_retired[s] += block->counter[s].load(std::memory_order_relaxed);
+  if (block->prev != nullptr)
+    block->prev->next = block->next;
+  else
+    g_blocks = block->next;
   if (block->next != nullptr) block->next->prev = block->prev;
   delete block;
 }
@@ -169,15 +172,18 @@ void detachThread() noexcept {
 void writeUsageReport() noexcept {
   std::uint32_t counts[kReportedSlots];
   for (int i = 0; i < kReportedSlots; ++i) counts[i] = count(i);
-  if (!diagnostics::redirectStandardError()) return;
+  // A stream of the report's own: the host's standard error stays as it was,
+  // so a host that unloads the library can go on writing to it.
+  std::FILE *log = diagnostics::openLog();
+  if (log == nullptr) return;
   // The report is written at unload, where nobody is left to hear of a
   // failed write: the results of fprintf and fclose are deliberately unused.
-  (void)std::fprintf(stderr, "Process detach\n");
+  (void)std::fprintf(log, "Process detach\n");
   for (int i = 0; i < kReportedSlots; ++i) {
     // "%.i" has precision 0: a zero prints as nothing at all.
-    (void)std::fprintf(stderr, "%.i = %.i acessos \n", i, static_cast<int>(counts[i]));
+    (void)std::fprintf(log, "%.i = %.i acessos \n", i, static_cast<int>(counts[i]));
   }
-  (void)std::fclose(stderr);
+  (void)std::fclose(log);
 }
 
 void shutdown() noexcept {

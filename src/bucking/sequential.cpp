@@ -131,8 +131,8 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
   // The leftover ends where the stem narrows to the last product's minimum
   // top diameter (it is only read when some product yielded volume).
   const double lastMinTop = count > 0 ? products[count - 1].minTopDiam : kNoLimit;
-  finishTotals(stem, run, stem.between(0, stumpHeight), stumpHeight, stumpTrim, base, lastMinTop,
-               totals);
+  finishTotals(stem, run, volumeOfStump(stem, stumpHeight), stumpHeight, stumpTrim, base,
+               lastMinTop, totals);
   accounting::countInnerCalls(stem.tally());
   return 1.0;
 }

@@ -47,12 +47,17 @@ void clearOutput(const Totals &totals, ProductSpec *products, int count, LogEntr
   clearLogTable(logs);
 }
 
+double volumeOfStump(Stem &stem, double stumpHeight) {
+  // V(0, h) with h <= 0 would read the upper limit as absent: the whole stem.
+  return stumpHeight > 0 ? stem.between(0, stumpHeight) : 0;
+}
+
 double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
   const double trimTop = stumpHeight + stumpTrim;
   const double baseDiam = stem.diameter(0);
   const double topDiam = stem.diameter(stumpHeight);
   const double trimTopDiam = stem.diameter(trimTop);
-  const double volume = stem.between(0, stumpHeight);  // no loss on the stump
+  const double volume = volumeOfStump(stem, stumpHeight);  // no loss on the stump
   row.logNumber = 0;
   row.productNumber = 0;
   row.baseHeight = 0;

@@ -40,6 +40,11 @@ void clearLogTable(LogEntry *logs);
 // Clears the totals, then every product's results, then the log table.
 void clearOutput(const Totals &totals, ProductSpec *products, int count, LogEntry *logs);
 
+// The stump's volume, from the ground to stumpHeight: 0 for a stump height
+// of 0 or below (or NaN), with no volume evaluated, since a stem bucked from
+// the ground has no stump.
+double volumeOfStump(Stem &stem, double stumpHeight);
+
 // The stump row: D(0), D(stumpHeight), D(stumpHeight + stumpTrim) and
 // V(0, stumpHeight) evaluated in that order. Returns the stump volume.
 double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim);

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "accounting/diagnostics_log.h"
+#include "diagnostics/log.h"
 #include "fault_injection.h"
 #include "web/transport.h"
 #include "web/utf16.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "accounting/diagnostics_log.h"
+#include "diagnostics/log.h"
 
 #ifndef XYLOTRAK_LOG_PATH
 #define XYLOTRAK_LOG_PATH "/var/log/xylotrak/xtk.txt"
@@ -29,5 +29,7 @@ bool redirectStandardError() noexcept {
   ::close(probe);
   return std::freopen(path, "a", stderr) != nullptr;
 }
+
+std::FILE *openLog() noexcept { return std::fopen(logPath(), "a"); }
 
 }  // namespace xylotrak::diagnostics

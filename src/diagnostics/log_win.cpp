@@ -1,7 +1,7 @@
 // Windows: the log is C:\Xylotrak\xtk.txt.
 #include <cstdio>
 
-#include "accounting/diagnostics_log.h"
+#include "diagnostics/log.h"
 
 namespace xylotrak::diagnostics {
 
@@ -16,6 +16,12 @@ bool redirectStandardError() noexcept {
   std::fclose(probe);
   FILE *reopened = nullptr;
   return freopen_s(&reopened, kLogPath, "a", stderr) == 0 && reopened != nullptr;
+}
+
+std::FILE *openLog() noexcept {
+  FILE *log = nullptr;
+  if (fopen_s(&log, kLogPath, "a") != 0) return nullptr;
+  return log;
 }
 
 }  // namespace xylotrak::diagnostics
