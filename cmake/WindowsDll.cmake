@@ -1,6 +1,7 @@
 # The Windows DLL: xylotrak.dll with plain undecorated exports taken from a
 # module-definition file that is made from the header, like the ELF version
-# script, and WinHTTP for the web request when its sources are built.
+# script. (WinHTTP, for the web request, is linked with the other libraries
+# in the top-level CMakeLists.txt.)
 if(NOT WIN32)
   return()
 endif()
@@ -12,12 +13,6 @@ set_target_properties(xylotrak PROPERTIES
   PREFIX ""
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
   ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-
-get_target_property(_xylotrak_object_sources xylotrak_objects SOURCES)
-if("${XYLOTRAK_SOURCES};${_xylotrak_object_sources}" MATCHES "(^|[;/])src/web/")
-  target_link_libraries(xylotrak PRIVATE winhttp)
-  target_link_libraries(xylotrak_internal INTERFACE winhttp)
-endif()
 
 # Cross builds take GoogleTest from its Debian source package and run the
 # test programs later under Wine (see cmake/windows/).
