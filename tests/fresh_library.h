@@ -50,6 +50,12 @@ class FreshLibrary {
 
   bool ok() const { return ok_; }
 
+  // Any other export, by name; null when the library lacks it.
+  template <class F>
+  F symbol(const char *name) const {
+    return reinterpret_cast<F>(dlsym(handle_, name));
+  }
+
   // Unloads the library: its destructor writes the usage report.
   void close() {
     if (handle_ != nullptr) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -135,6 +136,72 @@ TEST_F(UsageReport, WrittenAtProcessExitWithoutDlclose) {
   std::string expected = kEmptyReport;
   expected.replace(expected.find("3 =  "), 5, "3 = 3 ");
   EXPECT_EQ(readLog(), expected);
+}
+
+// What a child writes to its standard error, received through a pipe.
+std::string standardErrorOf(const std::function<void()> &body, int *code) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "pipe";
+    return "";
+  }
+  *code = runInChild([&] {
+    ::close(fds[0]);
+    dup2(fds[1], STDERR_FILENO);
+    ::close(fds[1]);
+    body();
+  });
+  ::close(fds[1]);
+  std::string received;
+  char buf[256];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) received.append(buf, n);
+  ::close(fds[0]);
+  return received;
+}
+
+TEST_F(UsageReport, UnloadingLeavesTheHostsStandardErrorWorking) {
+  int code = -1;
+  const std::string received = standardErrorOf(
+      [&] {
+        setenv("XYLOTRAK_LOG", log_.c_str(), 1);
+        std::fputs("before\n", stderr);
+        FreshLibrary lib;
+        if (!lib.ok()) return;
+        lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1);
+        lib.close();
+        std::fputs("after unload\n", stderr);
+        std::fflush(stderr);
+      },
+      &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(received, "before\nafter unload\n");
+  std::string expected = kEmptyReport;
+  expected.replace(expected.find("3 =  "), 5, "3 = 1 ");
+  EXPECT_EQ(readLog(), expected);
+}
+
+TEST_F(UsageReport, StandardErrorLeftOnTheLogByARequestStaysThere) {
+  // A request (here one with a null argument, which only logs) leaves
+  // standard error writing to the log; unloading changes nothing about that.
+  int code = -1;
+  const std::string received = standardErrorOf(
+      [&] {
+        setenv("XYLOTRAK_LOG", log_.c_str(), 1);
+        FreshLibrary lib;
+        if (!lib.ok()) return;
+        using GetUrl = const xylotrak_char16 *(*)(const xylotrak_char16 *, const xylotrak_char16 *,
+                                                  const xylotrak_char16 *);
+        const auto getUrl = lib.symbol<GetUrl>("wsGetUrlDll");
+        if (getUrl == nullptr) return;
+        getUrl(u"example.invalid", u"GET", nullptr);
+        lib.close();
+        std::fputs("after unload\n", stderr);
+        std::fflush(stderr);
+      },
+      &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(received, "");
+  EXPECT_EQ(readLog(), "Null argument: post\n" + kEmptyReport + "after unload\n");
 }
 
 TEST_F(UsageReport, MissingFolderSkipsTheReportAndKeepsStandardErrorOpen) {
