@@ -2,9 +2,14 @@
 // binary: each case runs cached (as shipped) and direct (every diameter,
 // height search and integral worked out afresh, as before the cache), so the
 // ratio of the pair is measured under the same conditions.
+//
+// Each case also reports "allocations", the checked allocations of one call,
+// and BM_AllocationCheck times one pass through the allocation-failure test
+// hook: their product against the time of the call is what the hook costs.
 #include <benchmark/benchmark.h>
 
 #include "bucking_cases.h"
+#include "fault_injection.h"
 #include "taper/evaluation.h"
 
 namespace {
@@ -22,6 +27,9 @@ void runCase(benchmark::State &state, const char *name, bool exact) {
     benchmark::DoNotOptimize(result.code);
     benchmark::ClobberMemory();
   }
+  xylotrak::fault::failAllocationAt(0);  // counts from here, fails nothing
+  bucking_bench::run(tree, products, objective, result, exact);
+  state.counters["allocations"] = static_cast<double>(xylotrak::fault::allocationsChecked());
   xylotrak::taper::setCacheEntriesForTesting(-1);
   state.counters["result"] = result.code;
   state.SetLabel(cached ? "cached" : "direct");
@@ -36,5 +44,11 @@ BENCHMARK(BM_Sequential)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OptimisedNearLimit)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OptimisedGiveUp)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExactFiftyProducts)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+void BM_AllocationCheck(benchmark::State &state) {
+  xylotrak::fault::failAllocationAt(0);
+  for (auto _ : state) benchmark::DoNotOptimize(xylotrak::fault::allocationAllowed());
+}
+BENCHMARK(BM_AllocationCheck);
 
 }  // namespace

@@ -67,11 +67,11 @@ inline void bump(int slot, std::uint32_t calls = 1) noexcept {
   }
 }
 
-// Off -> counting for slots 0-6 (and for slot 7 when `formulas`), clearing
-// counters 0-6, under the lock so that it happens once.
+// Off -> counting for slots 0-6 and 8 (and for slot 7 when `formulas`),
+// clearing their counters, under the lock so that it happens once.
 void startFromOff(bool formulas) noexcept;
 
-// Prologue of the taper and bucking exports (slots 0-6).
+// Prologue of the taper and bucking exports (slots 0-6 and 8).
 inline void enter(int slot) noexcept {
   if (g_status[slot].load(std::memory_order_acquire) == kOff) startFromOff(false);
   if (g_status[slot].load(std::memory_order_relaxed) == kCounting) bump(slot);

@@ -78,7 +78,8 @@ XYLOTRAK_API double VTNeDll(double diameter1, double diameter2, double length) {
   accounting::enterFormula();
   const double g1 = gDll(diameter1);
   const double g2 = gDll(diameter2);
-  // Cube roots with the general power function, as the published results have them.
+  // Cube roots as pow(x, 0.333...) rather than cbrt: the two differ in the
+  // last bit, and hosts compare these volumes bit for bit.
   const double root12 = std::pow(g1 * g1 * g2, kOneThird);
   const double root21 = std::pow(g2 * g1 * g2, kOneThird);
   return (((root12 + g1) + root21) + g2) * 0.25 * length;

@@ -211,8 +211,8 @@ class CurlTransport final : public Transport {
     return true;
   }
 
-  // Runs the transfer until the request, body included, is out (or the
-  // server has begun to answer), or until it failed on the way.
+  // Runs the transfer until the request, body included, is out, or until it
+  // failed on the way.
   bool send(const void *body, std::size_t bytes) override {
     if (bytes > UINT32_MAX) return failSend(kInvalidParameter);
     if (!hostUsable_) return failSend(kNameNotResolved);
@@ -225,7 +225,7 @@ class CurlTransport final : public Transport {
     attached_ = true;
     lastActivity_ = Clock::now();
     const auto out = [this, bytes] {
-      return connected_ && (answering_ || up_ >= static_cast<curl_off_t>(bytes));
+      return connected_ && up_ >= static_cast<curl_off_t>(bytes);
     };
     drive(out);
     return out() || failSend(finishError());
@@ -384,7 +384,6 @@ class CurlTransport final : public Transport {
   bool requestOpen_ = false;
   bool attached_ = false;
   bool connected_ = false;
-  bool answering_ = false;  // the server has begun its response
   bool headersDone_ = false;
   bool finished_ = false;
   bool timedOut_ = false;
