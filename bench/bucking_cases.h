@@ -99,9 +99,10 @@ inline double run(const Tree &t, std::vector<ProductSpec> &products, int objecti
     return r.code = PHVsDll(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
                             products.data(), count, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6,
                             o + 7, r.logs.data());
-  return r.code = (exact ? PHVxDll : PHVoDll)(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
-                          products.data(), count, objective, o, o + 1, o + 2, o + 3, o + 4, o + 5,
-                          o + 6, o + 7, r.logs.data());
+  return r.code =
+             (exact ? PHVxDll : PHVoDll)(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0,
+                                         0.3, 0.1, 999, products.data(), count, objective, o, o + 1,
+                                         o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, r.logs.data());
 }
 
 // The named cases: "sequential", "near-limit", "give-up" (50 products),

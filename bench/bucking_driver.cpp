@@ -14,8 +14,7 @@ int main(int argc, char **argv) {
   const bool exact = argc == 3 && std::strcmp(argv[2], "--exact") == 0;
   if (argc < 2 || argc > 3 || (argc == 3 && !exact) ||
       !bucking_bench::caseByName(argv[1], products, objective)) {
-    std::fprintf(stderr,
-                 "usage: %s sequential|near-limit|give-up|give-up-3|give-up-10 [--exact]\n",
+    std::fprintf(stderr, "usage: %s sequential|near-limit|give-up|give-up-3|give-up-10 [--exact]\n",
                  argv[0]);
     return 2;
   }

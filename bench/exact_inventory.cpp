@@ -67,10 +67,12 @@ int main(int argc, char **argv) {
     all.exactBetter += t.exactBetter, all.exactOnly += t.exactOnly;
     all.gainPercentSum += t.gainPercentSum;
   }
-  std::printf("trees %ld; breadth-first search gave up on %ld (%.2f%%), exact answered %ld of them\n",
-              all.trees, all.givenUp, 100.0 * all.givenUp / all.trees, all.exactOnly);
-  std::printf("both answered %ld; exact strictly higher on %ld (%.2f%% of those), mean gain %.3f%%\n",
-              all.bothWin, all.exactBetter, 100.0 * all.exactBetter / std::max(1L, all.bothWin),
-              all.exactBetter ? all.gainPercentSum / all.exactBetter : 0.0);
+  std::printf(
+      "trees %ld; breadth-first search gave up on %ld (%.2f%%), exact answered %ld of them\n",
+      all.trees, all.givenUp, 100.0 * all.givenUp / all.trees, all.exactOnly);
+  std::printf(
+      "both answered %ld; exact strictly higher on %ld (%.2f%% of those), mean gain %.3f%%\n",
+      all.bothWin, all.exactBetter, 100.0 * all.exactBetter / std::max(1L, all.bothWin),
+      all.exactBetter ? all.gainPercentSum / all.exactBetter : 0.0);
   return 0;
 }

@@ -76,13 +76,13 @@ XYLOTRAK_API int32_t tally_count(int index);
  */
 
 /* Stem diameter (cm) at a height (m). */
-XYLOTRAK_API double PHDiDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double height);
+XYLOTRAK_API double PHDiDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double height);
 
 /* Height (m) where the stem has tapered to targetDiam (cm): a 100-step
  * bisection whose first move goes from mid-stem to an end of the stem. */
-XYLOTRAK_API double PHHiDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double targetDiam);
+XYLOTRAK_API double PHHiDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double targetDiam);
 
 /*
  * Stem volume (m^3) between limits. A limit of 0 or below (or NaN) is
@@ -91,10 +91,9 @@ XYLOTRAK_API double PHHiDll(double dbh, double totalHeight, const double *coefs,
  * upperHeight and the height of upperDiam (totalHeight without either), and
  * is cut down to whole multiples of logLength. Never negative.
  */
-XYLOTRAK_API double PHViDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double lowerHeight,
-                            double upperHeight, double lowerDiam, double upperDiam,
-                            double logLength);
+XYLOTRAK_API double PHViDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double lowerHeight, double upperHeight, double lowerDiam,
+                            double upperDiam, double logLength);
 
 /* Form factor of a relative profile. A negative termCount answers 0. */
 XYLOTRAK_API double PHFFDll(const double *coefs, const double *exps, int termCount);
@@ -136,8 +135,7 @@ XYLOTRAK_API double VTCiDll(double diameter, double length);
 XYLOTRAK_API double VTSmDll(double diameter1, double diameter2, double length);
 
 /* Newton volume (m^3): (g1 + 4 gm + g2) / 6 times the length. */
-XYLOTRAK_API double VTNwDll(double diameter1, double midDiameter, double diameter2,
-                            double length);
+XYLOTRAK_API double VTNwDll(double diameter1, double midDiameter, double diameter2, double length);
 
 /* Neiloid-frustum volume (m^3). */
 XYLOTRAK_API double VTNeDll(double diameter1, double diameter2, double length);
@@ -167,9 +165,9 @@ XYLOTRAK_API double VTCoDll(double diameter1, double diameter2, double length);
  * pointer is skipped. Not accounted; always returns 1.
  */
 XYLOTRAK_API int16_t CalcAreaDll(double area, double length1, double length2, double slope1,
-                                 double slope2, int slopeCorrection, int rectangular,
-                                 int unitScale, int areaUnit, double *areaOut,
-                                 double *length1Out, double *length2Out);
+                                 double slope2, int slopeCorrection, int rectangular, int unitScale,
+                                 int areaUnit, double *areaOut, double *length1Out,
+                                 double *length2Out);
 
 /* ------------------------------------------------------------------------ */
 /* Log bucking                                                               */
@@ -294,14 +292,13 @@ XYLOTRAK_STATIC_ASSERT(offsetof(LogEntry, value) == 72, "value at 72");
  *   is not recorded and ends its product, so negative or zero minLength /
  *   maxLength can neither loop nor write a log of negative length.
  */
-XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double startHeight,
-                            double topHeightLimit, double unused8, double unused9,
-                            double stumpHeight, double stumpTrim, double heightLimit,
-                            ProductSpec *products, int productCount, double *productVolume,
-                            double *stumpVolume, double *leftoverVolume, double *topVolume,
-                            double *trimVolume, double *lossVolume, double *stemVolume,
-                            double *totalValue, LogEntry *logs);
+XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double startHeight, double topHeightLimit,
+                            double unused8, double unused9, double stumpHeight, double stumpTrim,
+                            double heightLimit, ProductSpec *products, int productCount,
+                            double *productVolume, double *stumpVolume, double *leftoverVolume,
+                            double *topVolume, double *trimVolume, double *lossVolume,
+                            double *stemVolume, double *totalValue, LogEntry *logs);
 
 /*
  * Optimised bucking: a breadth-first search over cutting sequences from the
@@ -329,14 +326,14 @@ XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs,
  *   the output is left cleared as on entry, and 99.0 is returned (the search
  *   was given up).
  */
-XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double startHeight,
-                            double topHeightLimit, double unused8, double unused9,
-                            double stumpHeight, double stumpTrim, double heightLimit,
-                            ProductSpec *products, int productCount, int objective,
-                            double *productVolume, double *stumpVolume, double *leftoverVolume,
-                            double *topVolume, double *trimVolume, double *lossVolume,
-                            double *stemVolume, double *totalValue, LogEntry *logs);
+XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double startHeight, double topHeightLimit,
+                            double unused8, double unused9, double stumpHeight, double stumpTrim,
+                            double heightLimit, ProductSpec *products, int productCount,
+                            int objective, double *productVolume, double *stumpVolume,
+                            double *leftoverVolume, double *topVolume, double *trimVolume,
+                            double *lossVolume, double *stemVolume, double *totalValue,
+                            LogEntry *logs);
 
 /*
  * Exact optimal bucking. The arguments, records, admission rules, candidate
@@ -358,14 +355,14 @@ XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs,
  * narrows to a product's minTopDiam is searched once per product and call.
  * Two cut heights are the same state only when they are the same double.
  */
-XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
-                            const double *exps, int termCount, double startHeight,
-                            double topHeightLimit, double unused8, double unused9,
-                            double stumpHeight, double stumpTrim, double heightLimit,
-                            ProductSpec *products, int productCount, int objective,
-                            double *productVolume, double *stumpVolume, double *leftoverVolume,
-                            double *topVolume, double *trimVolume, double *lossVolume,
-                            double *stemVolume, double *totalValue, LogEntry *logs);
+XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double startHeight, double topHeightLimit,
+                            double unused8, double unused9, double stumpHeight, double stumpTrim,
+                            double heightLimit, ProductSpec *products, int productCount,
+                            int objective, double *productVolume, double *stumpVolume,
+                            double *leftoverVolume, double *topVolume, double *trimVolume,
+                            double *lossVolume, double *stemVolume, double *totalValue,
+                            LogEntry *logs);
 
 /* ------------------------------------------------------------------------ */
 /* Web request                                                               */

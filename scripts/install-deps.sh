@@ -10,6 +10,8 @@ packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-dist
 packages+=(libcli11-dev nlohmann-json3-dev)
 # Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
 packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
+# The formatting check (scripts/check-format.sh).
+packages+=(clang-format-14)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

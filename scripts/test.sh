@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite: as built
 # for release; under AddressSanitizer and UndefinedBehaviorSanitizer; the
 # concurrency tests under ThreadSanitizer; each fuzz harness briefly; the
-# static analysis; and the Windows DLL under Wine.
+# static analysis and the formatting check; and the Windows DLL under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -33,6 +33,7 @@ if [ "${XYLOTRAK_SKIP_FUZZ:-0}" != 1 ]; then
   scripts/fuzz.sh
 fi
 scripts/static-analysis.sh
+scripts/check-format.sh
 
 # The Windows DLL, cross-built and run under Wine.
 if [ "${XYLOTRAK_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -114,9 +114,9 @@ inline double optimised(const Tree &t, const CallArgs &s, std::vector<ProductSpe
                         Output &out, decltype(&PHVoDll) fn = &PHVoDll) {
   double *o = out.totals.data();
   const double r = fn(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
-                           s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
-                           products.data(), static_cast<int>(products.size()), s.objective, o,
-                           o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
+                      s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
+                      products.data(), static_cast<int>(products.size()), s.objective, o, o + 1,
+                      o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
   expectUntouched(products, out);
   return r;
 }
@@ -212,7 +212,8 @@ struct Node {
   std::vector<Node> children;
 };
 
-inline void grow(Node &s, const Tree &tree, const CallArgs &args, const std::vector<ProductSpec> &table) {
+inline void grow(Node &s, const Tree &tree, const CallArgs &args,
+                 const std::vector<ProductSpec> &table) {
   const int g = static_cast<int>(s.products.size()) + 1;
   for (size_t j = 0; j < table.size() && g <= 99; ++j) {
     const ProductSpec &p = table[j];

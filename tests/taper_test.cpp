@@ -57,7 +57,8 @@ TEST(Diameter, NaNPropagates) {
   EXPECT_TRUE(std::isnan(PHDiDll(30, 0, c.coefs, c.exps, 1, 0))) << "0/0 relative height";
   EXPECT_TRUE(std::isnan(c.d(kNaN)));
   const double half[2] = {0, 0.5};
-  EXPECT_TRUE(std::isnan(PHDiDll(30, 20, c.coefs, half, 1, -4))) << "negative base, fractional power";
+  EXPECT_TRUE(std::isnan(PHDiDll(30, 20, c.coefs, half, 1, -4)))
+      << "negative base, fractional power";
 }
 
 TEST(Height, ExactHitAtMidStem) {
@@ -188,7 +189,8 @@ TEST(LogCount, SaturatesInsteadOfOverflowing) {
   Cone c;
   EXPECT_EQ(c.count(0, 0, 0, 0, 1e-9), 2147483647);
   EXPECT_EQ(c.count(0, 0, 0, 0, 5e-324), 2147483647) << "quotient is +inf";
-  EXPECT_EQ(c.count(0, 0, 0, 0, 20.0 / 1073741824.0), 1073741824) << "large counts still convert exactly";
+  EXPECT_EQ(c.count(0, 0, 0, 0, 20.0 / 1073741824.0), 1073741824)
+      << "large counts still convert exactly";
 }
 
 TEST(LogCount, InfiniteLogsInAnInfiniteSectionCountZero) {

@@ -224,9 +224,7 @@ class CurlTransport final : public Transport {
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return failSend(kNotEnoughMemory);
     attached_ = true;
     lastActivity_ = Clock::now();
-    const auto out = [this, bytes] {
-      return connected_ && up_ >= static_cast<curl_off_t>(bytes);
-    };
+    const auto out = [this, bytes] { return connected_ && up_ >= static_cast<curl_off_t>(bytes); };
     drive(out);
     return out() || failSend(finishError());
   }
