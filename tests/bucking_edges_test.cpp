@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
 
 #include "bucking_support.h"
 
@@ -159,6 +161,37 @@ TEST(BuckingEdges, SearchWinnersReportTheTopOfTheLastLogAndATipOnlyAboveATop) {
     const double lastTrimTop = open.row(open.logs()).trimTopHeight;
     expectNearRel(open.totals[kLeftover], coneVolume(40, 20, lastTrimTop, 20), 1e-12,
                   "leftover to the tip");
+  }
+}
+
+TEST(BuckingEdges, ANegativeProductCountIsAnEmptyTable) {
+  // Read from its low 16 bits: -1, 65535 and -32768 are all negative.
+  const Tree tree = cone(40, 20);
+  for (Method m : kMethods) {
+    for (int count : {-1, 65535, 32768, -4096}) {
+      SCOPED_TRACE(std::string(name(m)) + " count " + std::to_string(count));
+      std::vector<ProductSpec> products = {product(10, 4, 4, 100)};
+      const ProductSpec before = products[0];
+      Output out;
+      double *o = out.totals.data();
+      const CallArgs a = stumpAt(0.5);
+      const Tree &t = tree;
+      double result;
+      if (m == Method::kSequential) {
+        result = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, 0, 999, 0, 0,
+                         a.stumpHeight, 0, 999, products.data(), count, o, o + 1, o + 2, o + 3,
+                         o + 4, o + 5, o + 6, o + 7, out.rows.data());
+      } else {
+        result = (m == Method::kOptimised ? PHVoDll : PHVxDll)(
+            t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, 0, 999, 0, 0, a.stumpHeight, 0,
+            999, products.data(), count, 0, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7,
+            out.rows.data());
+      }
+      EXPECT_EQ(result, m == Method::kSequential ? 1.0 : 0.0);
+      EXPECT_EQ(std::memcmp(&products[0], &before, sizeof before), 0) << "record touched";
+      EXPECT_EQ(out.logs(), 0);
+      EXPECT_EQ(out.totals[kProduct], 0.0);
+    }
   }
 }
 

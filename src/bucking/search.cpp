@@ -132,7 +132,8 @@ double runSearchExport(Search search, double dbh, double totalHeight, const doub
                        int productCount, int objective, const Totals &totals,
                        LogEntry *logs) noexcept {
   Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
-  const int count = low16(productCount);
+  const int read = low16(productCount);
+  const int count = read > 0 ? read : 0;  // 0 or less: an empty table
   const double minTopDiam = prepareOutput(totals, products, count, logs);
   const SearchCall call{
       {topHeightLimit, heightLimit}, stumpHeight + stumpTrim, products, count, low16(objective)};
