@@ -1,11 +1,14 @@
 // The host side of one bucking call, decoded from the fuzz input: the taper
 // model, the scalars, a product table of up to maxProducts records and the
 // 100-row log table, each table ending at a guard page. After the call the
-// checks that both bucking exports share are made here.
+// checks that the bucking exports share are made here; the table and the
+// output memory can be put back as they were, so that the same call can be
+// made again and its answers compared.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "abi.h"
@@ -14,6 +17,32 @@
 namespace fuzz {
 
 constexpr int kRows = XYLOTRAK_LOG_ROWS;
+
+// What one call answered: its result, every byte of the memory it writes,
+// and what it counted since the tally_start() made just before it (its own
+// accounting slot and the volume, diameter and height calls it stands for).
+struct Answer {
+  double result = 0;
+  double totals[8] = {};
+  LogEntry logs[kRows] = {};
+  std::vector<ProductSpec> products;  // the whole table; capacity kept across runs
+  std::int32_t counted[4] = {};
+};
+
+// Two answers the same to the bit, NaN payloads and unwritten bytes included;
+// each part is checked on its own, so a failure names the part that differs.
+inline void checkSameAnswer(const Answer &a, const Answer &b) {
+  FUZZ_CHECK(sameBits(a.result, b.result));
+  FUZZ_CHECK(sameBits(a.totals, b.totals, sizeof a.totals));
+  FUZZ_CHECK(sameBits(a.logs, b.logs, sizeof a.logs));
+  FUZZ_CHECK(a.products.size() == b.products.size());
+  FUZZ_CHECK(
+      sameBits(a.products.data(), b.products.data(), a.products.size() * sizeof(ProductSpec)));
+  FUZZ_CHECK(a.counted[0] == b.counted[0]);  // the export's own calls
+  FUZZ_CHECK(a.counted[1] == b.counted[1]);  // volume calls
+  FUZZ_CHECK(a.counted[2] == b.counted[2]);  // diameter calls
+  FUZZ_CHECK(a.counted[3] == b.counted[3]);  // height calls
+}
 
 class BuckingHost {
  public:
@@ -50,9 +79,8 @@ class BuckingHost {
   // The product records (every field of every record of the table, also
   // those past productCount), then the output memory.
   void decodeTable(Reader &in) {
-    products = static_cast<ProductSpec *>(productRegion_.tail(tableSize_ * sizeof(ProductSpec)));
     for (int i = 0; i < tableSize_; ++i) {
-      ProductSpec &p = products[i];
+      ProductSpec &p = productCopy_[i];
       std::memset(&p, kPattern, sizeof p);
       std::memset(&p.logCount, kStale, 2);  // results left from an earlier call
       std::memset(&p.volumeSum, kStale, sizeof p - offsetof(ProductSpec, volumeSum));
@@ -68,11 +96,34 @@ class BuckingHost {
       p.heightRule = in.code();
       p.lossFraction = in.real(-0.5, 1.5);
       p.trimLength = in.real(-0.5, 1);
-      productCopy_[i] = p;
     }
+    restore();
+  }
+
+  // Puts the product table and the output memory back as decodeTable left
+  // them: the records as decoded (stale results included), the log table,
+  // the totals and the slack in front of each all pattern.
+  void restore() {
+    products = static_cast<ProductSpec *>(productRegion_.tail(tableSize_ * sizeof(ProductSpec)));
+    std::memcpy(static_cast<void *>(products), productCopy_.data(),
+                tableSize_ * sizeof(ProductSpec));
     logs = static_cast<LogEntry *>(logRegion_.tail(kRows * sizeof(LogEntry)));
     std::memset(static_cast<void *>(logs), kPattern, kRows * sizeof(LogEntry));
     totals.reset();
+  }
+
+  // Takes down the answer of the call just made, which returned `result`;
+  // tally_start() must have been called just before it.
+  void record(double result, int ownSlot, Answer &a) const {
+    a.result = result;
+    for (int i = 0; i < 8; ++i) a.totals[i] = totals.value(i);
+    std::memcpy(static_cast<void *>(a.logs), logs, sizeof a.logs);
+    a.products.resize(static_cast<std::size_t>(tableSize_));
+    std::memcpy(static_cast<void *>(a.products.data()), products, tableSize_ * sizeof(ProductSpec));
+    a.counted[0] = tally_count(ownSlot);
+    a.counted[1] = tally_count(2);
+    a.counted[2] = tally_count(3);
+    a.counted[3] = tally_count(4);
   }
 
   double *total(int i) { return totals.at(i); }

@@ -95,6 +95,12 @@ def optimised(dbh, height, shape, products, objective=0, fault=255, **kw):
                    extra=code_arg(objective) + byte(fault), **kw)
 
 
+def exact(dbh, height, shape, products, objective=0, fault=255, tiny_cache=0, **kw):
+    """An exact_fuzz input: as optimised, then the byte that picks the tiny cache."""
+    return bucking(dbh, height, shape, products, max_products=4, max_terms=3,
+                   extra=code_arg(objective) + byte(fault) + byte(tiny_cache), **kw)
+
+
 def seeds():
     s = {}
     s["taper_fuzz"] = {
@@ -141,6 +147,22 @@ def seeds():
                                                 product(rule=1, loss=1), product(min_top=0)],
                                height_limit=12),
         "nan_product": optimised(30, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99)]),
+    }
+    # Four products of 2 to 3.5 m, of two price bases, on a three-term stem.
+    four_bases = [product(8 + 2 * i, 2 + 0.5 * i, 2 + 0.5 * i, 20 + 15 * i, i % 2)
+                  for i in range(4)]
+    s["exact_fuzz"] = {
+        "worked_example": exact(30, 20, CONE, two, stump=0.5),
+        "volume_objective": exact(30, 20, CONE, two, objective=1, stump=0.5, tiny_cache=1),
+        "no_objective": exact(30, 20, CONE, two, objective=2, stump=0.5),
+        # The first allocation is the evaluation cache's, the second the search's.
+        "cache_allocation_fails": exact(30, 20, CONE, two, fault=0, stump=0.5),
+        "search_allocation_fails": exact(30, 20, CONE, two, fault=1, stump=0.5),
+        # Logs of 0.05 to 0.1 m on a 20 m stem: the winner stops at 99 logs.
+        "chain_of_short_logs": exact(40, 20, CONE, [product(1, 0.05, 0.1, 1, 1)]),
+        "nan_product": exact(30, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99), product()]),
+        "four_products": exact(35, 30, SPRUCE, four_bases, stump=0.3, stump_trim=0.05,
+                               tiny_cache=1),
     }
     s["formulas_fuzz"] = {
         "logs": real(30) + real(25) + real(20) + real(4),
