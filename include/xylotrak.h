@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "xylotrak_version.h"
+
 #if defined(_WIN32)
 #if defined(XYLOTRAK_BUILDING)
 #define XYLOTRAK_API __declspec(dllexport)
@@ -37,6 +39,12 @@ extern "C" {
 #else
 #define XYLOTRAK_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
+
+/*
+ * The version of the loaded library, "major.minor.patch"; the headers it was
+ * built with define the same as XYLOTRAK_VERSION_STRING.
+ */
+XYLOTRAK_API const char *xylotrak_version(void);
 
 /* ------------------------------------------------------------------------ */
 /* Call accounting                                                           */

@@ -11,6 +11,7 @@ export XYLOTRAK_LOG=$work/xtk.txt
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -f "$prefix/include/xylotrak.h"
+test -f "$prefix/include/xylotrak_version.h"
 
 # CMake package.
 cmake -S "$consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
@@ -22,6 +23,9 @@ cmake --build "$work/cmake" >/dev/null
 pc=$(find "$prefix" -name xylotrak.pc)
 test -n "$pc"
 export PKG_CONFIG_PATH=${pc%/*}
+# The package's version is the headers' version.
+grep -q "^#define XYLOTRAK_VERSION_STRING \"$(pkg-config --modversion xylotrak)\"$" \
+  "$prefix/include/xylotrak_version.h"
 # shellcheck disable=SC2046  # the flags are meant to split
 "$cc" -std=c11 -Wall -Werror "$consumer/consumer.c" $(pkg-config --cflags --libs xylotrak) \
   -o "$work/pkgconfig_consumer"

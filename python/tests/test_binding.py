@@ -219,3 +219,16 @@ def test_accounting_helpers(raw):
     assert accounting.status(4) is accounting.Status.COUNTING and accounting.count(4) == 0
     with pytest.raises(ValueError):
         accounting.count(8)
+
+
+def test_version_is_the_librarys():
+    import os
+
+    import xylotrak
+
+    version = xylotrak.__version__
+    assert version == xylotrak.load_library().xylotrak_version().decode()
+    expected = os.environ.get("XYLOTRAK_PROJECT_VERSION")
+    if expected is not None:  # set by the build's test run
+        assert version == expected
+    assert [int(part) for part in version.split(".")] and version.count(".") == 2

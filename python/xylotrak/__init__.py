@@ -25,7 +25,15 @@ from .formulas import (
 from .products import RECORD_NAMES, Product, load_products
 from .taper import Taper
 
-__version__ = "0.1.0"
+
+
+def __getattr__(name: str) -> str:
+    # The version is the loaded library's own (defined once, by its build).
+    if name == "__version__":
+        version: bytes = load_library().xylotrak_version()
+        return version.decode("ascii")
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 
 __all__ = [
     "BuckingResult",

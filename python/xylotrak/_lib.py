@@ -142,6 +142,7 @@ _bucking = [_d, _d, _d, _d, _d, _d, _d]  # startHeight ... heightLimit
 _totals = [_pd] * 8
 
 SIGNATURES: dict[str, tuple[type, list]] = {
+    "xylotrak_version": (ctypes.c_char_p, []),
     "tally_start": (ctypes.c_int32, []),
     "tally_stop": (ctypes.c_int32, []),
     "tally_status": (ctypes.c_int32, [_int]),
