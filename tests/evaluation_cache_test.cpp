@@ -46,8 +46,13 @@ class Draw {
   bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
   double edgy(double lo, double hi, double p = 0.03) {
     if (!chance(p)) return uniform(lo, hi);
-    const double edges[] = {kNaN, kInf, -kInf, 0.0, -0.0, 999, -1, 1e300};
-    return edges[integer(0, 7)];
+    // The NaN with every bit set is the pattern the cache keeps for a free
+    // slot: it must still be evaluated like any other argument.
+    const std::uint64_t allOnes = ~std::uint64_t{0};
+    double allOnesNaN;
+    std::memcpy(&allOnesNaN, &allOnes, sizeof allOnesNaN);
+    const double edges[] = {kNaN, kInf, -kInf, 0.0, -0.0, 999, -1, 1e300, allOnesNaN};
+    return edges[integer(0, 8)];
   }
   // A 16-bit count or code as a host may pass it: mostly plain, sometimes
   // with high bits set that must be ignored.

@@ -36,12 +36,13 @@ class BitsMap {
   BitsMap(const BitsMap &) = delete;
   BitsMap &operator=(const BitsMap &) = delete;
 
-  // The one pattern that marks a free slot; a key with these bits is never
-  // stored (it is a NaN no arithmetic produces, and only costs a miss).
+  // The one pattern that marks a free slot; a key with these bits (a NaN
+  // that arithmetic never makes, but a host may pass) is never stored or
+  // looked up: it always misses.
   static constexpr std::uint64_t kFree = ~std::uint64_t{0};
 
   const Value *find(std::uint64_t key) const noexcept {
-    if (slots_ == nullptr) return nullptr;
+    if (slots_ == nullptr || key == kFree) return nullptr;
     for (std::size_t i = home(key);; i = (i + 1) & mask_) {
       if (slots_[i].key == key) return &slots_[i].value;
       if (slots_[i].key == kFree) return nullptr;
