@@ -7,6 +7,12 @@
 #   scripts/fuzz.sh --long SECONDS [NAME...] each named harness (default: all)
 #                                            for SECONDS, one after another
 #
+# Options before --long: --workers N runs N copies of each harness at once on
+# the same corpus (their executions are added up); --coverage-only builds the
+# harnesses without AddressSanitizer and UndefinedBehaviorSanitizer, in
+# build-fuzz-coverage/ (the harnesses' own checks and guard pages stay; runs
+# are several times faster, for long runs).
+#
 # Inputs found along the way go to build-fuzz/corpus/<harness>/ (cleared for
 # the short run, kept across long runs); a failing input is saved as
 # build-fuzz/artifacts/<harness>-crash-... and the script exits non-zero.
@@ -16,6 +22,16 @@ cd "$(dirname "$0")/.."
 
 long=0
 seconds=0
+workers=1
+dir=build-fuzz
+sanitizers="address,undefined"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --workers) workers=${2:?usage: --workers N}; shift 2 ;;
+    --coverage-only) dir=build-fuzz-coverage; sanitizers=""; shift ;;
+    *) break ;;
+  esac
+done
 if [ "${1:-}" = "--long" ]; then
   long=1
   seconds=${2:?usage: scripts/fuzz.sh --long SECONDS [HARNESS...]}
@@ -32,39 +48,53 @@ declare -A runs=([taper_fuzz]=20000 [sequential_fuzz]=20000 [optimised_fuzz]=400
 
 scripts/install-deps.sh
 jobs=$(nproc)
-cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DXYLOTRAK_BUILD_FUZZERS=ON \
-  -DXYLOTRAK_BUILD_TESTS=OFF -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fuzzers
+  -DXYLOTRAK_FUZZ_SANITIZERS="$sanitizers" -DXYLOTRAK_BUILD_TESTS=OFF \
+  -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF -DXYLOTRAK_BUILD_TOOLS=OFF >/dev/null
+cmake --build "$dir" -j"$jobs" --target fuzzers
 
 # The unload report of each run goes nowhere; sanitizer reports stop the run.
 export XYLOTRAK_LOG=/nonexistent/xylotrak/xtk.txt
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p build-fuzz/artifacts
+mkdir -p "$dir/artifacts"
 
 for h in "${harnesses[@]}"; do
-  [ -x "build-fuzz/fuzz/$h" ] || { echo "no such harness: $h" >&2; exit 2; }
-  work=build-fuzz/corpus/$h
+  [ -x "$dir/fuzz/$h" ] || { echo "no such harness: $h" >&2; exit 2; }
+  work=$dir/corpus/$h
   if [ "$long" = 1 ]; then
     limit=(-max_total_time="$seconds")
   else
     rm -rf "$work"
-    limit=(-runs="${runs[$h]}" -seed=1)
+    limit=(-runs="${runs[$h]}")
   fi
   mkdir -p "$work"
   echo "== $h"
   start=$(date +%s)
   # One input may take a while in the optimised search (up to 99 generations
   # of up to 10000 sequences); -timeout only catches one that never returns.
-  if ! "build-fuzz/fuzz/$h" "$work" "fuzz/corpus/$h" "${limit[@]}" -timeout=60 \
-      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$h-" \
-      >"build-fuzz/$h.log" 2>&1; then
-    tail -n 60 "build-fuzz/$h.log"
-    echo "FAILED: $h (full log build-fuzz/$h.log, input in build-fuzz/artifacts/)" >&2
-    exit 1
-  fi
-  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|slowest_unit_time_sec|peak_rss_mb))' \
-    "build-fuzz/$h.log"
-  echo "   $(($(date +%s) - start)) s"
+  rm -f "$dir/$h".*.log
+  pids=()
+  for w in $(seq 1 "$workers"); do
+    "$dir/fuzz/$h" "$work" "fuzz/corpus/$h" "${limit[@]}" -seed="$w" -timeout=60 \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/artifacts/$h-" \
+      >"$dir/$h.$w.log" 2>&1 &
+    pids+=($!)
+  done
+  failed=0
+  for w in $(seq 1 "$workers"); do
+    if ! wait "${pids[$((w - 1))]}"; then
+      tail -n 60 "$dir/$h.$w.log"
+      echo "FAILED: $h (full log $dir/$h.$w.log, input in $dir/artifacts/)" >&2
+      failed=1
+    fi
+  done
+  [ "$failed" = 0 ] || exit 1
+  for w in $(seq 1 "$workers"); do
+    grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|slowest_unit_time_sec|peak_rss_mb))' \
+      "$dir/$h.$w.log" | sed "s/^/   [$w] /"
+  done
+  total=$(cat "$dir/$h".*.log | awk '/^stat::number_of_executed_units:/ { n += $2 } END { print n }')
+  echo "   executions: $total in $(($(date +%s) - start)) s"
 done
