@@ -105,3 +105,19 @@ def test_bucking_arguments_are_checked():
         xylotrak.buck(taper, [FOUR_PRODUCTS[0]])  # a dict, not a Product
     with pytest.raises(ValueError, match="32767"):
         xylotrak.buck(taper, products * 8192)
+
+
+def test_bucking_keywords_are_checked_by_name():
+    taper = xylotrak.Taper(30, 20, [1, -1], [0, 1])
+    products = as_products([record(10.0, 3.0, 3.0, 5.0)])
+    with pytest.raises(TypeError, match="stump_hieght"):
+        xylotrak.buck(taper, products, stump_hieght=0.5)
+    with pytest.raises(TypeError, match="unknown bucking argument"):
+        xylotrak.buck_optimal(taper, products, height=3)
+    # The defaults are the Heights defaults, for every bucking.
+    defaults = xylotrak.Heights()
+    explicit = {name: getattr(defaults, name) for name in xylotrak.bucking.HEIGHT_NAMES}
+    assert xylotrak.buck(taper, products) == xylotrak.buck(taper, products, **explicit)
+    assert xylotrak.buck_optimal(taper, products) == xylotrak.buck_optimal(
+        taper, products, **explicit
+    )

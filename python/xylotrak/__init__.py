@@ -8,7 +8,16 @@ package, then in the repository's ``build/`` folder, then by the system's librar
 from . import accounting
 from ._input import InputFileError
 from ._lib import LogEntry, ProductSpec, XylotrakLibraryNotFound, library_path, load_library
-from .bucking import BuckingResult, Log, Outcome, ProductResult, Totals, buck, buck_optimal
+from .bucking import (
+    BuckingResult,
+    Heights,
+    Log,
+    Outcome,
+    ProductResult,
+    Totals,
+    buck,
+    buck_optimal,
+)
 from .formulas import (
     PlotArea,
     basal_area,
@@ -37,6 +46,7 @@ def __getattr__(name: str) -> str:
 
 __all__ = [
     "BuckingResult",
+    "Heights",
     "InputFileError",
     "Log",
     "LogEntry",

@@ -12,9 +12,52 @@ from . import _lib
 from .products import Product, product_table
 from .taper import Taper
 
-__all__ = ["BuckingResult", "Log", "Outcome", "ProductResult", "Totals", "buck", "buck_optimal"]
+__all__ = [
+    "BuckingResult",
+    "Heights",
+    "Log",
+    "Outcome",
+    "ProductResult",
+    "Totals",
+    "buck",
+    "buck_optimal",
+]
 
 OBJECTIVES = {"value": 0, "volume": 1}
+
+
+@dataclasses.dataclass(frozen=True)
+class Heights:
+    """The heights of a bucking call, the keyword arguments of every bucking function:
+    ``stump_height`` and ``stump_trim`` (m), ``start_height`` (where the sequential bucking's
+    first log may begin at the earliest), ``top_height_limit`` (a log of minimum length must end
+    below it; 999 is the tip) and ``height_limit`` (for products with the height rule)."""
+
+    stump_height: float = 0.3
+    stump_trim: float = 0
+    start_height: float = 0
+    top_height_limit: float = 999
+    height_limit: float = 999
+
+    def arguments(self) -> tuple[float, ...]:
+        """Arguments 6 to 12 of the bucking exports (8 and 9 are not read)."""
+        return (
+            self.start_height, self.top_height_limit, 0.0, 0.0, self.stump_height,
+            self.stump_trim, self.height_limit,
+        )  # fmt: skip
+
+
+HEIGHT_NAMES = tuple(field.name for field in dataclasses.fields(Heights))
+
+
+def heights_of(options: dict[str, float]) -> Heights:
+    """The Heights named by keyword arguments; an unknown name is a TypeError naming it."""
+    unknown = sorted(set(options) - set(HEIGHT_NAMES))
+    if unknown:
+        raise TypeError(
+            f"unknown bucking argument {', '.join(unknown)} (expected {', '.join(HEIGHT_NAMES)})"
+        )
+    return Heights(**options)
 
 
 class Outcome(enum.Enum):
@@ -127,17 +170,14 @@ class Bucker:
         taper: Taper,
         objective: str | None = None,
         *,
-        stump_height: float = 0.3,
-        stump_trim: float = 0,
-        start_height: float = 0,
-        top_height_limit: float = 999,
-        height_limit: float = 999,
         exact: bool = False,
+        **heights: float,
     ) -> BuckingResult:
         """Sequential bucking with ``objective`` None, else optimised for "value" or "volume":
-        by the breadth-first search, or with ``exact`` by the exact optimiser."""
+        by the breadth-first search, or with ``exact`` by the exact optimiser. The keyword
+        arguments are those of :class:`Heights`."""
         lib = _lib.load_library()
-        scalars = (start_height, top_height_limit, 0.0, 0.0, stump_height, stump_trim, height_limit)
+        scalars = heights_of(heights).arguments()
         count = len(self.products)
         if objective is None:
             raw = lib.PHVsDll(
@@ -182,27 +222,11 @@ class Bucker:
         return BuckingResult(outcome, self._log(self._logs[0]), logs, products, totals)
 
 
-def buck(
-    taper: Taper,
-    products: Sequence[Product],
-    *,
-    stump_height: float = 0.3,
-    stump_trim: float = 0,
-    start_height: float = 0,
-    top_height_limit: float = 999,
-    height_limit: float = 999,
-) -> BuckingResult:
+def buck(taper: Taper, products: Sequence[Product], **heights: float) -> BuckingResult:
     """Sequential bucking: the products in table order, each cutting as many logs as its rules
-    allow from the stump upward. The outcome is always WINNER."""
-    return Bucker(products).run(
-        taper,
-        None,
-        stump_height=stump_height,
-        stump_trim=stump_trim,
-        start_height=start_height,
-        top_height_limit=top_height_limit,
-        height_limit=height_limit,
-    )
+    allow from the stump upward. The keyword arguments are those of :class:`Heights`. The
+    outcome is always WINNER."""
+    return Bucker(products).run(taper, None, **heights)
 
 
 def buck_optimal(
@@ -210,30 +234,18 @@ def buck_optimal(
     products: Sequence[Product],
     *,
     objective: str = "value",
-    stump_height: float = 0.3,
-    stump_trim: float = 0,
-    start_height: float = 0,
-    top_height_limit: float = 999,
-    height_limit: float = 999,
     exact: bool = False,
+    **heights: float,
 ) -> BuckingResult:
     """Optimised bucking: the sequence of logs with the highest total value (``objective``
-    "value") or net volume ("volume"). The first log always begins at stump_height +
-    stump_trim (start_height is passed on but not used). Outcome NO_WINNER or GIVEN_UP leaves
-    the log table, products and totals cleared.
+    "value") or net volume ("volume"). The keyword arguments are those of :class:`Heights`;
+    the first log always begins at stump_height + stump_trim (start_height is passed on but
+    not used). Outcome NO_WINNER or GIVEN_UP leaves the log table, products and totals
+    cleared.
 
     The breadth-first search gives up (GIVEN_UP) when a generation holds more than 10000
     sequences; with ``exact`` the exact optimiser answers every tree with the best sequence over
     all admissible ones (GIVEN_UP then only if memory runs out)."""
     if objective not in OBJECTIVES:
         raise ValueError(f"objective must be 'value' or 'volume', got {objective!r}")
-    return Bucker(products).run(
-        taper,
-        objective,
-        stump_height=stump_height,
-        stump_trim=stump_trim,
-        start_height=start_height,
-        top_height_limit=top_height_limit,
-        height_limit=height_limit,
-        exact=exact,
-    )
+    return Bucker(products).run(taper, objective, exact=exact, **heights)

@@ -12,7 +12,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 from ._input import InputFileError, finite_number, load_json_object, number_from_text
-from .bucking import OBJECTIVES, TOTAL_NAMES, Bucker
+from .bucking import HEIGHT_NAMES, OBJECTIVES, TOTAL_NAMES, Bucker
 from .products import Product, load_products
 from .taper import Taper
 
@@ -33,9 +33,7 @@ TOTAL_COLUMNS = (
     "id", "outcome", "logCount", "productVolume", "stumpVolume", "leftoverVolume", "topVolume",
     "trimVolume", "lossVolume", "stemVolume", "totalValue",
 )  # fmt: skip
-BUCKING_PARAMETERS = (
-    "stump_height", "stump_trim", "start_height", "top_height_limit", "height_limit",
-)  # fmt: skip
+BUCKING_PARAMETERS = HEIGHT_NAMES  # the keyword arguments every bucking takes
 
 Models = dict[str, tuple[tuple[float, ...], tuple[float, ...]]]
 
