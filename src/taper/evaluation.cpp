@@ -145,6 +145,9 @@ void setCacheEntriesForTesting(long entries) noexcept {
   g_entriesForTesting.store(entries, std::memory_order_relaxed);
 }
 
+// The closed form's arrays are left unset until prepare() writes them, so
+// that an evaluator on the stack costs nothing to make.
+// cppcheck-suppress uninitMemberVar ; ClosedForm is read only after prepare()
 Evaluator::Evaluator(const Model &model, bool cached) noexcept : model_(model) {
   const long entries = g_entriesForTesting.load(std::memory_order_relaxed);
   if (!cached || entries == 0) return;

@@ -1,7 +1,8 @@
 #include "taper/profile.h"
 
+#include <bit>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 
 namespace xylotrak::taper {
 
@@ -9,7 +10,9 @@ namespace {
 // pi/40000: a squared diameter in cm^2 to an area in m^2.
 constexpr double kAreaFactor = 7.853981633974483e-05;
 
-bool sameBits(double a, double b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b) noexcept {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 }  // namespace
 
 double wholeLogsTop(Section s, double logLength) noexcept {
@@ -83,6 +86,8 @@ double ClosedForm::fromGround(double h) const noexcept {
   double power[kMaxParts];
   for (int k = 0; k < distinct_; ++k) power[k] = std::pow(x, exponent_[k]);
   double sum = 0;
+  // Every part's power index is below distinct_, so only set entries are read.
+  // cppcheck-suppress uninitvar ; power_[t] < distinct_ for every part
   for (int t = 0; t < parts_; ++t) sum = sum + (coef_[t] * power[power_[t]]) / divisor_[t];
   return ((dbh_ * dbh_) * (sum * kAreaFactor)) * 10;
 }
