@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bucking_call.h"
 #include "xylotrak.h"
 
 namespace bucking_bench {
@@ -21,18 +22,10 @@ struct Tree {
   int terms = 5;
 };
 
+// A product with a 0.1 m trim and 5% loss.
 inline ProductSpec product(double minTop, double minLength, double maxLength, double price,
                            int basis, int position = 0) {
-  ProductSpec p;
-  std::memset(&p, 0, sizeof p);
-  p.minTopDiam = minTop;
-  p.maxTopDiam = 999;
-  p.maxBaseDiam = 999;
-  p.minLength = minLength;
-  p.maxLength = maxLength;
-  p.unitPrice = price;
-  p.priceBasis = static_cast<int16_t>(basis);
-  p.logPosition = static_cast<int16_t>(position);
+  ProductSpec p = xylotrak::support::product(minTop, minLength, maxLength, price, basis, position);
   p.trimLength = 0.1;
   p.lossFraction = 0.05;
   return p;
@@ -90,19 +83,18 @@ struct Result {
 };
 
 // Runs one bucking: optimised under `objective` >= 0 (the exact optimiser
-// when `exact`), sequential otherwise.
+// when `exact`), sequential otherwise; stump 0.3 m with a 0.1 m trim.
 inline double run(const Tree &t, std::vector<ProductSpec> &products, int objective, Result &r,
                   bool exact = false) {
-  double *o = r.totals.data();
-  const int count = static_cast<int>(products.size());
-  if (objective < 0)
-    return r.code = PHVsDll(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0, 0.3, 0.1, 999,
-                            products.data(), count, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6,
-                            o + 7, r.logs.data());
-  return r.code =
-             (exact ? PHVxDll : PHVoDll)(t.dbh, t.height, t.coefs, t.exps, t.terms, 0, 999, 0, 0,
-                                         0.3, 0.1, 999, products.data(), count, objective, o, o + 1,
-                                         o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, r.logs.data());
+  using xylotrak::support::Bucking;
+  const Bucking which =
+      objective < 0 ? Bucking::kSequential : (exact ? Bucking::kExact : Bucking::kOptimised);
+  xylotrak::support::CallArgs args;
+  args.stumpTrim = 0.1;
+  args.objective = objective < 0 ? 0 : objective;
+  return r.code = xylotrak::support::buck(which, {t.dbh, t.height, t.coefs, t.exps, t.terms}, args,
+                                          products.data(), static_cast<int>(products.size()),
+                                          r.totals.data(), r.logs.data());
 }
 
 // The named cases: "sequential", "near-limit", "give-up" (50 products),

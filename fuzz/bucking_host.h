@@ -13,6 +13,7 @@
 
 #include "abi.h"
 #include "fuzz_support.h"
+#include "support/bucking_call.h"
 
 namespace fuzz {
 
@@ -127,6 +128,23 @@ class BuckingHost {
   }
 
   double *total(int i) { return totals.at(i); }
+
+  // The decoded call made by one of the buckings, `objective` as given.
+  double call(xylotrak::support::Bucking which, int objective) {
+    xylotrak::support::CallArgs args;
+    args.startHeight = startHeight;
+    args.topHeightLimit = topHeightLimit;
+    args.unused8 = unused8;
+    args.unused9 = unused9;
+    args.stumpHeight = stumpHeight;
+    args.stumpTrim = stumpTrim;
+    args.heightLimit = heightLimit;
+    args.objective = objective;
+    double *const each[8] = {total(0), total(1), total(2), total(3),
+                             total(4), total(5), total(6), total(7)};
+    return xylotrak::support::buck(which, {dbh, totalHeight, coefs, exps, termCount}, args,
+                                   products, productCount, each, logs);
+  }
   int count() const { return count_; }
 
   // Checks that hold after every call of either export; returns the number

@@ -22,12 +22,7 @@ constexpr int kExactSlot = 8;
 // Makes the call on the host's current table and takes down its answer.
 double callExact(fuzz::BuckingHost &host, int objective, fuzz::Answer &answer) {
   tally_start();
-  const double result =
-      PHVxDll(host.dbh, host.totalHeight, host.coefs, host.exps, host.termCount, host.startHeight,
-              host.topHeightLimit, host.unused8, host.unused9, host.stumpHeight, host.stumpTrim,
-              host.heightLimit, host.products, host.productCount, objective, host.total(0),
-              host.total(1), host.total(2), host.total(3), host.total(4), host.total(5),
-              host.total(6), host.total(7), host.logs);
+  const double result = host.call(xylotrak::support::Bucking::kExact, objective);
   host.record(result, kExactSlot, answer);
   return result;
 }

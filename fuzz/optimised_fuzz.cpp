@@ -20,12 +20,7 @@ constexpr int kOptimisedSlot = 0;
 // Makes the call on the host's current table and takes down its answer.
 double callOptimised(fuzz::BuckingHost &host, int objective, fuzz::Answer &answer) {
   tally_start();
-  const double result =
-      PHVoDll(host.dbh, host.totalHeight, host.coefs, host.exps, host.termCount, host.startHeight,
-              host.topHeightLimit, host.unused8, host.unused9, host.stumpHeight, host.stumpTrim,
-              host.heightLimit, host.products, host.productCount, objective, host.total(0),
-              host.total(1), host.total(2), host.total(3), host.total(4), host.total(5),
-              host.total(6), host.total(7), host.logs);
+  const double result = host.call(xylotrak::support::Bucking::kOptimised, objective);
   host.record(result, kOptimisedSlot, answer);
   return result;
 }

@@ -11,12 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   host.decodeCall(in);
   host.decodeTable(in);
 
-  const double result =
-      PHVsDll(host.dbh, host.totalHeight, host.coefs, host.exps, host.termCount, host.startHeight,
-              host.topHeightLimit, host.unused8, host.unused9, host.stumpHeight, host.stumpTrim,
-              host.heightLimit, host.products, host.productCount, host.total(0), host.total(1),
-              host.total(2), host.total(3), host.total(4), host.total(5), host.total(6),
-              host.total(7), host.logs);
+  const double result = host.call(xylotrak::support::Bucking::kSequential, 0);
   FUZZ_CHECK(fuzz::sameBits(result, 1.0));
   const int logs = host.checkShared();
 

@@ -14,17 +14,11 @@ namespace {
 
 using namespace bucking_test;
 
-enum class Method { kSequential, kOptimised, kExact };
+using Method = Bucking;
 const Method kMethods[] = {Method::kSequential, Method::kOptimised, Method::kExact};
 
 const char *name(Method m) {
   return m == Method::kSequential ? "sequential" : m == Method::kOptimised ? "optimised" : "exact";
-}
-
-double buck(Method m, const Tree &t, const CallArgs &a, std::vector<ProductSpec> &products,
-            Output &out) {
-  if (m == Method::kSequential) return sequential(t, a, products, out);
-  return optimised(t, a, products, out, m == Method::kOptimised ? &PHVoDll : &PHVxDll);
 }
 
 // Volume calls (slot 2) of one bucking.
@@ -173,20 +167,7 @@ TEST(BuckingEdges, ANegativeProductCountIsAnEmptyTable) {
       std::vector<ProductSpec> products = {product(10, 4, 4, 100)};
       const ProductSpec before = products[0];
       Output out;
-      double *o = out.totals.data();
-      const CallArgs a = stumpAt(0.5);
-      const Tree &t = tree;
-      double result;
-      if (m == Method::kSequential) {
-        result = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, 0, 999, 0, 0,
-                         a.stumpHeight, 0, 999, products.data(), count, o, o + 1, o + 2, o + 3,
-                         o + 4, o + 5, o + 6, o + 7, out.rows.data());
-      } else {
-        result = (m == Method::kOptimised ? PHVoDll : PHVxDll)(
-            t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, 0, 999, 0, 0, a.stumpHeight, 0,
-            999, products.data(), count, 0, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7,
-            out.rows.data());
-      }
+      const double result = buck(m, tree, stumpAt(0.5), products, out, count);
       EXPECT_EQ(result, m == Method::kSequential ? 1.0 : 0.0);
       EXPECT_EQ(std::memcmp(&products[0], &before, sizeof before), 0) << "record touched";
       EXPECT_EQ(out.logs(), 0);

@@ -8,8 +8,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "support/bucking_call.h"
 #include "xylotrak.h"
 
 namespace bucking_test {
@@ -18,10 +20,16 @@ constexpr unsigned char kFill = 0xAB;
 constexpr int kRows = 100, kGuardRows = 4;
 constexpr double kPi = 3.141592653589793;
 
+using xylotrak::support::Bucking;
+using CallArgs = xylotrak::support::CallArgs;
+
 struct Tree {
   double dbh, height;
   std::vector<double> coefs, exps;
   int terms;
+  xylotrak::support::StemArgs args() const {
+    return {dbh, height, coefs.data(), exps.data(), terms};
+  }
   double d(double h) const { return PHDiDll(dbh, height, coefs.data(), exps.data(), terms, h); }
   double hAt(double d) const { return PHHiDll(dbh, height, coefs.data(), exps.data(), terms, d); }
   double v(double lh, double uh, double ld = 0, double ud = 0) const {
@@ -36,35 +44,17 @@ inline double coneVolume(double dbh, double height, double a, double b) {
          (std::pow(1 - a / height, 3) - std::pow(1 - b / height, 3));
 }
 
-struct CallArgs {
-  double startHeight = 0, topHeightLimit = 999, stumpHeight = 0.3, stumpTrim = 0;
-  double heightLimit = 999;
-  int objective = 0;
-};
-
 inline CallArgs stumpAt(double height) {
   CallArgs args;
   args.stumpHeight = height;
   return args;
 }
 
+// A product whose outputs and padding hold garbage until the call clears them.
 inline ProductSpec product(double minTopDiam, double minLength, double maxLength,
                            double unitPrice = 1, int priceBasis = 0, int position = 0) {
-  ProductSpec p;
-  std::memset(&p, kFill, sizeof p);  // outputs hold garbage until cleared
-  p.minTopDiam = minTopDiam;
-  p.maxTopDiam = 999;
-  p.minBaseDiam = 0;
-  p.maxBaseDiam = 999;
-  p.minLength = minLength;
-  p.maxLength = maxLength;
-  p.unitPrice = unitPrice;
-  p.priceBasis = static_cast<int16_t>(priceBasis);
-  p.logPosition = static_cast<int16_t>(position);
-  p.heightRule = 0;
-  p.lossFraction = 0;
-  p.trimLength = 0;
-  return p;
+  return xylotrak::support::product(minTopDiam, minLength, maxLength, unitPrice, priceBasis,
+                                    position, kFill);
 }
 
 enum Total { kProduct, kStump, kLeftover, kTop, kTrim, kLoss, kStem, kValue };
@@ -98,27 +88,28 @@ inline void expectUntouched(const std::vector<ProductSpec> &products, const Outp
     EXPECT_TRUE(allFill(&p.reserved0, 2) && allFill(&p.reserved1, 6)) << "product padding";
 }
 
-inline double sequential(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
-                         Output &out, int count = -1) {
-  double *o = out.totals.data();
-  const double r = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
-                           s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
-                           products.data(), count < 0 ? static_cast<int>(products.size()) : count,
-                           o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
+// One bucking of the products, with `count` as productCount (the size of
+// the table when not given); also checks that nothing was written outside
+// the host's fields.
+inline double buck(Bucking which, const Tree &t, const CallArgs &s,
+                   std::vector<ProductSpec> &products, Output &out,
+                   std::optional<int> count = std::nullopt) {
+  const double r = xylotrak::support::buck(which, t.args(), s, products.data(),
+                                           count.value_or(static_cast<int>(products.size())),
+                                           out.totals.data(), out.rows.data());
   expectUntouched(products, out);
   return r;
+}
+
+inline double sequential(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
+                         Output &out, std::optional<int> count = std::nullopt) {
+  return buck(Bucking::kSequential, t, s, products, out, count);
 }
 
 // The optimised bucking, or the exact one (same arguments) when fn says so.
 inline double optimised(const Tree &t, const CallArgs &s, std::vector<ProductSpec> &products,
                         Output &out, decltype(&PHVoDll) fn = &PHVoDll) {
-  double *o = out.totals.data();
-  const double r = fn(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, s.startHeight,
-                      s.topHeightLimit, 0, 0, s.stumpHeight, s.stumpTrim, s.heightLimit,
-                      products.data(), static_cast<int>(products.size()), s.objective, o, o + 1,
-                      o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, out.rows.data());
-  expectUntouched(products, out);
-  return r;
+  return buck(fn == &PHVxDll ? Bucking::kExact : Bucking::kOptimised, t, s, products, out);
 }
 
 inline bool rowIsZero(const LogEntry &r) {

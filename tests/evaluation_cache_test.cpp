@@ -110,7 +110,7 @@ CallArgs randomArgs(Draw &d) {
   return a;
 }
 
-enum class Export { kSequential, kOptimised, kExact };
+using Export = Bucking;
 
 struct Answer {
   double result = 0;
@@ -124,18 +124,8 @@ Answer call(Export which, const Tree &t, const CallArgs &a, const std::vector<Pr
   Answer r;
   r.products = table;
   tally_start();
-  double *o = r.out.totals.data();
-  if (which == Export::kSequential) {
-    r.result = PHVsDll(t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, a.startHeight,
-                       a.topHeightLimit, 0, 0, a.stumpHeight, a.stumpTrim, a.heightLimit,
-                       r.products.data(), productCount, o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6,
-                       o + 7, r.out.rows.data());
-  } else {
-    r.result = (which == Export::kOptimised ? PHVoDll : PHVxDll)(
-        t.dbh, t.height, t.coefs.data(), t.exps.data(), t.terms, a.startHeight, a.topHeightLimit, 0,
-        0, a.stumpHeight, a.stumpTrim, a.heightLimit, r.products.data(), productCount, a.objective,
-        o, o + 1, o + 2, o + 3, o + 4, o + 5, o + 6, o + 7, r.out.rows.data());
-  }
+  r.result = xylotrak::support::buck(which, t.args(), a, r.products.data(), productCount,
+                                     r.out.totals.data(), r.out.rows.data());
   for (int s = 0; s < 9; ++s) r.counts[s] = tally_count(s);
   return r;
 }
