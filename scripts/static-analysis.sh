@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Static analysis of the library's sources in src/: clang-tidy (checks in
-# .clang-tidy) with the compile commands of a configured build, then cppcheck.
-# Prints every finding and exits non-zero when there is one.
+# Static analysis of the library's sources in src/ and of the programs in
+# tools/: clang-tidy (checks in .clang-tidy, and tools/xtk/.clang-tidy for xtk)
+# with the compile commands of a configured build, then cppcheck. Prints every
+# finding and exits non-zero when there is one.
 #
 # A false positive is suppressed where it occurs, with the reason:
 #   // NOLINT(check-name): reason                        (clang-tidy)
@@ -17,15 +18,18 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DXYLOTRAK_BUILD_TESTS=OFF -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF >/dev/null
 
-# The sources under src/ that this platform compiles.
-mapfile -t sources < <(python3 - "$build/compile_commands.json" "$PWD/src/" <<'PY'
+# The sources under src/ and tools/ that this platform compiles.
+mapfile -t sources < <(python3 - "$build/compile_commands.json" "$PWD/src/" "$PWD/tools/" <<'PY'
 import json, os, sys
 entries = json.load(open(sys.argv[1]))
 files = {os.path.realpath(os.path.join(e["directory"], e["file"])) for e in entries}
-print("\n".join(sorted(f for f in files if f.startswith(sys.argv[2]))))
+print("\n".join(sorted(f for f in files if f.startswith(tuple(sys.argv[2:])))))
 PY
 )
-[ ${#sources[@]} -gt 0 ] || { echo "no sources of src/ in $build/compile_commands.json" >&2; exit 2; }
+for dir in src tools; do
+  printf '%s\n' "${sources[@]}" | grep -q "^$PWD/$dir/" ||
+    { echo "no sources of $dir/ in $build/compile_commands.json" >&2; exit 2; }
+done
 
 status=0
 echo "== clang-tidy-14 (${#sources[@]} files)"
@@ -38,7 +42,7 @@ grep -v -E '^[0-9]+ (warnings?|errors?)( and [0-9]+ errors?)? generated\.$' "$lo
 
 echo "== cppcheck"
 if ! cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
-    --std=c++20 --language=c++ -I include -I src --quiet -j "$jobs" src/; then
+    --std=c++20 --language=c++ -I include -I src -I tools/xtk --quiet -j "$jobs" src/ tools/; then
   status=1
 fi
 

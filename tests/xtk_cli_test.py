@@ -9,6 +9,7 @@ import json
 import os
 import pty
 import random
+import re
 import signal
 import subprocess
 import sys
@@ -172,6 +173,47 @@ class Input(XtkCase):
                           r"option --area-unit: not a whole number")
         self.expect_error([], r"subcommand is required")
 
+    def test_tree_rules_are_the_same_for_options_files_and_inventories(self):
+        """A fault in a tree reads alike from options, a tree file, a models file and an
+        inventory row, each message at its own place."""
+        good = {"dbh": 30, "height": 24, "coefs": [1.1, -1.1], "exps": [0, 1]}
+        faults = [
+            ({"dbh": 0}, 2, "field 'dbh'", "option --dbh", "must be greater than 0"),
+            ({"height": -2}, 3, "field 'height'", "option --height", "must be greater than 0"),
+            ({"exps": [0, 1, 2]}, 5, "fields 'coefs' and 'exps'", "options --coefs and --exps",
+             "2 coefficients but 3 exponents"),
+            ({"coefs": [0] * 32769, "exps": [0] * 32769}, 5, "field 'coefs'", "option --coefs",
+             "more than 32767 terms"),
+        ]
+
+        def numbers(values, sep):
+            return sep.join(map(str, values))
+
+        for change, line, field, option, what in faults:
+            tree = {**good, **change}
+            with self.subTest(what, field=field):
+                self.expect_error(["taper", "--dbh", tree["dbh"], "--height", tree["height"],
+                                   "--coefs", numbers(tree["coefs"], ","),
+                                   "--exps", numbers(tree["exps"], ",")],
+                                  "^xtk: %s$" % re.escape("%s: %s" % (option, what)))
+                # One field a line, in the order of `good`.
+                path = self.write("t.json", "{\n" + ",\n".join(
+                    "%s: %s" % (json.dumps(k), json.dumps(v)) for k, v in tree.items()) + "\n}\n")
+                self.expect_error(["taper", "--tree", path],
+                                  "^xtk: %s$" % re.escape("%s:%d: %s: %s" % (path, line, field, what)))
+                inventory = self.write("trees.csv", "id,dbh,height,coefs,exps\nt1,%s,%s,%s,%s\n"
+                                       "t2,30,24,1.1 -1.1,0 1\n" % (
+                                           tree["dbh"], tree["height"], numbers(tree["coefs"], " "),
+                                           numbers(tree["exps"], " ")))
+                r = run("batch", inventory, "--products", self.products)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn("%s:2: %s: %s\n" % (inventory, field, what), r.stderr)
+                if field.endswith("'exps'") or field == "field 'coefs'":
+                    models = self.write("models.json", '{"m": {\n"coefs": %s,\n"exps": %s}}\n' % (
+                        json.dumps(tree["coefs"]), json.dumps(tree["exps"])))
+                    self.expect_error(["batch", inventory, "--products", self.products,
+                                       "--models", models],
+                                      "^xtk: %s$" % re.escape("%s:3: %s: %s" % (models, field, what)))
 
     def test_csv_output_is_the_json_logs(self):
         r = run("buck", "--csv", "--tree", self.tree, "--products", self.products)
@@ -213,6 +255,33 @@ class Svg(XtkCase):
         self.assertEqual(len(self.log_shapes(svg)), out["logCount"])
         texts = "".join(ET.parse(svg).getroot().itertext())
         self.assertIn("<veneer> & \"co\"", texts)
+
+    def test_top_begins_where_the_stem_narrows_to_the_bounding_diameter(self):
+        # Poles (14 cm) last and pulp (7 cm) the thinnest: the leftover of the sequential
+        # bucking ends at the last product's minimum top, that of the searches at the
+        # smallest one. The top limit leaves room for both above the logs.
+        table = [self.table[i] for i in (0, 1, 3, 2)]
+        products = self.write("p.json", json.dumps(table))
+        for extra, diameter in (([], 14), (["--optimise", "value"], 7),
+                                (["--optimise", "volume", "--exact"], 7)):
+            with self.subTest(extra):
+                svg = self.path("stem.svg")
+                out = self.buck_json("--top-limit", "18", "--svg", svg, *extra, products=products)
+                root = ET.parse(svg).getroot()
+                zones = [e.text for e in root.iter() if e.get("class") == "zone"]
+                self.assertIn("top (below \u2300%d cm)" % diameter, zones)
+                titles = [e.text for e in root.iter() if e.tag.endswith("title")]
+                top = [t for t in titles if t.startswith("top: above ")]
+                self.assertEqual(len(top), 1, titles)
+                start = float(re.match(r"top: above ([0-9.]+) m", top[0]).group(1))
+                r = run("taper", "--json", "--tree", self.tree, "--height-at", diameter)
+                narrows = json.loads(r.stdout)["heights"][0]["height"]
+                self.assertGreater(narrows, out["logs"][-1]["trimTopHeight"])
+                self.assertAlmostEqual(start, narrows, delta=0.005)
+                leftover = "leftover: %s to %s m" % (
+                    re.sub(r"\.?0+$", "", "%.2f" % out["logs"][-1]["trimTopHeight"]),
+                    re.sub(r"\.?0+$", "", "%.2f" % start))
+                self.assertTrue(any(t.startswith(leftover) for t in titles), (leftover, titles))
 
 
 class Batch(XtkCase):
@@ -382,6 +451,25 @@ class Exact(XtkCase):
         self.assertGreater(len(exact["logs"]), 3)
         value = sum(log["value"] for log in exact["logs"])
         self.assertAlmostEqual(exact["totals"]["totalValue"], value, places=9)
+
+    def test_text_and_drawing_say_why_each_search_stopped(self):
+        table = self.give_up_table()
+        given_up = "search given up: a generation left more than 10000 sequences"
+        for extra, heading in ((["--optimise", "value"], "optimised by value: " + given_up),
+                               (["--optimise", "value", "--exact"], "exact optimum by value: bucked")):
+            with self.subTest(extra):
+                svg = self.path("stem.svg")
+                r = run("buck", "--tree", self.tree, "--products", table, "--svg", svg, *extra)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn("Bucking: %s, stump 0.3 m: %s\n" % tuple(heading.split(": ", 1)),
+                              r.stdout)
+                drawn = "".join(ET.parse(svg).getroot().itertext())
+                if "--exact" in extra:
+                    for text in (r.stdout, drawn):
+                        self.assertNotIn("given up", text)
+                        self.assertNotIn("10000", text)
+                else:
+                    self.assertIn(given_up, drawn)
 
     def test_exact_never_scores_below_the_search_on_the_demo(self):
         for objective, total in (("value", "totalValue"), ("volume", "productVolume")):

@@ -1,5 +1,6 @@
 // xtk's JSON answers against the library's exports called directly with the
-// same tree, product table and parameters: every field, bit for bit.
+// same tree, product table and parameters: every field, bit for bit. Then what
+// its text says about the library's answers.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
 #include "xylotrak.h"
 
 namespace {
@@ -231,6 +233,54 @@ TEST(XtkPlotAreaJson, AnswersAreTheExport) {
   EXPECT_EQ(rect["length2"].get<double>(), l2);
   const json circle = json::parse(xtk("plot-area --json --area 400"));
   EXPECT_EQ(circle["radius"].get<double>(), 11.283791670955125);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(XtkPlotAreaText, TheAreaUnitIsTheCalculators) {
+  // The heading names the area's unit; the area in it, times the unit, is the
+  // plot's size in square length units whatever --area-unit and --unit-scale say.
+  for (int areaUnit : {0, 1, 2, 7}) {
+    for (int unitScale : {0, 3, 5}) {
+      SCOPED_TRACE("area unit " + std::to_string(areaUnit) + ", unit scale " +
+                   std::to_string(unitScale));
+      const std::string out =
+          xtk("plot-area --rectangular --length1 20 --length2 30 --area-unit " +
+              std::to_string(areaUnit) + " --unit-scale " + std::to_string(unitScale));
+      const std::string before = "horizontal area in units of ";
+      const size_t at = out.find(before);
+      ASSERT_NE(at, std::string::npos) << out;
+      const double unit = std::stod(out.substr(at + before.size()));
+      double area = 0;
+      CalcAreaDll(0, 20, 30, 0, 0, 0, 1, unitScale, areaUnit, &area, nullptr, nullptr);
+      EXPECT_DOUBLE_EQ(area * unit, 600);
+    }
+  }
+}
+
+TEST(XtkOutcomeText, EachSearchSaysWhyItGaveUp) {
+  xtk::BuckParams breadthFirst, exact, sequential;
+  breadthFirst.objective = 0;
+  exact.objective = 0;
+  exact.exact = true;
+  const std::string searched = xtk::outcomeText(99, breadthFirst);
+  const std::string optimum = xtk::outcomeText(99, exact);
+  EXPECT_NE(searched.find("more than 10000 sequences"), std::string::npos) << searched;
+  // The exact optimiser answers 99 only when its memory runs out.
+  EXPECT_NE(optimum.find("out of memory"), std::string::npos) << optimum;
+  EXPECT_EQ(optimum.find("sequences"), std::string::npos) << optimum;
+  breadthFirst.objective = exact.objective = 1;
+  EXPECT_EQ(xtk::outcomeText(99, breadthFirst), searched);
+  EXPECT_EQ(xtk::outcomeText(99, exact), optimum);
+  // The sequential bucking has no 99 of its own; the other outcomes read the
+  // same for every method.
+  EXPECT_EQ(xtk::outcomeText(99, sequential).find("given up"), std::string::npos);
+  for (double outcome : {0.0, 1.0}) {
+    EXPECT_EQ(xtk::outcomeText(outcome, exact), xtk::outcomeText(outcome, breadthFirst));
+    EXPECT_EQ(xtk::outcomeText(outcome, sequential), xtk::outcomeText(outcome, breadthFirst));
+  }
 }
 
 }  // namespace

@@ -47,6 +47,15 @@ std::string trimmed(const std::string &s) {
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
+// The model a row of the inventory names.
+const Model *namedModel(const std::map<std::string, Model> *models, const std::string &modelsPath,
+                        const std::string &name, const std::string &where) {
+  if (!models) fail(where, "field 'model': \"" + name + "\" needs --models FILE");
+  const auto it = models->find(name);
+  if (it == models->end()) fail(where, "field 'model': \"" + name + "\" is not in " + modelsPath);
+  return &it->second;
+}
+
 std::vector<InventoryTree> readInventory(const std::string &path,
                                          const std::map<std::string, Model> *models,
                                          const std::string &modelsPath, int &skipped) {
@@ -99,19 +108,14 @@ std::vector<InventoryTree> readInventory(const std::string &path,
                         cells[col["exps"]].find_first_not_of(" \t") != std::string::npos);
       if (!modelName.empty()) {
         if (inlineGiven) fail(where, "field 'model': given together with 'coefs'/'exps'");
-        if (!models) fail(where, "field 'model': \"" + modelName + "\" needs --models FILE");
-        const auto it = models->find(modelName);
-        if (it == models->end())
-          fail(where, "field 'model': \"" + modelName + "\" is not in " + modelsPath);
-        t.model = &it->second;
+        t.model = namedModel(models, modelsPath, modelName, where);
       } else {
         if (!hasInline) fail(where, "field 'model': empty");
         t.own.coefs = numberList(cells[col["coefs"]], ' ', where, "coefs");
         t.own.exps = numberList(cells[col["exps"]], ' ', where, "exps");
-        checkModel(t.own, where);
+        checkModel(t.own, TreeSource::fields(where));
       }
-      Tree check{t.dbh, t.height, {}};
-      checkTree(check, where);
+      checkDimensions(t.dbh, t.height, TreeSource::fields(where));
       const auto [it, fresh] = seen.emplace(id, line);
       if (!fresh)
         fail(where,
@@ -135,10 +139,12 @@ std::vector<InventoryTree> readInventory(const std::string &path,
 char gTempNames[2][4096];
 volatile std::sig_atomic_t gTempCount = 0;
 
+// Nothing is left to report to in a signal handler: a file that cannot be
+// removed stays, and the signal ends the process as it would have.
 extern "C" void removeTempsAndDie(int sig) {
-  for (int i = 0; i < gTempCount; ++i) ::unlink(gTempNames[i]);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+  for (int i = 0; i < gTempCount; ++i) (void)::unlink(gTempNames[i]);
+  (void)std::signal(sig, SIG_DFL);
+  (void)std::raise(sig);
 }
 
 class OutputFile {
@@ -152,10 +158,12 @@ class OutputFile {
     gTempCount = gTempCount + 1;
     write(std::string(header) + "\n");
   }
+  // An output that was not committed is thrown away; the failure that stopped
+  // the run is the one reported.
   ~OutputFile() {
     if (file_) {
-      std::fclose(file_);
-      std::remove(temp_.c_str());
+      (void)std::fclose(file_);
+      (void)std::remove(temp_.c_str());
     }
   }
   void write(const std::string &s) {
@@ -168,7 +176,7 @@ class OutputFile {
     file_ = nullptr;
     if (!ok || std::rename(temp_.c_str(), path_.c_str()) != 0) {
       const int err = errno;
-      std::remove(temp_.c_str());
+      (void)std::remove(temp_.c_str());  // the write's failure is the one reported
       fail(path_, std::string("cannot write: ") + std::strerror(err));
     }
   }
@@ -188,13 +196,15 @@ class Progress {
     last_ = now;
     const int width = 40;
     const int filled = total_ ? static_cast<int>(width * done / total_) : width;
-    std::fprintf(stderr, "\r[%s%s] %3d%%  %zu/%zu trees", std::string(filled, '#').c_str(),
-                 std::string(width - filled, '.').c_str(),
-                 total_ ? static_cast<int>(100 * done / total_) : 100, done, total_);
-    std::fflush(stderr);
+    // The bar is only a courtesy: a terminal that takes no more of it does
+    // not stop the run.
+    (void)std::fprintf(stderr, "\r[%s%s] %3d%%  %zu/%zu trees", std::string(filled, '#').c_str(),
+                       std::string(width - filled, '.').c_str(),
+                       total_ ? static_cast<int>(100 * done / total_) : 100, done, total_);
+    (void)std::fflush(stderr);
   }
   void finish() {
-    if (on_) std::fprintf(stderr, "\r%*s\r", 70, "");
+    if (on_) (void)std::fprintf(stderr, "\r%*s\r", 70, "");
   }
 
  private:
@@ -250,7 +260,9 @@ int runBatch(const BatchCommand &c) {
   const std::vector<InventoryTree> trees =
       readInventory(c.inventory, c.models.empty() ? nullptr : &models, c.models, skipped);
 
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, removeTempsAndDie);
+  // Without the handler an interrupted run would leave its .partial files
+  // behind, but would run the same: a failure to install it is not fatal.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)std::signal(sig, removeTempsAndDie);
   OutputFile logs(logsPath, (std::string("id,") + kLogsCsvHeader).c_str());
   OutputFile totals(totalsPath, kTotalsCsvHeader);
   Progress progress(trees.size());

@@ -21,9 +21,16 @@ std::string num17(double v) {
 
 std::string fixed(double v, int decimals) {
   if (std::isnan(v)) return "-";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
+  // Room for the usual numbers; a larger one (up to 309 digits before the
+  // point) is formatted again into the size it needs.
+  std::string s(64, '\0');
+  int n = std::snprintf(s.data(), s.size(), "%.*f", decimals, v);
+  if (n >= static_cast<int>(s.size())) {
+    s.resize(static_cast<size_t>(n) + 1);
+    n = std::snprintf(s.data(), s.size(), "%.*f", decimals, v);
+  }
+  s.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return s;
 }
 
 size_t displayWidth(const std::string &s) {

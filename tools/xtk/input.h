@@ -42,16 +42,39 @@ struct Model {
   int terms() const { return static_cast<int>(coefs.size()) - 1; }
 };
 
-// Checks a model's arrays; `where` and the field names locate the message.
-void checkModel(const Model &m, const std::string &where);
-
 struct Tree {
   double dbh = 0, height = 0;
   Model model;
 };
 
-// Checks dbh and height (finite, greater than 0) and the model.
-void checkTree(const Tree &t, const std::string &where);
+// Where a tree's values were read, so that a fault in one is reported at its
+// place: the options --dbh, --height, --coefs and --exps ("option --dbh: ..."),
+// or fields of a file ("trees.csv:4: field 'dbh': ...").
+class TreeSource {
+ public:
+  enum class Value { Dbh, Height, Coefs, CoefsAndExps };
+
+  static TreeSource options();
+  // Fields at places "file:line": all at one place, or dbh, height and the
+  // model (coefs and exps) each at its own.
+  static TreeSource fields(const std::string &at);
+  static TreeSource fields(const std::string &dbhAt, const std::string &heightAt,
+                           const std::string &modelAt);
+
+  // Throws InputError "<place of value>: <what>".
+  [[noreturn]] void reject(Value value, const std::string &what) const;
+
+ private:
+  bool options_ = false;
+  std::string dbhAt_, heightAt_, modelAt_;
+};
+
+// The rules every tree meets, whichever way it was given; each reader calls
+// them as soon as it has the values they check. Dimensions: dbh and height
+// greater than 0. Model: at least one coefficient, as many exponents as
+// coefficients and at most 32768 of each (termCount fits 16 bits).
+void checkDimensions(double dbh, double height, const TreeSource &source);
+void checkModel(const Model &m, const TreeSource &source);
 
 // {"dbh": .., "height": .., "coefs": [..], "exps": [..]}
 Tree readTreeJson(const std::string &path);
@@ -74,6 +97,21 @@ struct ProductField {
   int16_t ProductSpec::*whole;
 };
 const std::vector<ProductField> &productFields();
+
+// Shared by the product readers (input_json.cpp, input_csv.cpp).
+std::vector<Product> readProductsJson(const std::string &path);
+std::vector<Product> readProductsCsv(const std::string &path);
+// Stores one field's value; a 16-bit field takes only a whole number in
+// -32768..32767, else InputError "<where>: field '<name>': ..." with the value
+// as the file has it (`shown`).
+void setProductField(ProductSpec &record, const ProductField &field, double value,
+                     const std::string &where, const std::string &shown);
+// InputError unless a table has 1 to 32767 products.
+void checkProductCount(size_t count, const std::string &path);
+// "field '<name>'".
+std::string fieldName(const std::string &field);
+// The text without its leading and trailing blanks and tabs.
+std::string_view trimBlanks(std::string_view text);
 
 // A CSV file read line by line: comma-separated cells, a cell may be quoted
 // with double quotes ("" inside a quoted cell is one quote); blank lines are

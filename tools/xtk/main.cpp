@@ -6,7 +6,10 @@
 #include "commands.h"
 #include "input.h"
 
-int main(int argc, char **argv) {
+namespace {
+
+// Parses the command line and runs the subcommand given; the exit code.
+int run(int argc, char **argv) {
   CLI::App app{
       "xtk: stem taper, log bucking and mensuration formulas of the Xylotrak library.\n"
       "Diameters in cm, heights and lengths in m, volumes in m3.",
@@ -23,12 +26,18 @@ int main(int argc, char **argv) {
     std::cerr << "xtk: " << e.what() << " (see xtk --help)\n";
     return 2;
   }
+  // The subcommands in the order they were added, as the runners.
+  const auto subcommands = app.get_subcommands({});
+  for (size_t k = 0; k < subcommands.size(); ++k)
+    if (subcommands[k]->parsed()) return runners[k]();
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
   try {
-    // The subcommands in the order they were added, as the runners.
-    const auto subcommands = app.get_subcommands({});
-    for (size_t k = 0; k < subcommands.size(); ++k)
-      if (subcommands[k]->parsed()) return runners[k]();
-    return 2;
+    return run(argc, argv);
   } catch (const xtk::InputError &e) {
     std::cerr << "xtk: " << e.what() << "\n";
     return 2;

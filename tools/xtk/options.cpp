@@ -67,17 +67,14 @@ Tree TreeOptions::get() const {
   }
   for (const auto *o : {dbh.opt, height.opt, coefsOpt, expsOpt})
     if (!o->count()) fail("option " + o->get_name(), "required (or give the tree as --tree FILE)");
+  const TreeSource source = TreeSource::options();
   Tree t;
   t.dbh = dbh.get();
   t.height = height.get();
-  if (!(t.dbh > 0)) fail("option --dbh", "must be greater than 0");
-  if (!(t.height > 0)) fail("option --height", "must be greater than 0");
+  checkDimensions(t.dbh, t.height, source);
   t.model.coefs = numberListOption("--coefs", coefs);
   t.model.exps = numberListOption("--exps", exps);
-  if (t.model.coefs.size() != t.model.exps.size())
-    fail("options --coefs and --exps", std::to_string(t.model.coefs.size()) + " coefficients but " +
-                                           std::to_string(t.model.exps.size()) + " exponents");
-  if (t.model.coefs.size() > 32768) fail("option --coefs", "more than 32767 terms");
+  checkModel(t.model, source);
   return t;
 }
 

@@ -52,10 +52,14 @@ json treeJson(const Tree &tree) {
           {"exps", tree.model.exps}};
 }
 
-std::string outcomeText(double outcome) {
+std::string outcomeText(double outcome, const BuckParams &params) {
   if (outcome == 1) return "bucked";
   if (outcome == 0) return "no sequence of logs found";
-  if (outcome == 99) return "search given up: a generation left more than 10000 sequences";
+  // Both searches give up with 99, each for its own reason; the sequential
+  // bucking always answers 1.
+  if (outcome == 99 && params.objective >= 0)
+    return params.exact ? "search given up: the exact optimiser ran out of memory"
+                        : "search given up: a generation left more than 10000 sequences";
   return "outcome " + num17(outcome);
 }
 
@@ -98,10 +102,9 @@ Table totalsTable(const std::vector<std::string> &titles,
 void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Product> &products,
                     const BuckParams &params, const BuckResult &result) {
   out << "Tree: " << treeSummary(tree) << "\n";
-  out << "Bucking: " << methodName(params) << ", stump " << compact(params.stumpHeight)
-      << " m";
+  out << "Bucking: " << methodName(params) << ", stump " << compact(params.stumpHeight) << " m";
   if (params.stumpTrim > 0) out << " + " << compact(params.stumpTrim) << " m trim";
-  out << ": " << outcomeText(result.outcome) << "\n\n";
+  out << ": " << outcomeText(result.outcome, params) << "\n\n";
   if (result.outcome == 1) {
     Table logs;
     for (const char *title : {"log", "product", "base m", "length m", "top m", "trim top m",
@@ -156,7 +159,9 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
   json totals = json::object();
   for (int i = 0; i < TotalCount; ++i) totals[kTotalNames[i]] = result.totals[i];
   return {{"tree", treeJson(tree)},
-          {"method", params.objective < 0 ? "sequential" : params.exact ? "exact" : "optimised"},
+          {"method", params.objective < 0 ? "sequential"
+                     : params.exact       ? "exact"
+                                          : "optimised"},
           {"objective", params.objective < 0    ? json(nullptr)
                         : params.objective == 0 ? json("value")
                                                 : json("volume")},

@@ -15,8 +15,8 @@ namespace xtk {
 std::string treeSummary(const Tree &tree);
 nlohmann::ordered_json treeJson(const Tree &tree);
 
-// What the outcome of a bucking means, in words.
-std::string outcomeText(double outcome);
+// What the outcome of a bucking by the method of `params` means, in words.
+std::string outcomeText(double outcome, const BuckParams &params);
 
 // The bucking as readable tables: logs, products, totals.
 void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Product> &products,
@@ -32,8 +32,9 @@ Table totalsTable(const std::vector<std::string> &titles,
 nlohmann::ordered_json buckJson(const Tree &tree, const std::vector<Product> &products,
                                 const BuckParams &params, const BuckResult &result);
 
-// The columns and rows of the logs and totals CSV files. `id` is written as
-// the first cell when withId.
+// The columns and rows of the logs and totals CSV files. The tree's `id` is
+// the first cell of each log row when it is given (not null); the totals row
+// always starts with it.
 extern const char *const kLogsCsvHeader;
 extern const char *const kTotalsCsvHeader;
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,

@@ -24,11 +24,11 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
                              params.stumpTrim, params.heightLimit, table, count, t, t + 1, t + 2,
                              t + 3, t + 4, t + 5, t + 6, t + 7, result.rows.data());
   else
-    result.outcome =
-        (params.exact ? PHVxDll : PHVoDll)(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.startHeight,
-                params.topHeightLimit, 0, 0, params.stumpHeight, params.stumpTrim,
-                params.heightLimit, table, count, params.objective, t, t + 1, t + 2, t + 3, t + 4,
-                t + 5, t + 6, t + 7, result.rows.data());
+    result.outcome = (params.exact ? PHVxDll : PHVoDll)(
+        tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.startHeight,
+        params.topHeightLimit, 0, 0, params.stumpHeight, params.stumpTrim, params.heightLimit,
+        table, count, params.objective, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7,
+        result.rows.data());
   int n = 0;
   while (n + 1 < XYLOTRAK_LOG_ROWS && result.rows[n + 1].logNumber != 0) ++n;
   result.logCount = n;
@@ -45,28 +45,45 @@ double diameterAt(const Tree &tree, double height) {
                  tree.model.terms(), height);
 }
 
-StemZones stemZones(const Tree &tree, const std::vector<Product> &products,
-                    const BuckParams &params, const BuckResult &result) {
+namespace {
+
+// The height above which the stem holds `volume` (greater than 0 and at most
+// the stem's volume): a bisection on PHViDll's volume above a height, which
+// falls as the height rises, down to adjacent doubles.
+double heightWithVolumeAbove(const Tree &tree, double volume) {
+  const Model &m = tree.model;
+  double below = 0, above = tree.height;
+  for (;;) {
+    const double mid = below + (above - below) / 2;
+    if (!(mid > below && mid < above)) return above;
+    const double v =
+        PHViDll(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), mid, 0, 0, 0, 0);
+    if (v > volume)
+      below = mid;
+    else
+      above = mid;
+  }
+}
+
+}  // namespace
+
+StemZones stemZones(const Tree &tree, const BuckParams &params, const BuckResult &result) {
   StemZones z;
   const double s = params.stumpHeight + params.stumpTrim;
   z.lastTrimTop = result.logCount > 0 ? result.rows[result.logCount].trimTopHeight : s;
   z.topStart = z.lastTrimTop;
-  if (!(result.totals[ProductVolume] > 0) || products.empty()) return z;
-  // The diameter that ends the leftover: the last product's minimum top for
-  // the sequential bucking, the smallest one of the table for the search.
-  double m = products.back().record.minTopDiam;
-  if (params.objective >= 0) {
-    m = 999;
-    for (const auto &p : products) m = std::min(m, p.record.minTopDiam);
-  }
-  if (!(m > 0)) {
+  if (!(result.totals[ProductVolume] > 0)) return z;
+  // The bucking reports the volume of the top, the stem above where it
+  // narrows to the diameter that ends the leftover; none when there is no
+  // such diameter.
+  const double top = result.totals[TopVolume];
+  if (!(top > 0)) {
     z.topStart = tree.height;
     return z;
   }
-  const Model &md = tree.model;
-  const double h = PHHiDll(tree.dbh, tree.height, md.coefs.data(), md.exps.data(), md.terms(), m);
-  z.topStart = std::clamp(h, z.lastTrimTop, tree.height);
-  z.topDiam = m;
+  const double h = heightWithVolumeAbove(tree, top);
+  z.topStart = std::max(z.lastTrimTop, std::min(h, tree.height));
+  z.topDiam = diameterAt(tree, h);
   return z;
 }
 

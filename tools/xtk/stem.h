@@ -55,15 +55,15 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
 std::string methodName(const BuckParams &params);
 
 // The height where the cutting of the stem ends and its unused part begins,
-// and the height of the top (where the stem narrows to the bucking's minimum
-// top diameter; totalHeight when there is none). For drawing and reporting.
+// and the height of the top: where the stem narrows to the diameter that ends
+// the leftover, found as the height above which the stem holds the bucking's
+// topVolume (totalHeight when that is 0). For drawing and reporting.
 struct StemZones {
   double lastTrimTop = 0;  // trim top of the last log (or of the stump)
   double topStart = 0;     // where the top section begins
   double topDiam = 0;      // the diameter that ends the leftover (0: none)
 };
-StemZones stemZones(const Tree &tree, const std::vector<Product> &products,
-                    const BuckParams &params, const BuckResult &result);
+StemZones stemZones(const Tree &tree, const BuckParams &params, const BuckResult &result);
 
 // Diameter at a height through PHDiDll.
 double diameterAt(const Tree &tree, double height);

@@ -91,12 +91,14 @@ struct Scale {
 std::string sectionPoints(const Scale &s, double y0, double from, double to) {
   from = std::clamp(from, 0.0, s.height);
   to = std::clamp(to, 0.0, s.height);
+  // The ends, and between them the points of a grid of 400 steps along the stem.
   std::vector<double> hs{from};
   const double step = s.height / 400;
-  for (double h = std::ceil(from / step) * step; h < to; h += step)
-    if (h > from) hs.push_back(h);
+  for (auto k = static_cast<int>(std::ceil(from / step)); k * step < to; ++k)
+    if (k * step > from) hs.push_back(k * step);
   hs.push_back(to);
   std::vector<double> r;
+  r.reserve(hs.size());
   for (double h : hs) r.push_back(s.half(h));
   std::string pts;
   for (size_t i = 0; i < hs.size(); ++i) pts += px(s.x(hs[i])) + "," + px(y0 - r[i]) + " ";
@@ -140,7 +142,7 @@ void panel(std::ostringstream &o, const Scale &s, const std::vector<Product> &pr
                fixed(r.totals[ProductVolume], 3) + " m\u00b3, value " +
                fixed(r.totals[TotalValue], 2);
   } else {
-    heading += ": " + outcomeText(r.outcome);
+    heading += ": " + outcomeText(r.outcome, p.params);
   }
   text(o, kLeft, top + 26, "heading", heading, "start");
 
@@ -152,7 +154,7 @@ void panel(std::ostringstream &o, const Scale &s, const std::vector<Product> &pr
   // The whole stem in plain wood first; sections painted over it.
   polygon(o, "stem", sectionPoints(s, y0, 0, s.height), "", "");
   const bool bucked = r.outcome == 1;
-  const StemZones z = stemZones(*s.tree, products, p.params, r);
+  const StemZones z = stemZones(*s.tree, p.params, r);
   if (bucked) {
     const double stump = p.params.stumpHeight, trimTop = stump + p.params.stumpTrim;
     polygon(o, "stump", sectionPoints(s, y0, 0, stump), "",
@@ -316,7 +318,7 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
   o << "  <g class=\"legend\">\n";
   text(o, kLeft, legendTop + 14, "heading", "Products (in priority order)", "start");
   double y = legendTop + 30;
-  for (size_t i = 0; i < products.size(); ++i, y += 20) {
+  for (size_t i = 0; i < products.size(); ++i) {
     const ProductSpec &p = products[i].record;
     o << "    <rect class=\"swatch\" x=\"" << px(kLeft) << "\" y=\"" << px(y) << "\" width=\"22\" "
       << "height=\"13\" fill=\"" << productColour(static_cast<int>(i + 1))
@@ -340,6 +342,7 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
       rule += ", log " + std::to_string(p.logPosition) + " only";
     rule += ", " + trimmed(p.unitPrice, 2) + basisText(p.priceBasis);
     text(o, kLeft + 30, y + 11, "legendtext", rule, "start");
+    y += 20;
   }
   const double x2 = kLeft + 640;
   y = legendTop + 30;
@@ -365,7 +368,7 @@ void writeFileAtomically(const std::string &path, const std::string &content) {
   const bool closed = std::fclose(f) == 0;
   if (!ok || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
     const int err = errno;
-    std::remove(tmp.c_str());
+    (void)std::remove(tmp.c_str());  // the write's failure is the one reported
     fail(path, std::string("cannot write: ") + std::strerror(err));
   }
 }
