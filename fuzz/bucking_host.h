@@ -129,6 +129,20 @@ class BuckingHost {
 
   double *total(int i) { return totals.at(i); }
 
+  // The call made with the counters restarted, its answer taken down.
+  double callAndRecord(xylotrak::support::Bucking which, int objective, Answer &answer) {
+    tally_start();
+    const double result = call(which, objective);
+    record(result, slotOf(which), answer);
+    return result;
+  }
+
+  // The accounting slot of a bucking export.
+  static int slotOf(xylotrak::support::Bucking which) {
+    using xylotrak::support::Bucking;
+    return which == Bucking::kSequential ? 1 : which == Bucking::kOptimised ? 0 : 8;
+  }
+
   // The decoded call made by one of the buckings, `objective` as given.
   double call(xylotrak::support::Bucking which, int objective) {
     xylotrak::support::CallArgs args;

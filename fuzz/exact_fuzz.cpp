@@ -17,16 +17,6 @@
 
 namespace {
 
-constexpr int kExactSlot = 8;
-
-// Makes the call on the host's current table and takes down its answer.
-double callExact(fuzz::BuckingHost &host, int objective, fuzz::Answer &answer) {
-  tally_start();
-  const double result = host.call(xylotrak::support::Bucking::kExact, objective);
-  host.record(result, kExactSlot, answer);
-  return result;
-}
-
 // The checks every call must pass, whatever the cache and the allocations
 // did. `searchFailed`: an allocation of the search's own memory was made to
 // fail, the one thing that may (and must) give 99.
@@ -39,7 +29,7 @@ void checkCall(const fuzz::BuckingHost &host, int objective, double result, bool
     FUZZ_CHECK(result != 1.0);  // nothing is ever chosen
     if (!searchFailed) FUZZ_CHECK(result == 0.0);
   }
-  FUZZ_CHECK(tally_count(kExactSlot) == 1);
+  FUZZ_CHECK(tally_count(fuzz::BuckingHost::slotOf(xylotrak::support::Bucking::kExact)) == 1);
   const int logs = host.checkShared();
   if (result != 1.0) {
     host.checkCleared();
@@ -67,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // With the normal cache, and perhaps an allocation made to fail.
   const long failAt = fault < 32 ? 1 + fault % 8 : 0;
   xylotrak::fault::failAllocationAt(failAt);
-  const double result = callExact(host, objective, cached);
+  const double result = host.callAndRecord(xylotrak::support::Bucking::kExact, objective, cached);
   const bool searchFailed = failAt > 0 && xylotrak::fault::allocationsChecked() >= failAt &&
                             !xylotrak::fault::optionalAllocationFailed();
   xylotrak::fault::failAllocationAt(0);
@@ -76,14 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // Without the cache: every value worked out where it is needed.
   host.restore();
   xylotrak::taper::setCacheEntriesForTesting(0);
-  callExact(host, objective, direct);
+  host.callAndRecord(xylotrak::support::Bucking::kExact, objective, direct);
   xylotrak::taper::setCacheEntriesForTesting(-1);
   checkCall(host, objective, direct.result, false);
 
   // With a cache so small that it is full almost at once.
   host.restore();
   xylotrak::taper::setCacheEntriesForTesting(tinyEntries);
-  callExact(host, objective, tiny);
+  host.callAndRecord(xylotrak::support::Bucking::kExact, objective, tiny);
   xylotrak::taper::setCacheEntriesForTesting(-1);
   checkCall(host, objective, tiny.result, false);
 

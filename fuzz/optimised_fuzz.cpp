@@ -13,19 +13,7 @@
 #include "bucking_host.h"
 #include "fault_injection.h"
 
-namespace {
-
-constexpr int kOptimisedSlot = 0;
-
-// Makes the call on the host's current table and takes down its answer.
-double callOptimised(fuzz::BuckingHost &host, int objective, fuzz::Answer &answer) {
-  tally_start();
-  const double result = host.call(xylotrak::support::Bucking::kOptimised, objective);
-  host.record(result, kOptimisedSlot, answer);
-  return result;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static fuzz::BuckingHost host(/*maxTerms=*/2, /*maxProducts=*/4);
@@ -38,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   const long failAt = fault < 32 ? 1 + fault % 8 : 0;
   xylotrak::fault::failAllocationAt(failAt);
-  const double result = callOptimised(host, objective, starved);
+  const double result =
+      host.callAndRecord(xylotrak::support::Bucking::kOptimised, objective, starved);
   const bool cacheFailed = xylotrak::fault::optionalAllocationFailed();
   const bool failed = failAt > 0 && xylotrak::fault::allocationsChecked() >= failAt && !cacheFailed;
   xylotrak::fault::failAllocationAt(0);
@@ -53,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The call went on without the cache; made again with it, it must
     // answer the same.
     host.restore();
-    callOptimised(host, objective, undisturbed);
+    host.callAndRecord(xylotrak::support::Bucking::kOptimised, objective, undisturbed);
     host.checkShared();
     fuzz::checkSameAnswer(undisturbed, starved);
   }

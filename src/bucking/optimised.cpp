@@ -174,22 +174,4 @@ Outcome breadthFirst(Stem &stem, const SearchCall &call, Winner &winner) {
 
 }  // namespace
 
-extern "C" {
-
-XYLOTRAK_API double PHVoDll(double dbh, double totalHeight, const double *coefs, const double *exps,
-                            int termCount, double /*startHeight*/, double topHeightLimit,
-                            double /*unused8*/, double /*unused9*/, double stumpHeight,
-                            double stumpTrim, double heightLimit, ProductSpec *products,
-                            int productCount, int objective, double *productVolume,
-                            double *stumpVolume, double *leftoverVolume, double *topVolume,
-                            double *trimVolume, double *lossVolume, double *stemVolume,
-                            double *totalValue, LogEntry *logs) {
-  accounting::enter(accounting::kOptimisedBucking);
-  return runSearchExport(&breadthFirst, dbh, totalHeight, coefs, exps, termCount, topHeightLimit,
-                         stumpHeight, stumpTrim, heightLimit, products, productCount, objective,
-                         {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume,
-                          lossVolume, stemVolume, totalValue},
-                         logs);
-}
-
-}  // extern "C"
+XYLOTRAK_SEARCH_EXPORT(PHVoDll, xylotrak::accounting::kOptimisedBucking, &breadthFirst)

@@ -69,3 +69,23 @@ double runSearchExport(Search search, double dbh, double totalHeight, const doub
                        LogEntry *logs) noexcept;
 
 }  // namespace xylotrak::bucking
+
+// Defines a searching export: the 24 arguments that PHVoDll and PHVxDll
+// share (startHeight and arguments 8 and 9 are not read), the accounting
+// prologue of its slot, then the shared body with its search.
+#define XYLOTRAK_SEARCH_EXPORT(name, slot, search)                                                \
+  extern "C" XYLOTRAK_API double name(                                                            \
+      double dbh, double totalHeight, const double *coefs, const double *exps, int termCount,     \
+      double /*startHeight*/, double topHeightLimit, double /*unused8*/, double /*unused9*/,      \
+      double stumpHeight, double stumpTrim, double heightLimit, ProductSpec *products,            \
+      int productCount, int objective, double *productVolume, double *stumpVolume,                \
+      double *leftoverVolume, double *topVolume, double *trimVolume, double *lossVolume,          \
+      double *stemVolume, double *totalValue, LogEntry *logs) {                                   \
+    xylotrak::accounting::enter(slot);                                                            \
+    return xylotrak::bucking::runSearchExport(                                                    \
+        search, dbh, totalHeight, coefs, exps, termCount, topHeightLimit, stumpHeight, stumpTrim, \
+        heightLimit, products, productCount, objective,                                           \
+        {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume, lossVolume,           \
+         stemVolume, totalValue},                                                                 \
+        logs);                                                                                    \
+  }
