@@ -88,6 +88,18 @@ TEST(PlotArea, NullOutputsAreSkipped) {
   double area = 0;
   EXPECT_EQ(CalcAreaDll(0, 10, 0, 0, 0, 0, 0, 0, 1, &area, nullptr, nullptr), 1);
   EXPECT_EQ(area, 0.031415926535897934);
+  // Without an area output the lengths are still written, for circles and
+  // rectangles, whether the area is given or worked out.
+  double l1 = 0, l2 = 0;
+  EXPECT_EQ(CalcAreaDll(0, 10, 0, 0, 0, 0, 0, 0, 1, nullptr, &l1, &l2), 1);
+  EXPECT_EQ(l1, 10.0);
+  EXPECT_EQ(CalcAreaDll(500, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, &l1, &l2), 1);
+  EXPECT_EQ(l1, calc(500, 0, 0).length1);
+  EXPECT_EQ(CalcAreaDll(600, 20, 0, 10, 10, 1, 1, 0, 0, nullptr, &l1, &l2), 1);
+  EXPECT_EQ(
+      l2,
+      calc(600, 20, 0, {.slope1 = 10, .slope2 = 10, .correction = 1, .rectangular = 1}).length2);
+  EXPECT_EQ(CalcAreaDll(0, 0, 0, 0, 0, 0, 1, 0, 0, nullptr, nullptr, nullptr), 1);
 }
 
 // Swiss National Forest Inventory (200 and 500 m^2 circles), Hungarian National Forest

@@ -204,6 +204,36 @@ TEST_F(UsageReport, StandardErrorLeftOnTheLogByARequestStaysThere) {
   EXPECT_EQ(readLog(), "Null argument: post\n" + kEmptyReport + "after unload\n");
 }
 
+// An empty XYLOTRAK_LOG is no path: the report goes to the one chosen when
+// the library was built. Its folder is made for the test if it is missing
+// (and removed again); where that is not allowed the test is skipped.
+TEST_F(UsageReport, EmptyVariableFallsBackToTheBuildTimePath) {
+  const fs::path path = XYLOTRAK_BUILD_LOG_PATH;
+  std::error_code error;
+  const bool madeFolder = fs::create_directories(path.parent_path(), error);
+  if (error || access(path.parent_path().c_str(), W_OK) != 0)
+    GTEST_SKIP() << "cannot write to " << path.parent_path();
+  const bool existed = fs::exists(path);
+  const auto sizeBefore = existed ? fs::file_size(path) : 0;
+  runAndUnload("", [](FreshLibrary &lib) { lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1); });
+  std::string written;
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(sizeBefore));
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    written = bytes.str();
+  }
+  if (madeFolder)
+    fs::remove_all(path.parent_path());
+  else if (!existed)
+    fs::remove(path);
+  std::string expected = kEmptyReport;
+  expected.replace(expected.find("3 =  "), 5, "3 = 1 ");
+  EXPECT_EQ(written, expected);
+  EXPECT_FALSE(fs::exists(dir_ / "xtk.txt"));
+}
+
 TEST_F(UsageReport, MissingFolderSkipsTheReportAndKeepsStandardErrorOpen) {
   const fs::path missing = dir_ / "missing";
   int fds[2];
