@@ -52,24 +52,37 @@ double volumeOfStump(Stem &stem, double stumpHeight) {
   return stumpHeight > 0 ? stem.between(0, stumpHeight) : 0;
 }
 
-double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
-  const double trimTop = stumpHeight + stumpTrim;
-  const double baseDiam = stem.diameter(0);
-  const double topDiam = stem.diameter(stumpHeight);
-  const double trimTopDiam = stem.diameter(trimTop);
-  const double volume = volumeOfStump(stem, stumpHeight);  // no loss on the stump
-  row.logNumber = 0;
-  row.productNumber = 0;
-  row.baseHeight = 0;
-  row.length = stumpHeight;
-  row.topHeight = stumpHeight;
-  row.trimTopHeight = trimTop;
-  row.baseDiam = baseDiam;
-  row.topDiam = topDiam;
-  row.trimTopDiam = trimTopDiam;
+namespace {
+
+// Writes every field of a row but the padding.
+void fillRow(LogEntry &row, int k, int p, const LogCut &cut, double volume, double value) {
+  row.logNumber = static_cast<std::int16_t>(k);
+  row.productNumber = static_cast<std::int16_t>(p);
+  row.baseHeight = cut.base;
+  row.length = cut.length;
+  row.topHeight = cut.top;
+  row.trimTopHeight = cut.trimTop;
+  row.baseDiam = cut.baseDiam;
+  row.topDiam = cut.topDiam;
+  row.trimTopDiam = cut.trimTopDiam;
   row.volume = volume;
-  row.value = 0;
-  return volume;
+  row.value = value;
+}
+
+}  // namespace
+
+double writeStumpRow(Stem &stem, LogEntry &row, double stumpHeight, double stumpTrim) {
+  LogCut cut{};
+  cut.base = 0;
+  cut.length = stumpHeight;
+  cut.top = stumpHeight;
+  cut.trimTop = stumpHeight + stumpTrim;
+  cut.baseDiam = stem.diameter(0);
+  cut.topDiam = stem.diameter(stumpHeight);
+  cut.trimTopDiam = stem.diameter(cut.trimTop);
+  cut.gross = volumeOfStump(stem, stumpHeight);
+  fillRow(row, 0, 0, cut, cut.gross, 0);  // no loss and no value on the stump
+  return cut.gross;
 }
 
 double logValue(const ProductSpec &product, double netVolume, double length) {
@@ -89,17 +102,7 @@ double writeLogRow(LogEntry &row, int k, int p, const ProductSpec &product, cons
                    double *value) {
   const double net = (1 - product.lossFraction) * cut.gross;
   *value = logValue(product, net, cut.length);
-  row.logNumber = static_cast<std::int16_t>(k);
-  row.productNumber = static_cast<std::int16_t>(p);
-  row.baseHeight = cut.base;
-  row.length = cut.length;
-  row.topHeight = cut.top;
-  row.trimTopHeight = cut.trimTop;
-  row.baseDiam = cut.baseDiam;
-  row.topDiam = cut.topDiam;
-  row.trimTopDiam = cut.trimTopDiam;
-  row.volume = net;
-  row.value = *value;
+  fillRow(row, k, p, cut, net, *value);
   return net;
 }
 
