@@ -106,6 +106,62 @@ XYLOTRAK_API double PHViDll(double dbh, double totalHeight, const double *coefs,
 /* Form factor of a relative profile. A negative termCount answers 0. */
 XYLOTRAK_API double PHFFDll(const double *coefs, const double *exps, int termCount);
 
+/*
+ * Model check: what can make the answers of a taper model meaningless while
+ * they are computed exactly as specified. Returns a bit set of the findings
+ * below (0 for none) and writes to *volumeDigits (when not null) the
+ * estimated number of correct significant digits, 0 to 15, of the
+ * closed-form whole-stem volume that PHViDll and PHFFDll compute. Not
+ * accounted; reads coefs and exps up to entry n of termCount's low 16 bits.
+ *
+ * - VOLUME_ILL_CONDITIONED: fewer than 6 correct digits. The closed form adds
+ *   (n+1)(n+2)/2 terms c_i c_j / (e_i + e_j + 1) (times a common factor) in
+ *   one running sum, whose rounding is bounded by (terms + 5) u times the sum
+ *   of their sizes (u = 2^-53); the digits are those of that bound against
+ *   the sum itself, taken with compensated summation. Expanded models with
+ *   large coefficients of both signs lose every digit this way.
+ * - DIAMETER_INCREASES: the diameter as reported (0 where the profile is
+ *   negative) grows with height somewhere on [0, H], by more than 1e-9 dbh
+ *   and more than the rounding of the profile.
+ * - NEGATIVE_DIAMETER: the profile falls below -1e-6 somewhere below the tip
+ *   (the diameter exports report 0 there).
+ *   Both shape findings are exact for a profile of one power term (n = 1,
+ *   e_1 >= 0: monotone) or none; other profiles are sampled at 4096 equal
+ *   steps of relative height and at 64 heights falling geometrically from
+ *   the first step to 1e-12 H.
+ * - NONZERO_TIP: the diameter at the tip, sum of all c_k, beyond 1e-6 dbh.
+ * - EXP0_NONZERO: exps[0] is not 0, so volumes (which read it) disagree with
+ *   diameters (which do not).
+ * - NONFINITE: a coefficient, an exponent, dbh or totalHeight is NaN or
+ *   infinite; nothing else is then judged and *volumeDigits is 0.
+ * - BAD_TERM_COUNT: termCount is negative or does not fit in 16 bits (the
+ *   library would read it as another count).
+ */
+#define XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED 0x01
+#define XYLOTRAK_CHECK_DIAMETER_INCREASES 0x02
+#define XYLOTRAK_CHECK_NEGATIVE_DIAMETER 0x04
+#define XYLOTRAK_CHECK_NONZERO_TIP 0x08
+#define XYLOTRAK_CHECK_EXP0_NONZERO 0x10
+#define XYLOTRAK_CHECK_NONFINITE 0x20
+#define XYLOTRAK_CHECK_BAD_TERM_COUNT 0x40
+XYLOTRAK_API int32_t PHCkDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, int32_t *volumeDigits);
+
+/*
+ * The section volume of PHViDll, same arguments and limits, by a method that
+ * does not cancel: the squared profile (term 0 as coefs[0] (h/H)^exps[0], as
+ * PHViDll integrates it) integrated by adaptive Gauss-Kronrod quadrature
+ * (15 points, relative tolerance 1e-12, at most 2000 pieces), the profile
+ * summed with compensation. For models the check finds ill-conditioned it
+ * is right to the digits their diameters carry; elsewhere it agrees with
+ * PHViDll to about 1e-12. Not accounted itself; its height searches count
+ * as PHHiDll calls. Never negative: 0 for an empty section, a negative
+ * termCount, a NaN integral or when memory runs out.
+ */
+XYLOTRAK_API double PHVaDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double lowerHeight, double upperHeight, double lowerDiam,
+                            double upperDiam, double logLength);
+
 /* Number of whole logs of logLength between limits resolved as for PHViDll.
  * A count that does not fit 32 bits saturates at 2147483647; an infinite
  * section in logs of infinite length counts 0. */

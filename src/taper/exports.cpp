@@ -6,6 +6,7 @@
 #include "accounting/accounting.h"
 #include "accounting/inner_calls.h"
 #include "taper/evaluation.h"
+#include "taper/model_check.h"
 #include "taper/profile.h"
 #include "xylotrak.h"
 
@@ -67,6 +68,27 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
                             [&stem](double d) { return stem.heightAt(d); });
   accounting::countInnerCalls(stem.tally());
   return taper::wholeLogs(section, logLength);
+}
+
+XYLOTRAK_API int32_t PHCkDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, int32_t *volumeDigits) {
+  const taper::ModelCheck check = taper::checkModel(dbh, totalHeight, coefs, exps, termCount);
+  if (volumeDigits != nullptr) *volumeDigits = check.volumeDigits;
+  return check.findings;
+}
+
+XYLOTRAK_API double PHVaDll(double dbh, double totalHeight, const double *coefs, const double *exps,
+                            int termCount, double lowerHeight, double upperHeight, double lowerDiam,
+                            double upperDiam, double logLength) {
+  const taper::Model model = modelOf(dbh, totalHeight, coefs, exps, termCount);
+  taper::Evaluator stem(model, false);
+  const taper::Section section =
+      taper::resolveSection(totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, 0},
+                            [&stem](double d) { return stem.heightAt(d); });
+  accounting::countInnerCalls(stem.tally());  // its height searches count as PHHiDll calls
+  const double upper = taper::wholeLogsTop(section, logLength);
+  const double volume = taper::accurateVolumeBetween(model, section.lower, upper);
+  return volume > 0 ? volume : 0;  // also for an empty section, a NaN or no memory
 }
 
 }  // extern "C"
