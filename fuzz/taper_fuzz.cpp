@@ -1,7 +1,7 @@
-// Fuzzes the five taper exports with arbitrary doubles (NaN, infinities,
-// huge and tiny values included) and a termCount from the input whose low 16
-// bits size the two arrays. The arrays end at a guard page, so a read past
-// entry termCount faults; afterwards they must hold what they held.
+// Fuzzes the taper exports (and the model check and accurate volume) with arbitrary doubles (NaN,
+// infinities, huge and tiny values included) and a termCount from the input whose low 16 bits size
+// the two arrays. The arrays end at a guard page, so a read past entry termCount faults; afterwards
+// they must hold what they held.
 #include <algorithm>
 #include <cmath>
 
@@ -66,6 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::int32_t logs = PHCTDll(dbh, totalHeight, coefs, exps, termCount, c.lowerHeight,
                                     c.upperHeight, c.lowerDiam, c.upperDiam, c.logLength);
   FUZZ_CHECK(logs >= 0);
+
+  // The accurate volume is never negative or NaN either.
+  const double accurate = PHVaDll(dbh, totalHeight, coefs, exps, termCount, v.lowerHeight,
+                                  v.upperHeight, v.lowerDiam, v.upperDiam, v.logLength);
+  FUZZ_CHECK(accurate >= 0);
+  if (n < 0) FUZZ_CHECK(fuzz::sameBits(accurate, 0.0));
+
+  // The check answers only its seven findings, and 0 to 15 digits.
+  std::int32_t digits = -1;
+  const std::int32_t findings = PHCkDll(dbh, totalHeight, coefs, exps, termCount, &digits);
+  FUZZ_CHECK((findings & ~0x7F) == 0);
+  FUZZ_CHECK(digits >= 0 && digits <= 15);
+  FUZZ_CHECK(((findings & XYLOTRAK_CHECK_BAD_TERM_COUNT) != 0) == (n < 0 || n != termCount));
+  if (findings & XYLOTRAK_CHECK_NONFINITE) FUZZ_CHECK(digits == 0);
 
   coefArray.checkUnchanged();
   expArray.checkUnchanged();
