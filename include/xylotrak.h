@@ -126,8 +126,8 @@ XYLOTRAK_API double PHFFDll(const double *coefs, const double *exps, int termCou
  * - NEGATIVE_DIAMETER: the profile falls below -1e-6 somewhere below the tip
  *   (the diameter exports report 0 there).
  *   Both shape findings are exact for a profile of one power term (n = 1,
- *   e_1 >= 0: monotone) or none; other profiles are sampled at 4096 equal
- *   steps of relative height and at 64 heights falling geometrically from
+ *   e_1 >= 0: monotone) or none; other profiles are sampled at 1024 equal
+ *   steps of relative height and at 48 heights falling geometrically from
  *   the first step to 1e-12 H.
  * - NONZERO_TIP: the diameter at the tip, sum of all c_k, beyond 1e-6 dbh.
  * - EXP0_NONZERO: exps[0] is not 0, so volumes (which read it) disagree with

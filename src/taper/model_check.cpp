@@ -56,16 +56,18 @@ ProfileValue profileAt(const double *c, const double *e, int n, double y, bool t
 // about one rounding of pow and one of the product.
 double evaluationError(const ProfileValue &p) { return 4 * kUnit * p.size; }
 
-// The relative heights at which a profile is sampled: 4096 equal steps of
-// [0, 1], and below the first step 64 heights falling geometrically to
+// The relative heights at which a profile is sampled: 1024 equal steps of
+// [0, 1], and below the first step 48 heights falling geometrically to
 // 1e-12, where small and fractional exponents change fastest.
+constexpr int kSteps = 1024;
+constexpr int kGeometric = 48;
 std::vector<double> sampleHeights() {
   std::vector<double> y;
-  y.reserve(4097 + 64);
+  y.reserve(kSteps + 1 + kGeometric);
   y.push_back(0);
-  for (int k = 63; k >= 0; --k)
-    y.push_back(std::pow(10.0, -12 + k * (12 - std::log10(4096.0)) / 64));
-  for (int i = 1; i <= 4096; ++i) y.push_back(i / 4096.0);
+  for (int k = kGeometric - 1; k >= 0; --k)
+    y.push_back(std::pow(10.0, -12 + k * (12 - std::log10(double{kSteps})) / kGeometric));
+  for (int i = 1; i <= kSteps; ++i) y.push_back(static_cast<double>(i) / kSteps);
   std::sort(y.begin(), y.end());
   y.erase(std::unique(y.begin(), y.end()), y.end());
   return y;
@@ -86,7 +88,7 @@ std::int32_t shapeFindings(const double *c, const double *e, int n) {
     return found;
   }
   std::int32_t found = 0;
-  const std::vector<double> heights = sampleHeights();
+  static const std::vector<double> heights = sampleHeights();  // made once
   ProfileValue previous = profileAt(c, e, n, heights[0], false);
   for (std::size_t i = 0; i < heights.size(); ++i) {
     const ProfileValue p = i == 0 ? previous : profileAt(c, e, n, heights[i], false);
