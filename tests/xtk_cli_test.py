@@ -6,6 +6,7 @@ Usage: xtk_cli_test.py PATH_TO_XTK [Input|Svg|Batch]
 import csv
 import io
 import json
+import math
 import os
 import pty
 import random
@@ -17,6 +18,7 @@ import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
+from fractions import Fraction
 
 XTK = None
 FIELDS = ["minTopDiam", "maxTopDiam", "minBaseDiam", "maxBaseDiam", "minLength", "maxLength",
@@ -25,6 +27,41 @@ FIELDS = ["minTopDiam", "maxTopDiam", "minBaseDiam", "maxBaseDiam", "minLength",
 
 def run(*args, cwd=None):
     return subprocess.run([XTK, *map(str, args)], capture_output=True, text=True, cwd=cwd)
+
+
+def expanded(degree):
+    """1.1 (1 - y) + 0.4 (1 - y)^degree multiplied out into powers of y: a smooth stem whose
+    closed-form volume cancels for a high degree."""
+    coefs = [0.0] * (degree + 1)
+    coefs[0] += 1.1
+    coefs[1] -= 1.1
+    for k in range(degree + 1):
+        coefs[k] += 0.4 * math.comb(degree, k) * (-1) ** k
+    return coefs, list(range(degree + 1))
+
+
+def exact_volume(dbh, height, coefs, exps):
+    """The whole-stem volume of a model with whole exponents: the integral of the squared
+    profile in rational arithmetic on the doubles given, rounded once at the end."""
+    total = Fraction(0)
+    for ci, ei in zip(coefs, exps):
+        for cj, ej in zip(coefs, exps):
+            total += Fraction(ci) * Fraction(cj) / (ei + ej + 1)
+    return math.pi / 40000 * dbh * dbh * height * float(total)
+
+
+# Models with the findings of the model check they have, in the order xtk lists them.
+CHECKED_MODELS = [
+    ("expanded degree 34", expanded(34), ["volume-ill-conditioned"]),
+    ("bump", ([1, 0.5, -1.5], [0, 1, 2]), ["diameter-increases"]),  # widest at y = 1/6
+    ("dip", ([1, -4, 3], [0, 1, 2]), ["negative-diameter"]),  # (1 - y)(1 - 3y)
+    ("nonzero tip", ([1, -0.9], [0, 1]), ["nonzero-tip"]),
+    ("bump and nonzero tip", ([1, -3, 3], [0, 1, 2]), ["diameter-increases", "nonzero-tip"]),
+    ("exps[0] = 1", ([1, -1], [1, 2]), ["exp0-nonzero"]),
+    ("cone", ([1, -1], [0, 1]), []),
+    ("five terms", ([1.15, -0.6, 0.9, -1.6, 0.8, -0.65], [0, 0.5, 1, 2, 3, 5]), []),
+]
+MODELS = {name: model for name, model, _ in CHECKED_MODELS}
 
 
 class XtkCase(unittest.TestCase):
@@ -224,6 +261,106 @@ class Input(XtkCase):
             self.assertEqual({k: (v if k == "productName" else float(v)) for k, v in row.items()},
                              log)
 
+    def tree_file(self, model, name="t.json"):
+        coefs, exps = model
+        return self.write(name, json.dumps({"dbh": 30, "height": 25, "coefs": coefs,
+                                            "exps": exps}))
+
+    def test_model_check_names_each_finding(self):
+        """taper --check: the codes as JSON, the same codes one a line in words, and exit code
+        3 with findings, 0 without."""
+        for name, model, findings in CHECKED_MODELS:
+            with self.subTest(name):
+                tree = self.tree_file(model)
+                r = run("taper", "--check", "--json", "--tree", tree)
+                self.assertEqual(r.returncode, 3 if findings else 0, r.stderr)
+                self.assertEqual(r.stderr, "")
+                out = json.loads(r.stdout)
+                self.assertEqual(list(out), ["findings", "volume_digits"])
+                self.assertEqual(out["findings"], findings)
+                if "volume-ill-conditioned" in findings:
+                    self.assertLess(out["volume_digits"], 6)
+                else:
+                    self.assertGreaterEqual(out["volume_digits"], 12)
+                text = run("taper", "--check", "--tree", tree)
+                self.assertEqual(text.returncode, r.returncode)
+                self.assertEqual(re.findall(r"^  ([a-z0-9-]+): \w", text.stdout, re.M), findings)
+                self.assertIn("Closed-form volume: %d correct significant digits"
+                              % out["volume_digits"], text.stdout)
+                self.assertEqual("  No findings\n" in text.stdout, not findings)
+        coefs, exps = MODELS["bump and nonzero tip"]
+        r = run("taper", "--check", "--json", "--dbh", 30, "--height", 25,
+                "--coefs", ",".join(map(str, coefs)), "--exps", ",".join(map(str, exps)))
+        self.assertEqual((r.returncode, json.loads(r.stdout)["findings"]),
+                         (3, ["diameter-increases", "nonzero-tip"]))
+
+    def test_model_check_answers_alone(self):
+        tree = self.tree_file(MODELS["cone"])
+        for other in (["--volume"], ["--at", "1.3"], ["--height-at", "7"], ["--form-factor"],
+                      ["--log-count", "--log-length", "3"], ["--csv"]):
+            with self.subTest(other):
+                self.expect_error(["taper", "--check", "--tree", tree] + other,
+                                  r"^xtk: option --check: answers alone")
+
+    def test_accurate_volume_beside_an_ill_conditioned_closed_form(self):
+        tree = self.tree_file(MODELS["expanded degree 34"])
+        r = run("taper", "--volume", "--json", "--tree", tree)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        volume = json.loads(r.stdout)["volume"]
+        self.assertEqual(list(volume), ["limits", "volume", "accurate_volume"])
+        exact = exact_volume(30, 25, *MODELS["expanded degree 34"])
+        self.assertLess(abs(volume["accurate_volume"] - exact), 1e-5 * exact)
+        self.assertGreater(abs(volume["volume"] - exact), 1e-6 * exact)
+        text = run("taper", "--volume", "--tree", tree).stdout
+        shown = re.search(r"^  Volume from the ground to the tip: ([0-9.]+) m3; "
+                          r"accurate: ([0-9.]+) m3 ", text, re.M)
+        self.assertIsNotNone(shown, text)
+        self.assertEqual(shown.groups(), ("%.4f" % volume["volume"],
+                                          "%.4f" % volume["accurate_volume"]))
+        rows = list(csv.reader(io.StringIO(run("taper", "--volume", "--csv", "--tree",
+                                               tree).stdout)))
+        self.assertEqual(rows[1:], [["volume", "", "%.17g" % volume["volume"]],
+                                    ["accurateVolume", "", "%.17g" % volume["accurate_volume"]]])
+
+    def test_accurate_volume_of_a_sound_model_is_the_closed_form(self):
+        tree = self.tree_file(MODELS["five terms"])
+        limits = ["--lower-height", "0.3", "--upper-diam", "7", "--log-length", "2.5"]
+        for extra in ([], limits):
+            with self.subTest(extra):
+                r = run("taper", "--volume", "--json", "--tree", tree, *extra)
+                volume = json.loads(r.stdout)["volume"]
+                self.assertLess(abs(volume["accurate_volume"] - volume["volume"]),
+                                1e-10 * volume["volume"])
+                self.assertNotIn("accurate", run("taper", "--volume", "--tree", tree,
+                                                 *extra).stdout)
+                self.assertNotIn("accurateVolume", run("taper", "--volume", "--csv", "--tree",
+                                                       tree, *extra).stdout)
+
+    def test_buck_warns_of_a_flawed_model_and_stops_with_strict(self):
+        tree = self.tree_file(MODELS["bump and nonzero tip"])
+        findings = "taper model findings: diameter-increases, nonzero-tip"
+        for output in ([], ["--json"], ["--csv"]):
+            with self.subTest(output):
+                r = run("buck", "--tree", tree, "--products", self.products, *output)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stderr.splitlines(), [
+                    "xtk: warning: %s: %s (see xtk taper --check)" % (tree, findings)])
+                if output == ["--json"]:
+                    self.assertEqual(json.loads(r.stdout)["outcome"], 1)
+                self.expect_error(["buck", "--tree", tree, "--products", self.products,
+                                   "--strict"] + output,
+                                  "^xtk: %s$" % re.escape("%s: %s (--strict)" % (tree, findings)))
+        coefs, exps = MODELS["expanded degree 34"]
+        self.expect_error(["buck", "--dbh", 30, "--height", 25, "--coefs",
+                           ",".join(map(repr, coefs)), "--exps", ",".join(map(str, exps)),
+                           "--products", self.products, "--strict"],
+                          r"^xtk: options --dbh/--height/--coefs/--exps: taper model findings: "
+                          r"volume-ill-conditioned \(--strict\)$")
+        # A sound model: nothing on standard error, with or without --strict.
+        for strict in ([], ["--strict"]):
+            r = run("buck", "--tree", self.tree, "--products", self.products, *strict)
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+
 
 class Svg(XtkCase):
     def log_shapes(self, path):
@@ -405,6 +542,57 @@ class Batch(XtkCase):
         else:
             self.assertEqual(code, -signal.SIGINT)
             self.assertEqual(outputs, [])
+
+    def test_flawed_models_are_warned_about_once_each(self):
+        """One warning per named model and per distinct set of inline coefficients, however
+        many trees use it, in the order of their first trees; the trees are bucked all the
+        same. With --strict the first flawed model stops the run before any file is written."""
+        def numbers(values):
+            return " ".join(map(repr, map(float, values)))
+
+        tipped, expanded_model = MODELS["nonzero tip"], MODELS["expanded degree 34"]
+        models = self.write("flawed.json", json.dumps({
+            "bump": dict(zip(("coefs", "exps"), MODELS["bump and nonzero tip"])),
+            "cone": dict(zip(("coefs", "exps"), MODELS["cone"])),
+            "unused": dict(zip(("coefs", "exps"), MODELS["dip"]))}))
+        rows = [("t0", "cone", None), ("t1", "bump", None), ("t2", None, tipped),
+                ("t3", "bump", None), ("t4", None, MODELS["five terms"]), ("t5", None, tipped),
+                ("t6", None, expanded_model), ("t7", "bump", None), ("t8", None, tipped)]
+        lines = ["id,dbh,height,model,coefs,exps"]
+        for i, (tree, name, model) in enumerate(rows):
+            lines.append("%s,%s,%s,%s,%s,%s" % (tree, 25 + i, 20 + i, name or "",
+                                                 numbers(model[0]) if model else "",
+                                                 numbers(model[1]) if model else ""))
+        inventory = self.write("trees.csv", "\n".join(lines) + "\n")
+        expected = [
+            'xtk: warning: %s: model "bump" (tree "t1" and 2 more): taper model findings: '
+            "diameter-increases, nonzero-tip (see xtk taper --check)" % models,
+            'xtk: warning: %s:4: tree "t2" (and 2 more with the same coefficients): taper model '
+            "findings: nonzero-tip (see xtk taper --check)" % inventory,
+            'xtk: warning: %s:8: tree "t6": taper model findings: volume-ill-conditioned '
+            "(see xtk taper --check)" % inventory]
+        for jobs in ("1", "2"):
+            with self.subTest(jobs=jobs):
+                r = run("batch", inventory, "--products", self.products, "--models", models,
+                        "-j", jobs)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(r.stderr.splitlines()[:-1], expected)
+                self.assertRegex(r.stderr.splitlines()[-1], r"^xtk batch: 9 trees bucked")
+                with open(self.path("trees_totals.csv")) as f:
+                    self.assertEqual([t["id"] for t in csv.DictReader(f)],
+                                     [tree for tree, _, _ in rows])
+        os.remove(self.path("trees_logs.csv"))
+        os.remove(self.path("trees_totals.csv"))
+        self.expect_error(["batch", inventory, "--products", self.products, "--models", models,
+                           "--strict"],
+                          "^%s$" % re.escape(expected[0].replace("warning: ", "").replace(
+                              "(see xtk taper --check)", "(--strict)")))
+        # Without the named model the first flawed one is inline.
+        self.write("trees.csv", "\n".join(lines[:1] + lines[3:4] + lines[5:6]) + "\n")
+        self.expect_error(["batch", inventory, "--products", self.products, "--strict"],
+                          "^%s$" % re.escape('xtk: %s:2: tree "t2": taper model findings: '
+                                             "nonzero-tip (--strict)" % inventory))
+        self.assertFalse(any(n.startswith("trees_") for n in os.listdir(self.dir)))
 
     def test_progress_bar_on_a_terminal(self):
         inventory, _ = self.inventory(200)

@@ -3,8 +3,10 @@
 // its text says about the library's answers.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "report.h"
 #include "xylotrak.h"
 
@@ -19,8 +22,8 @@ namespace {
 
 using json = nlohmann::json;
 
-// Runs xtk with `args`; its standard output.
-std::string xtk(const std::string &args) {
+// Runs xtk with `args`; its standard output. It must exit with `exitCode`.
+std::string xtk(const std::string &args, int exitCode = 0) {
   const std::string command = std::string(XTK_PATH) + " " + args;
   std::FILE *pipe = popen(command.c_str(), "r");
   EXPECT_NE(pipe, nullptr);
@@ -28,7 +31,9 @@ std::string xtk(const std::string &args) {
   if (!pipe) return out;
   char buf[4096];
   for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-  EXPECT_EQ(pclose(pipe), 0) << command;
+  const int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status)) << command;
+  EXPECT_EQ(WEXITSTATUS(status), exitCode) << command;
   return out;
 }
 
@@ -199,9 +204,99 @@ TEST(XtkTaperJson, AnswersAreTheExports) {
   EXPECT_EQ(out["heights"][1]["height"].get<double>(), PHHiDll(32, 30, coefs, exps, 4, 7));
   EXPECT_EQ(out["volume"]["volume"].get<double>(),
             PHViDll(32, 30, coefs, exps, 4, 0.3, 25, 30, 7, 2.5));
+  EXPECT_EQ(out["volume"]["accurate_volume"].get<double>(),
+            PHVaDll(32, 30, coefs, exps, 4, 0.3, 25, 30, 7, 2.5));
   EXPECT_EQ(out["logCount"]["count"].get<int>(),
             PHCTDll(32, 30, coefs, exps, 4, 0.3, 25, 30, 7, 2.5));
   EXPECT_EQ(out["formFactor"].get<double>(), PHFFDll(coefs, exps, 4));
+}
+
+// A model as the options of xtk, every number with full precision.
+std::string modelOptions(const std::vector<double> &coefs, const std::vector<double> &exps) {
+  auto list = [](const std::vector<double> &values) {
+    std::string out;
+    for (double v : values) out += (out.empty() ? "" : ",") + xtk::num17(v);
+    return out;
+  };
+  return "--dbh 30 --height 25 --coefs " + list(coefs) + " --exps " + list(exps);
+}
+
+// 1.1 (1 - y) + 0.4 (1 - y)^34 multiplied out into powers of y.
+void expandedModel(std::vector<double> &coefs, std::vector<double> &exps) {
+  const int degree = 34;
+  coefs.assign(degree + 1, 0.0);
+  exps.clear();
+  coefs[0] += 1.1;
+  coefs[1] -= 1.1;
+  double binomial = 1;
+  for (int k = 0; k <= degree; ++k) {
+    coefs[k] += 0.4 * binomial * (k % 2 ? -1 : 1);
+    exps.push_back(k);
+    binomial = binomial * (degree - k) / (k + 1);
+  }
+}
+
+TEST(XtkTaperJson, CheckIsTheExport) {
+  // The codes of the findings by the header's bits.
+  const std::pair<int32_t, const char *> codes[] = {
+      {XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED, "volume-ill-conditioned"},
+      {XYLOTRAK_CHECK_DIAMETER_INCREASES, "diameter-increases"},
+      {XYLOTRAK_CHECK_NEGATIVE_DIAMETER, "negative-diameter"},
+      {XYLOTRAK_CHECK_NONZERO_TIP, "nonzero-tip"},
+      {XYLOTRAK_CHECK_EXP0_NONZERO, "exp0-nonzero"}};
+  std::vector<std::pair<std::vector<double>, std::vector<double>>> models = {
+      {{1, -1}, {0, 1}},       {{1.15, -0.6, 0.9, -1.6, 0.8, -0.65}, {0, 0.5, 1, 2, 3, 5}},
+      {{1, -3, 3}, {0, 1, 2}}, {{1, -4, 3}, {0, 1, 2}},
+      {{1, -0.9}, {0, 1}},     {{1, -1}, {1, 2}}};
+  models.emplace_back();
+  expandedModel(models.back().first, models.back().second);
+  int32_t seen = 0;
+  for (const auto &[coefs, exps] : models) {
+    const std::string options = modelOptions(coefs, exps);
+    SCOPED_TRACE(options);
+    const int terms = static_cast<int>(coefs.size()) - 1;
+    int32_t digits = -1;
+    const int32_t found = PHCkDll(30, 25, coefs.data(), exps.data(), terms, &digits);
+    seen |= found;
+    const json out = json::parse(xtk("taper --check --json " + options, found ? 3 : 0));
+    json expected = json::array();
+    for (const auto &[bit, code] : codes)
+      if (found & bit) expected.push_back(code);
+    EXPECT_EQ(out["findings"], expected);
+    EXPECT_EQ(out["volume_digits"].get<int>(), digits);
+    // The volume beside it: the accurate one always in JSON, in the text only where the
+    // closed form cancels.
+    const json volume = json::parse(xtk("taper --volume --json " + options))["volume"];
+    EXPECT_EQ(volume["volume"].get<double>(),
+              PHViDll(30, 25, coefs.data(), exps.data(), terms, 0, 0, 0, 0, 0));
+    EXPECT_EQ(volume["accurate_volume"].get<double>(),
+              PHVaDll(30, 25, coefs.data(), exps.data(), terms, 0, 0, 0, 0, 0));
+    const std::string text = xtk("taper --volume " + options);
+    EXPECT_EQ(text.find("; accurate: ") != std::string::npos,
+              (found & XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED) != 0)
+        << text;
+  }
+  // Every finding a model can have from xtk's options is among them.
+  EXPECT_EQ(seen, 0x1f);
+}
+
+TEST(XtkModelFindings, CodesInTheOrderOfTheBits) {
+  xtk::ModelFindings f;
+  EXPECT_FALSE(f.any());
+  EXPECT_TRUE(f.codes().empty());
+  f.bits = XYLOTRAK_CHECK_NONZERO_TIP | XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED | 0x100;
+  EXPECT_TRUE(f.any());
+  EXPECT_TRUE(f.illConditioned());
+  EXPECT_EQ(f.list(), "volume-ill-conditioned, nonzero-tip, unknown-0x100");
+  f.bits = 0x7f;
+  const std::vector<std::string> all = f.codes();
+  ASSERT_EQ(all.size(), xtk::kFindingKinds.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(xtk::kFindingKinds[i].bit, 1 << i);
+    EXPECT_EQ(all[i], xtk::kFindingKinds[i].code);
+    EXPECT_STREQ(xtk::findingWords(all[i]), xtk::kFindingKinds[i].words);
+  }
+  EXPECT_STRNE(xtk::findingWords("unknown-0x100"), "");
 }
 
 }  // namespace

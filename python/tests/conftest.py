@@ -50,6 +50,8 @@ class Raw:
         for name, res, args in [
             ("PHDiDll", D, taper + [D]), ("PHHiDll", D, taper + [D]),
             ("PHViDll", D, taper + [D] * 5), ("PHCTDll", ctypes.c_int32, taper + [D] * 5),
+            ("PHVaDll", D, taper + [D] * 5),
+            ("PHCkDll", ctypes.c_int32, taper + [ctypes.POINTER(ctypes.c_int32)]),
             ("PHFFDll", D, [PD, PD, INT]), ("gDll", D, [D]), ("dgDll", D, [D, D]),
             ("VTHuDll", D, [D, D]), ("VTCiDll", D, [D, D]), ("VTSmDll", D, [D] * 3),
             ("VTNwDll", D, [D] * 4), ("VTNeDll", D, [D] * 3), ("VTCoDll", D, [D] * 3),

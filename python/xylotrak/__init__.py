@@ -32,8 +32,7 @@ from .formulas import (
     smalian_volume,
 )
 from .products import RECORD_NAMES, Product, load_products
-from .taper import Taper
-
+from .taper import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
 
 
 def __getattr__(name: str) -> str:
@@ -46,10 +45,12 @@ def __getattr__(name: str) -> str:
 
 __all__ = [
     "BuckingResult",
+    "FINDINGS",
     "Heights",
     "InputFileError",
     "Log",
     "LogEntry",
+    "ModelCheck",
     "Outcome",
     "PlotArea",
     "Product",
@@ -59,6 +60,7 @@ __all__ = [
     "Taper",
     "Totals",
     "XylotrakLibraryNotFound",
+    "XylotrakModelWarning",
     "accounting",
     "basal_area",
     "basal_areas",

@@ -152,6 +152,8 @@ SIGNATURES: dict[str, tuple[type, list]] = {
     "PHViDll": (_d, _taper + _limits),
     "PHFFDll": (_d, [_pd, _pd, _int]),
     "PHCTDll": (ctypes.c_int32, _taper + _limits),
+    "PHCkDll": (ctypes.c_int32, _taper + [ctypes.POINTER(ctypes.c_int32)]),
+    "PHVaDll": (_d, _taper + _limits),
     "gDll": (_d, [_d]),
     "dgDll": (_d, [_d, _d]),
     "VTHuDll": (_d, [_d, _d]),

@@ -1,19 +1,63 @@
-"""The taper model of one tree and the exports that evaluate it."""
+"""The taper model of one tree, the exports that evaluate it and the check of the model."""
 
 from __future__ import annotations
 
+import ctypes
 import os
 import sys
+import warnings
 from collections.abc import Iterable, Mapping, Sequence
+from dataclasses import dataclass
 from typing import Any
 
 from . import _lib
 from ._input import INT16_MAX, InputFileError, finite_number, load_json_object
 from ._vector import is_ndarray, map_values
 
-__all__ = ["Taper"]
+__all__ = ["FINDINGS", "ModelCheck", "Taper", "XylotrakModelWarning"]
 
 _TAPER_KEYS = ("dbh", "height", "coefs", "exps")
+
+#: The findings of the model check, in the order of their bits (the first is bit 0x01).
+FINDINGS = (
+    "volume-ill-conditioned",  # the closed-form volume keeps fewer than 6 correct digits
+    "diameter-increases",  # the diameter grows with height somewhere on the stem
+    "negative-diameter",  # the profile falls below 0 under the tip (diameters read 0 there)
+    "nonzero-tip",  # the diameter at the tip is not 0
+    "exp0-nonzero",  # exps[0] is not 0: volumes and diameters read term 0 differently
+    "nonfinite",  # a coefficient, an exponent, dbh or height is NaN or infinite
+    "bad-term-count",  # the term count does not fit in 16 bits
+)
+_ILL_CONDITIONED = FINDINGS[0]
+
+
+class XylotrakModelWarning(UserWarning):
+    """A volume of a taper model whose check has findings: the answer may be meaningless."""
+
+
+@dataclass(frozen=True)
+class ModelCheck:
+    """What the library's model check (``PHCkDll``) found in a taper model.
+
+    ``findings`` holds codes of ``FINDINGS`` in that order, empty for a sound model (a bit
+    unknown to this binding reads ``"unknown-0x80"``); ``volume_digits`` is the estimated
+    number of correct significant digits, 0 to 15, of the closed-form whole-stem volume.
+    """
+
+    findings: tuple[str, ...]
+    volume_digits: int
+
+    @classmethod
+    def from_bits(cls, bits: int, volume_digits: int) -> ModelCheck:
+        """The check from the export's bit set and digit count."""
+        found = [code for k, code in enumerate(FINDINGS) if bits >> k & 1]
+        found += [f"unknown-{1 << k:#x}" for k in range(len(FINDINGS), 32) if bits >> k & 1]
+        return cls(tuple(found), int(volume_digits))
+
+    @property
+    def clean(self) -> bool:
+        """True when the check found nothing."""
+        return not self.findings
 
 
 class Taper:
@@ -24,7 +68,9 @@ class Taper:
     leading arguments; results are the export's doubles unchanged.
     """
 
-    __slots__ = ("dbh", "height", "coefs", "exps", "_coefs", "_exps", "_terms")
+    __slots__ = (
+        "dbh", "height", "coefs", "exps", "_coefs", "_exps", "_terms", "_model_check", "_warned"
+    )  # fmt: skip
 
     def __init__(self, dbh: float, height: float, coefs: Sequence[float], exps: Sequence[float]):
         coefs = tuple(float(c) for c in coefs)
@@ -42,6 +88,8 @@ class Taper:
         self._coefs = _lib.double_array(coefs)
         self._exps = _lib.double_array(exps)
         self._terms = len(coefs) - 1
+        self._model_check: ModelCheck | None = None  # for the warning of the volumes
+        self._warned = False
 
     @property
     def term_count(self) -> int:
@@ -67,6 +115,39 @@ class Taper:
     def __reduce__(self):  # picklable for process pools and Dask workers
         return (Taper, (self.dbh, self.height, self.coefs, self.exps))
 
+    # -- the model check -----------------------------------------------------
+    def check(self) -> ModelCheck:
+        """The library's check of this model (``PHCkDll``): what can make its answers
+        meaningless although they are computed exactly as the model says."""
+        digits = ctypes.c_int32(0)
+        bits = _lib.load_library().PHCkDll(*self.model_args(), ctypes.byref(digits))
+        return ModelCheck.from_bits(bits, digits.value)
+
+    def _warn_of_findings(self, accurate: bool = False) -> None:
+        """Warns (once per Taper) before a volume of a model whose check has findings; the
+        accurate volume does not cancel, so an ill-conditioned closed form alone is no reason
+        to warn about it."""
+        if self._warned:
+            return
+        if self._model_check is None:
+            self._model_check = self.check()
+        findings = self._model_check.findings
+        if accurate:
+            findings = tuple(f for f in findings if f != _ILL_CONDITIONED)
+        if not findings:
+            return
+        self._warned = True
+        advice = "see Taper.check()"
+        if _ILL_CONDITIONED in findings:
+            advice += "; volume(accurate=True) does not cancel"
+        warnings.warn(
+            f"the taper model of dbh {self.dbh:g} cm, height {self.height:g} m and "
+            f"{len(self.coefs)} coefficients has findings {', '.join(findings)}: its volumes "
+            f"may be meaningless ({advice})",
+            XylotrakModelWarning,
+            stacklevel=3,
+        )
+
     # -- single values -------------------------------------------------------
     def diameter(self, h: float) -> float:
         """Stem diameter (cm) at height ``h`` (m); 0 where the profile would be negative."""
@@ -83,16 +164,26 @@ class Taper:
         lower_diam: float = 0,
         upper_diam: float = 0,
         log_length: float = 0,
+        *,
+        accurate: bool = False,
     ) -> float:
         """Stem volume (m^3) between limits; a limit of 0 or below is absent, and so is a
         ``lower_diam`` of 999 or above. With ``log_length`` the section is cut back to whole
-        logs. All limits absent: the whole stem."""
-        return _lib.load_library().PHViDll(
+        logs. All limits absent: the whole stem.
+
+        The closed form (``PHViDll``) by default; ``accurate=True`` integrates by quadrature
+        (``PHVaDll``), which does not cancel on a model the check finds ill-conditioned.
+        Warns (``XylotrakModelWarning``, once per Taper) when the model's check has findings.
+        """
+        self._warn_of_findings(accurate)
+        lib = _lib.load_library()
+        return (lib.PHVaDll if accurate else lib.PHViDll)(
             *self.model_args(), lower_height, upper_height, lower_diam, upper_diam, log_length
         )
 
     def form_factor(self) -> float:
-        """Form factor of the relative profile."""
+        """Form factor of the relative profile (closed form; warns as ``volume`` does)."""
+        self._warn_of_findings()
         return _lib.load_library().PHFFDll(self._coefs, self._exps, self._terms)
 
     def log_count(
@@ -120,10 +211,12 @@ class Taper:
         fn, args = _lib.load_library().PHHiDll, self.model_args()
         return map_values(lambda d: fn(*args, d), diameters)
 
-    def section_volumes(self, heights: Iterable[float]):
-        """Volumes between consecutive heights (one fewer than given): ``volume(h[i], h[i+1])``
-        for each i. An ndarray for an ndarray, a list otherwise."""
-        fn, args = _lib.load_library().PHViDll, self.model_args()
+    def section_volumes(self, heights: Iterable[float], *, accurate: bool = False):
+        """Volumes between consecutive heights (one fewer than given): ``volume(h[i], h[i+1],
+        accurate=accurate)`` for each i. An ndarray for an ndarray, a list otherwise."""
+        self._warn_of_findings(accurate)
+        lib = _lib.load_library()
+        fn, args = (lib.PHVaDll if accurate else lib.PHViDll), self.model_args()
         array = is_ndarray(heights)
         if array and heights.ndim != 1:
             raise ValueError("section_volumes takes a one-dimensional array of heights")

@@ -17,6 +17,8 @@
 #include <thread>
 #include <unordered_map>
 
+#include "batch_models.h"
+#include "check.h"
 #include "commands.h"
 #include "format.h"
 #include "options.h"
@@ -29,14 +31,6 @@ namespace {
 struct BatchCommand {
   std::string inventory, products, models, logs, totals, jobsRaw = "1";
   BuckOptions buck;
-};
-
-// One tree of the inventory, its id already escaped for CSV.
-struct InventoryTree {
-  std::string id;
-  double dbh = 0, height = 0;
-  const Model *model = nullptr;  // a named model, or own
-  Model own;
 };
 
 // ------------------------------------------------------------ inventory
@@ -121,6 +115,8 @@ std::vector<InventoryTree> readInventory(const std::string &path,
         fail(where,
              "field 'id': \"" + id + "\" already used on line " + std::to_string(it->second));
       t.id = csvCell(id);
+      t.name = id;
+      t.line = line;
       trees.push_back(std::move(t));
     } catch (const InputError &e) {
       std::cerr << e.what() << "\n";
@@ -259,6 +255,8 @@ int runBatch(const BatchCommand &c) {
   int skipped = 0;
   const std::vector<InventoryTree> trees =
       readInventory(c.inventory, c.models.empty() ? nullptr : &models, c.models, skipped);
+  for (const ModelUse &use : checkModels(trees, models, threads))
+    reportFindings(modelPlace(use, c.inventory, c.models), use.findings, c.buck.strict);
 
   // Without the handler an interrupted run would leave its .partial files
   // behind, but would run the same: a failure to install it is not fatal.

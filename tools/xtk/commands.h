@@ -1,6 +1,7 @@
 // The subcommands of xtk. Each adds its options to the parser and returns the
 // function that runs it once the command line has been parsed; that function
-// returns the exit code (0 fine, 1 some input skipped, 2 bad usage or input).
+// returns the exit code (0 fine, 1 some input skipped, 2 bad usage or input,
+// 3 findings of taper --check).
 #pragma once
 
 #include <CLI/CLI.hpp>

@@ -78,6 +78,10 @@ Tree TreeOptions::get() const {
   return t;
 }
 
+std::string TreeOptions::place() const {
+  return fileOpt->count() ? file : "options --dbh/--height/--coefs/--exps";
+}
+
 void BuckOptions::add(CLI::App *app) {
   stumpHeight.add(app, "--stump-height", "Height of the felling cut (m, default 0.3)");
   stumpTrim.add(app, "--stump-trim",
@@ -95,6 +99,9 @@ void BuckOptions::add(CLI::App *app) {
   app->add_flag("--exact", exact,
                 "With --optimise: the exact optimum over every admissible sequence of logs, "
                 "which never gives up on a large search");
+  app->add_flag("--strict", strict,
+                "Stop with exit code 2 when the check of a taper model has findings "
+                "(without it they are warnings; see xtk taper --check)");
 }
 
 BuckParams BuckOptions::get() const {

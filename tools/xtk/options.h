@@ -35,14 +35,19 @@ struct TreeOptions {
 
   void add(CLI::App *app);
   Tree get() const;
+  // Where the tree was given, for messages about it: the file of --tree, or
+  // "options --dbh/--height/--coefs/--exps".
+  std::string place() const;
 };
 
 // --stump-height --stump-trim --start-height --top-limit --height-limit --optimise
-// --exact.
+// --exact, and --strict: findings of the model check stop the run instead of
+// being warned about.
 struct BuckOptions {
   NumberOption stumpHeight, stumpTrim, startHeight, topLimit, heightLimit;
   std::string optimise;
   bool exact = false;
+  bool strict = false;
 
   void add(CLI::App *app);
   BuckParams get() const;

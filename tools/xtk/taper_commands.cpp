@@ -2,6 +2,7 @@
 #include <iostream>
 #include <memory>
 
+#include "check.h"
 #include "commands.h"
 #include "format.h"
 #include "options.h"
@@ -19,11 +20,14 @@ namespace {
 struct TaperCommand {
   TreeOptions tree;
   std::string at, heightAt;
-  bool volume = false, formFactor = false, logCount = false;
+  bool volume = false, formFactor = false, logCount = false, check = false;
   NumberOption lowerHeight, upperHeight, lowerDiam, upperDiam, logLength;
   OutputOptions output;
   CLI::Option *atOpt = nullptr, *heightAtOpt = nullptr;
 };
+
+// The exit code of taper --check when the model has findings.
+constexpr int kFindingsExit = 3;
 
 std::string limitsText(double lh, double uh, double ld, double ud, double len) {
   std::string from = "the ground", to = "the tip";
@@ -46,6 +50,23 @@ std::string limitsText(double lh, double uh, double ld, double ud, double len) {
   return s;
 }
 
+// taper --check: the findings, one line each, and the digits of the volume.
+int runCheck(const Tree &t, const OutputOptions &output) {
+  const ModelFindings f = checkTaperModel(t.dbh, t.height, t.model);
+  if (output.json) {
+    const json j = {{"findings", f.codes()}, {"volume_digits", f.volumeDigits}};
+    std::cout << j.dump(2) << "\n";
+  } else {
+    std::cout << "Tree: " << treeSummary(t) << "\n\n";
+    if (!f.any()) std::cout << "  No findings\n";
+    for (const auto &code : f.codes())
+      std::cout << "  " << code << ": " << findingWords(code) << "\n";
+    std::cout << "  Closed-form volume: " << f.volumeDigits
+              << " correct significant digits (15 at most)\n";
+  }
+  return f.any() ? kFindingsExit : 0;
+}
+
 int runTaper(const TaperCommand &c) {
   const Tree t = c.tree.get();
   const Model &md = t.model;
@@ -61,6 +82,14 @@ int runTaper(const TaperCommand &c) {
   if (c.logLength.given() && !c.volume && !c.logCount)
     fail("option --log-length", "needs --volume or --log-count");
   if (c.logCount && !(len > 0)) fail("option --log-length", "--log-count needs a length above 0");
+  if (c.check) {
+    if (c.atOpt->count() || c.heightAtOpt->count() || c.volume || c.formFactor || c.logCount ||
+        c.output.csv)
+      fail("option --check",
+           "answers alone: not with --at, --height-at, --volume, --form-factor, --log-count "
+           "or --csv");
+    return runCheck(t, c.output);
+  }
 
   std::vector<double> heights, diams;
   if (c.atOpt->count()) heights = numberListOption("--at", c.at);
@@ -77,6 +106,12 @@ int runTaper(const TaperCommand &c) {
   for (double h : heights) dAt.push_back(PHDiDll(t.dbh, t.height, cf, ex, n, h));
   for (double d : diams) hAt.push_back(PHHiDll(t.dbh, t.height, cf, ex, n, d));
   const double vol = volume ? PHViDll(t.dbh, t.height, cf, ex, n, lh, uh, ld, ud, len) : 0;
+  // The closed form cancels on an ill-conditioned model: the volume by
+  // quadrature goes beside it (and always into the JSON).
+  const bool illConditioned = volume && checkTaperModel(t.dbh, t.height, md).illConditioned();
+  const double accurate = volume && (illConditioned || c.output.json)
+                              ? PHVaDll(t.dbh, t.height, cf, ex, n, lh, uh, ld, ud, len)
+                              : 0;
   const double ff = formFactor ? PHFFDll(cf, ex, n) : 0;
   const int count = c.logCount ? PHCTDll(t.dbh, t.height, cf, ex, n, lh, uh, ld, ud, len) : 0;
 
@@ -97,7 +132,7 @@ int runTaper(const TaperCommand &c) {
                          {"lowerDiam", ld},
                          {"upperDiam", ud},
                          {"logLength", len}};
-    if (volume) j["volume"] = {{"limits", limits}, {"volume", vol}};
+    if (volume) j["volume"] = {{"limits", limits}, {"volume", vol}, {"accurate_volume", accurate}};
     if (formFactor) j["formFactor"] = ff;
     if (c.logCount) j["logCount"] = {{"limits", limits}, {"count", count}};
     std::cout << j.dump(2) << "\n";
@@ -110,6 +145,7 @@ int runTaper(const TaperCommand &c) {
     for (size_t i = 0; i < diams.size(); ++i)
       std::cout << "height," << num17(diams[i]) << "," << num17(hAt[i]) << "\n";
     if (volume) std::cout << "volume,," << num17(vol) << "\n";
+    if (illConditioned) std::cout << "accurateVolume,," << num17(accurate) << "\n";
     if (formFactor) std::cout << "formFactor,," << num17(ff) << "\n";
     if (c.logCount) std::cout << "logCount,," << count << "\n";
     return 0;
@@ -133,7 +169,13 @@ int runTaper(const TaperCommand &c) {
   }
   std::cout << "\n";
   const std::string limits = limitsText(lh, uh, ld, ud, len);
-  if (volume) std::cout << "  Volume " << limits << ": " << fixed(vol, 4) << " m3\n";
+  if (volume) {
+    std::cout << "  Volume " << limits << ": " << fixed(vol, 4) << " m3";
+    if (illConditioned)
+      std::cout << "; accurate: " << fixed(accurate, 4)
+                << " m3 (the closed form cancels on this model)";
+    std::cout << "\n";
+  }
   if (formFactor) std::cout << "  Form factor: " << fixed(ff, 4) << "\n";
   if (c.logCount)
     std::cout << "  Whole " << fixed(len, 2) << " m logs " << limitsText(lh, uh, ld, ud, 0) << ": "
@@ -154,6 +196,7 @@ int runBuck(const BuckCommand &c) {
   const Tree t = c.tree.get();
   const BuckParams params = c.buck.get();
   const std::vector<Product> products = readProducts(c.products);
+  reportFindings(c.tree.place(), checkTaperModel(t.dbh, t.height, t.model), c.buck.strict);
   BuckResult r;
   buck(t, products, params, r);
   if (!c.svg.empty()) {
@@ -199,6 +242,9 @@ Runner addTaper(CLI::App &app) {
   c->upperDiam.add(s, "--upper-diam", "Upper limit: the top diameter (cm)");
   c->logLength.add(s, "--log-length", "Cut the section to whole logs of this length (m)");
   c->output.add(s);
+  s->add_flag("--check", c->check,
+              "Check the taper model for what makes its answers meaningless (asked alone; "
+              "exit code 3 with any finding)");
   return [c] { return runTaper(*c); };
 }
 
