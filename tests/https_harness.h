@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -214,6 +215,15 @@ class HttpsTest : public ::testing::Test {
     server().takeRequests();
   }
   static const Server &server() { return Server::get(); }
+
+  // The one request the server received since the last look, parsed. Any
+  // other number of requests is a test failure and gives nothing.
+  static std::optional<Wire> onlyRequest() {
+    const std::vector<std::string> requests = server().takeRequests();
+    EXPECT_EQ(requests.size(), 1u) << "requests received";
+    if (requests.size() != 1) return std::nullopt;
+    return parse(requests[0]);
+  }
 };
 
 }  // namespace https

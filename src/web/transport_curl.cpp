@@ -224,7 +224,10 @@ class CurlTransport final : public Transport {
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return failSend(kNotEnoughMemory);
     attached_ = true;
     lastActivity_ = Clock::now();
-    const auto out = [this, bytes] { return connected_ && up_ >= static_cast<curl_off_t>(bytes); };
+    // A HEAD request goes out without its body (CURLOPT_NOBODY): none is
+    // waited for.
+    const curl_off_t upload = verb_ == "HEAD" ? 0 : static_cast<curl_off_t>(bytes);
+    const auto out = [this, upload] { return connected_ && up_ >= upload; };
     drive(out);
     return out() || failSend(finishError());
   }
