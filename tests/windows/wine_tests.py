@@ -7,7 +7,7 @@ CMakeLists.txt):
   build     configure (once) and build the Windows tree with the mingw-w64 toolchain
   imports   the DLL imports from system DLLs only
   exports   the DLL exports exactly the header's list; VTCiDll shares VTHuDll's address
-  prefix    make a throwaway Wine prefix
+  prefix    make a throwaway Wine prefix, served by one wineserver until cleanup
   gtest     run every portable GoogleTest program under Wine, once each
   report    the usage report written at FreeLibrary, byte for byte
   trust     a throwaway CA added to the prefix's trusted roots is trusted (for HTTPS tests)
@@ -174,10 +174,34 @@ def log_folder(args):
     return os.path.join(args.prefix, "drive_c", "Xylotrak")
 
 
+def wineserver(args, *options):
+    # The server goes into the background with the standard streams it was
+    # given: they must not be pipes that the test's runner waits on.
+    return subprocess.run([args.wineserver, *options], env=wine_env(args), timeout=60,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode
+
+
+def stop_wineserver(args):
+    """Stops the prefix's wineserver, if one runs, and waits until it has gone."""
+    wineserver(args, "--kill")
+    wineserver(args, "--wait")
+
+
 def cmd_prefix(args):
     started = time.monotonic()
+    if os.path.isdir(args.prefix):
+        stop_wineserver(args)  # one left by an interrupted run
     shutil.rmtree(args.prefix, ignore_errors=True)
-    os.makedirs(os.path.dirname(args.prefix), exist_ok=True)
+    os.makedirs(args.prefix)
+    # One wineserver serves the prefix from here until cleanup stops it. Left
+    # to itself a wineserver shuts down once its last program has ended (at
+    # once, as Debian starts it), and a program that starts while it does so
+    # can lose its connection ("wine client error:0: recvmsg: Connection reset
+    # by peer"): the programs a test runs one after another failed so now and
+    # then. The command returns once the server is up.
+    if wineserver(args, "--persistent") != 0:
+        fail("cannot start a wineserver for " + args.prefix)
     result = wine(args, "wineboot", "--init", timeout=240)
     if not os.path.isdir(os.path.join(args.prefix, "drive_c", "windows")):
         sys.stdout.write(result.stderr.decode(errors="replace"))
@@ -186,11 +210,7 @@ def cmd_prefix(args):
 
 
 def cmd_cleanup(args):
-    env = wine_env(args)
-    try:
-        subprocess.run([args.wineserver, "-w"], env=env, timeout=60)
-    except subprocess.TimeoutExpired:
-        subprocess.run([args.wineserver, "-k"], env=env, timeout=60)
+    stop_wineserver(args)
     shutil.rmtree(args.prefix, ignore_errors=True)
 
 
@@ -401,6 +421,14 @@ def cmd_https(args):
             result = wine(args, helper, "add", windows_path(os.path.join(workdir, "ca.crt")))
             if result.returncode != 0:
                 fail("trust_root add: exit %d: %s" % (result.returncode, result.stdout.decode()))
+            # The prefix must now trust the server's certificate; if it does not,
+            # every send to localhost fails and the trace alone cannot say why.
+            result = wine(args, helper, "verify",
+                          windows_path(os.path.join(workdir, "localhost.crt")), "localhost")
+            if result.returncode != 0:
+                fail("the prefix does not trust the server's certificate: exit %d: %s %s"
+                     % (result.returncode, result.stdout.decode(errors="replace").strip(),
+                        result.stderr.decode(errors="replace").strip()))
             shutil.rmtree(folder, ignore_errors=True)
             os.makedirs(folder)
             # 127.0.0.4 shows a certificate from a CA the prefix does not trust.
