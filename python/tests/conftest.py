@@ -132,3 +132,12 @@ FOUR_PRODUCTS = [record(30.0, 4.0, 6.0, 180.0, name="veneer"),
 def as_products(records):
     snake = {camel: name for name, camel in xylotrak.RECORD_NAMES.items()}
     return [xylotrak.Product(**{snake.get(k, k): v for k, v in r.items()}) for r in records]
+
+
+def find_xtk():
+    """The xtk program under test: $XTK, or the one in build/."""
+    path = os.environ.get("XTK") or str(REPO / "build" / "tools" / "xtk" / "xtk")
+    if not os.access(path, os.X_OK):
+        pytest.fail(f"the xtk program was not found at {path}: build it (target xtk) or set XTK "
+                    "to its path; deselect with -m 'not needs_xtk' on a branch without it")
+    return path

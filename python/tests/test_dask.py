@@ -1,7 +1,6 @@
 """Bucking an inventory on a Dask cluster of two worker processes."""
 
 import json
-import os
 import random
 import subprocess
 import sys
@@ -9,7 +8,7 @@ import sys
 import dask
 import pandas as pd
 import pytest
-from conftest import FOUR_PRODUCTS, REPO, as_products, bits
+from conftest import FOUR_PRODUCTS, as_products, bits, find_xtk
 
 import xylotrak
 import xylotrak.dask
@@ -141,14 +140,6 @@ def test_inventory_rows_are_checked(row, field, message):
     assert error.value.field == field and message in str(error.value)
     tree_id, taper = tree_from_row(dict(good, model="", coefs="1.1 -1.0", exps="0 1"), {})
     assert (tree_id, taper) == ("A1", xylotrak.Taper(32, 30, [1.1, -1.0], [0, 1]))
-
-
-def find_xtk():
-    path = os.environ.get("XTK") or str(REPO / "build" / "tools" / "xtk" / "xtk")
-    if not os.access(path, os.X_OK):
-        pytest.fail(f"the xtk program was not found at {path}: build it (target xtk) or set XTK "
-                    "to its path; deselect with -m 'not needs_xtk' on a branch without it")
-    return path
 
 
 def read_batch_csv(path):

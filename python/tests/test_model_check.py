@@ -6,14 +6,13 @@ with the integral of the squared profile in exact rational arithmetic."""
 import ctypes
 import json
 import math
-import os
 import random
 import subprocess
 import warnings
 from fractions import Fraction
 
 import pytest
-from conftest import REPO, TREE, bits
+from conftest import TREE, bits, find_xtk
 
 from xylotrak import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
 
@@ -253,14 +252,6 @@ class TestWarning:
             assert len(caught) == 1
             assert "volume-ill-conditioned" in str(caught[0].message)
             assert "accurate=True" in str(caught[0].message)
-
-
-def find_xtk():
-    path = os.environ.get("XTK") or str(REPO / "build" / "tools" / "xtk" / "xtk")
-    if not os.access(path, os.X_OK):
-        pytest.fail(f"the xtk program was not found at {path}: build it (target xtk) or set XTK "
-                    "to its path; deselect with -m 'not needs_xtk' on a branch without it")
-    return path
 
 
 @pytest.mark.needs_xtk
