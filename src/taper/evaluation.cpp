@@ -1,7 +1,7 @@
 #include "taper/evaluation.h"
 
 #include <atomic>
-#include <cstring>
+#include <bit>
 #include <new>
 
 #include "fault_injection.h"
@@ -12,11 +12,7 @@ namespace {
 
 std::atomic<long> g_entriesForTesting{-1};
 
-std::uint64_t bitsOf(double value) noexcept {
-  std::uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+std::uint64_t bitsOf(double value) noexcept { return std::bit_cast<std::uint64_t>(value); }
 
 // Memory the cache can do without: nothing is thrown when it cannot be had.
 void *tryAllocate(std::size_t bytes) noexcept {
@@ -174,19 +170,16 @@ double Evaluator::diameter(double height) noexcept {
 
 double Evaluator::heightAt(double diam) noexcept {
   ++tally_.height;
+  const std::uint64_t key = bitsOf(diam);
   if (cache_ != nullptr) {
-    const std::uint64_t key = bitsOf(diam);
     if (const EvaluationCache::Search *known = cache_->searches.find(key)) {
       tally_.diameter += static_cast<std::uint64_t>(known->rounds);
       return known->height;
     }
-    const HeightSearch found = taper::heightAt(model_, diam);
-    tally_.diameter += static_cast<std::uint64_t>(found.rounds);
-    cache_->searches.insert(key, {found.height, found.rounds});
-    return found.height;
   }
   const HeightSearch found = taper::heightAt(model_, diam);
   tally_.diameter += static_cast<std::uint64_t>(found.rounds);
+  if (cache_ != nullptr) cache_->searches.insert(key, {found.height, found.rounds});
   return found.height;
 }
 
@@ -203,10 +196,13 @@ double Evaluator::fromGround(double height) noexcept {
   return v;
 }
 
+Section Evaluator::section(const Limits &limits) noexcept {
+  return resolveSection(model_.totalHeight, limits, [this](double d) { return heightAt(d); });
+}
+
 double Evaluator::volume(const Limits &limits) noexcept {
   ++tally_.volume;
-  const Section section =
-      resolveSection(model_.totalHeight, limits, [this](double d) { return heightAt(d); });
+  const Section section = this->section(limits);
   const double upper = wholeLogsTop(section, limits.logLength);
   if (model_.terms < 0) return 0;
   if (!prepared_) prepared_ = closedForm_.prepare(model_);

@@ -42,6 +42,9 @@ class Evaluator {
 
   double diameter(double height) noexcept;
   double heightAt(double diam) noexcept;
+  // The heights the five limits resolve into, the diameter limits searched
+  // (lower end first) and tallied as PHHiDll calls.
+  Section section(const Limits &limits) noexcept;
   // Section volume with the five limits in the export's order.
   double volume(const Limits &limits) noexcept;
   double volume(double lowerHeight, double upperHeight, double lowerDiam, double upperDiam,

@@ -64,8 +64,7 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
   accounting::enter(accounting::kLogCount);
   taper::Evaluator stem(modelOf(dbh, totalHeight, coefs, exps, termCount), false);
   const taper::Section section =
-      taper::resolveSection(totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, 0},
-                            [&stem](double d) { return stem.heightAt(d); });
+      stem.section({lowerHeight, upperHeight, lowerDiam, upperDiam, logLength});
   accounting::countInnerCalls(stem.tally());
   return taper::wholeLogs(section, logLength);
 }
@@ -83,8 +82,7 @@ XYLOTRAK_API double PHVaDll(double dbh, double totalHeight, const double *coefs,
   const taper::Model model = modelOf(dbh, totalHeight, coefs, exps, termCount);
   taper::Evaluator stem(model, false);
   const taper::Section section =
-      taper::resolveSection(totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, 0},
-                            [&stem](double d) { return stem.heightAt(d); });
+      stem.section({lowerHeight, upperHeight, lowerDiam, upperDiam, logLength});
   accounting::countInnerCalls(stem.tally());  // its height searches count as PHHiDll calls
   const double upper = taper::wholeLogsTop(section, logLength);
   const double volume = taper::accurateVolumeBetween(model, section.lower, upper);

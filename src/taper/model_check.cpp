@@ -5,13 +5,14 @@
 #include <cmath>
 #include <vector>
 
+#include "abi.h"
+
 namespace xylotrak::taper {
 
 namespace {
 
-constexpr double kUnit = DBL_EPSILON / 2;              // unit roundoff of a double
-constexpr double kAreaFactor = 7.853981633974483e-05;  // pi/40000
-constexpr double kTolerance = 1e-6;                    // of the relative diameter, i.e. of dbh
+constexpr double kUnit = DBL_EPSILON / 2;  // unit roundoff of a double
+constexpr double kTolerance = 1e-6;        // of the relative diameter, i.e. of dbh
 
 // Neumaier's compensated summation: the sum of many terms of both signs
 // without the cancellation of a running sum.
@@ -134,7 +135,7 @@ std::int32_t closedFormDigits(const double *c, const double *e, int n) {
 ModelCheck checkModel(double dbh, double totalHeight, const double *coefs, const double *exps,
                       int termCount) noexcept {
   ModelCheck check;
-  const int n = static_cast<std::int16_t>(static_cast<std::uint16_t>(termCount & 0xFFFF));
+  const int n = low16(termCount);
   if (termCount != n || n < 0) check.findings |= kBadTermCount;
   if (n < 0) return check;  // no power term to read
   bool finite = std::isfinite(dbh) && std::isfinite(totalHeight);

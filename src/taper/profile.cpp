@@ -7,9 +7,6 @@
 namespace xylotrak::taper {
 
 namespace {
-// pi/40000: a squared diameter in cm^2 to an area in m^2.
-constexpr double kAreaFactor = 7.853981633974483e-05;
-
 bool sameBits(double a, double b) noexcept {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }

@@ -9,6 +9,9 @@
 
 namespace xylotrak::taper {
 
+// pi/40000: a squared diameter in cm^2 to an area in m^2.
+constexpr double kAreaFactor = 7.853981633974483e-05;
+
 // One stem. `terms` is n, the number of power terms after the constant one,
 // already read from the low 16 bits of the caller's int.
 struct Model {
