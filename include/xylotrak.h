@@ -171,6 +171,100 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
                              double logLength);
 
 /* ------------------------------------------------------------------------ */
+/* Fitting taper models                                                      */
+/* ------------------------------------------------------------------------ */
+/*
+ * Least-squares fits of the relative-diameter model
+ *     d / dbh = sum_k c_k (h / H)^e_k
+ * to measured stems: one row per measurement, with the tree's dbh (cm) and
+ * total height H (m), the measurement height h (m) and the diameter d (cm)
+ * there. The coefficients come from a Householder QR factorisation of the
+ * design matrix with column pivoting (never the normal equations). A row is
+ * skipped, and counted in rowsSkipped, when any of its four values is NaN or
+ * infinite, dbh or H is 0 or below, or h lies outside [0, H].
+ *
+ * Statistics are of the relative diameter d / dbh unless they say cm:
+ * residualStdError = sqrt(RSS / (rowsUsed - terms)); rSquared = 1 - RSS/TSS
+ * with TSS about the mean relative diameter; bias = mean(observed - fitted);
+ * diameterRmse and diameterBias the same residuals times each row's dbh.
+ * rowsUsed and rowsSkipped are always written; on any error the other fields,
+ * the coefficients and the standard errors are cleared to 0. Not accounted.
+ */
+typedef struct xylotrak_fit_stats {
+  double residualStdError; /*  0 relative diameter */
+  double rSquared;         /*  8 */
+  double bias;             /* 16 relative diameter, observed - fitted */
+  double diameterRmse;     /* 24 cm */
+  double diameterBias;     /* 32 cm, observed - fitted */
+  int64_t rowsUsed;        /* 40 */
+  int64_t rowsSkipped;     /* 48 */
+} xylotrak_fit_stats;
+
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_fit_stats) == 56, "xylotrak_fit_stats is 56 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, residualStdError) == 0, "rse at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rSquared) == 8, "rSquared at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, bias) == 16, "bias at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, diameterRmse) == 24, "diameterRmse at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, diameterBias) == 32, "diameterBias at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsUsed) == 40, "rowsUsed at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsSkipped) == 48, "rowsSkipped at 48");
+
+/* Return codes of the fitting exports. */
+#define XYLOTRAK_FIT_OK 0
+/* Fewer usable rows than terms + 1 (no residual degree of freedom). */
+#define XYLOTRAK_FIT_TOO_FEW_ROWS 1
+/* The design matrix has lower rank than the terms (duplicate exponents, all
+ * rows at one relative height, ...): a pivot of its QR factor is at most
+ * terms x 2^-52 times the largest. */
+#define XYLOTRAK_FIT_RANK_DEFICIENT 2
+/* A required pointer is null, rowCount or termCount is negative, an exponent
+ * is NaN, infinite or negative, or maxTerms is below 1. */
+#define XYLOTRAK_FIT_BAD_ARGUMENT 3
+#define XYLOTRAK_FIT_OUT_OF_MEMORY 4
+
+/*
+ * Fits the coefficients coefs[0..n] for the given exps[0..n], n the low 16
+ * bits of termCount as a signed 16-bit integer. standardErrors (may be null)
+ * receives the coefficients' standard errors, s * sqrt(diag((X'X)^-1)) taken
+ * from the QR factor. stats may be null. Returns an XYLOTRAK_FIT_* code.
+ */
+XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *exps,
+                             int termCount, double *coefs, double *standardErrors,
+                             xylotrak_fit_stats *stats);
+
+/*
+ * Stepwise selection of exponents. Exponent 0 is always in the model, as
+ * term 0. candidates[0..candidateCount-1] (candidateCount read in its low 16
+ * bits; candidates null or candidateCount 0 takes the default set 0.005,
+ * 0.01, 0.05, 0.1, 0.3, 0.5, 0.7, 1, 2, 3, 4, 5, 6, 7, 8, 10, 15, 20, 25, 30,
+ * 35, 40; a candidate 0 or a repeated one is ignored) are added or removed one
+ * at a time:
+ * - add: the candidate whose entry lowers the residual sum of squares most,
+ *   if its partial F = (RSS_before - RSS_after) / (RSS_after / (m - p))
+ *   exceeds the 95% quantile of F(1, m - p) (m rows used, p terms after the
+ *   addition) and the model has fewer than maxTerms terms; a candidate that
+ *   would make the design rank-deficient is passed over;
+ * - then remove: the term (exponent 0 excepted) with the smallest partial F,
+ *   if that is below the same quantile;
+ * until neither step changes the model, or after 200 steps. A change of the
+ * residual sum of squares below 2^-40 times the sum of the squared relative
+ * diameters is rounding and counts as none (an exact fit takes no further
+ * terms, and a term that only carries rounding leaves). Ties go to the
+ * earlier candidate in the list, so the result depends only on the data.
+ * maxTerms (low 16 bits; term 0 included) is also the capacity of exps,
+ * coefs and standardErrors (may be null). On success *termCount receives n,
+ * exps[0] = 0 and exps[1..n] ascending, with the coefficients of the final
+ * fit. On an error the outputs are cleared as for PHFtDll and *termCount is
+ * 0. Returns an XYLOTRAK_FIT_* code.
+ */
+XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *candidates,
+                             int candidateCount, int maxTerms, double *exps, double *coefs,
+                             double *standardErrors, int32_t *termCount,
+                             xylotrak_fit_stats *stats);
+
+/* ------------------------------------------------------------------------ */
 /* Basal area and log volume formulas                                        */
 /* ------------------------------------------------------------------------ */
 /*

@@ -4,6 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev googletest libbenchmark-dev python3)
 packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and its test server
+packages+=(libeigen3-dev libboost-dev)  # fitting taper models: QR factorisation, F distribution
 # The Python binding's tests: Debian's interpreter with pytest, NumPy, pandas and Dask.
 packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
 # xtk, the command-line program: its option parser and JSON library.

@@ -1,0 +1,286 @@
+#include "fitting/least_squares.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <array>
+#include <boost/math/distributions/fisher_f.hpp>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+
+#include "fault_injection.h"
+
+namespace xylotrak::fitting {
+
+namespace {
+
+using Matrix = Eigen::MatrixXd;
+using Vector = Eigen::VectorXd;
+using Index = Eigen::Index;
+
+constexpr std::array<double, 22> kDefaultCandidates = {
+    0.005, 0.01, 0.05, 0.1, 0.3, 0.5, 0.7, 1, 2, 3, 4, 5, 6, 7, 8, 10, 15, 20, 25, 30, 35, 40};
+
+// Stepwise selection stops after this many additions and removals, whatever
+// the data: a guard against a cycle, which the rules below make unlikely.
+constexpr int kMaxSteps = 200;
+
+// An improvement of the residual sum of squares below this share of the sum
+// of squares of the observations is rounding, not signal: without it, data
+// that a model fits exactly would take in terms that only reshuffle rounding.
+const double kRoundingShare = std::ldexp(1.0, -40);
+
+bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
+  if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
+      !std::isfinite(d)) {
+    return false;
+  }
+  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight;
+}
+
+// x^e for the design matrix; x^0 is 1 for every x, 0 included.
+double power(double x, double e) noexcept { return e == 0 ? 1.0 : std::pow(x, e); }
+
+Vector column(const Sample &sample, double e) {
+  fault::checkAllocation();
+  const auto m = static_cast<Index>(sample.x.size());
+  Vector c(m);
+  for (Index i = 0; i < m; ++i) c(i) = power(sample.x[static_cast<std::size_t>(i)], e);
+  return c;
+}
+
+Vector observations(const Sample &sample) {
+  fault::checkAllocation();
+  return Eigen::Map<const Vector>(sample.y.data(), static_cast<Index>(sample.y.size()));
+}
+
+// One factorised design: the coefficients, residuals and residual sum of
+// squares, or nothing when the design is rank-deficient.
+struct Solved {
+  Vector coefs;
+  Vector residuals;
+  double rss = 0;
+  Eigen::ColPivHouseholderQR<Matrix> qr;
+};
+
+std::optional<Solved> solve(Matrix design, const Vector &y) {
+  fault::checkAllocation();
+  Solved s;
+  s.qr.compute(design);
+  if (s.qr.rank() < design.cols()) return std::nullopt;
+  s.coefs = s.qr.solve(y);
+  s.residuals = y - design * s.coefs;
+  s.rss = s.residuals.squaredNorm();
+  return s;
+}
+
+Matrix designOf(const std::vector<const Vector *> &columns, Index rows) {
+  fault::checkAllocation();
+  Matrix design(rows, static_cast<Index>(columns.size()));
+  for (std::size_t k = 0; k < columns.size(); ++k) design.col(static_cast<Index>(k)) = *columns[k];
+  return design;
+}
+
+// Standard errors s * sqrt(diag((X'X)^-1)), from R of X P = Q R:
+// (X'X)^-1 = P R^-1 R^-T P', so the k-th pivot's variance is the squared
+// norm of row k of R^-1.
+std::vector<double> standardErrorsOf(const Eigen::ColPivHouseholderQR<Matrix> &qr, double s) {
+  const Index p = qr.cols();
+  fault::checkAllocation();
+  const Matrix r = qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
+  const Matrix rInverse = r.triangularView<Eigen::Upper>().solve(Matrix::Identity(p, p));
+  std::vector<double> se(static_cast<std::size_t>(p));
+  for (Index k = 0; k < p; ++k) {
+    se[static_cast<std::size_t>(qr.colsPermutation().indices()(k))] = s * rInverse.row(k).norm();
+  }
+  return se;
+}
+
+Fit failed(Status status, const Sample &sample) {
+  Fit fit;
+  fit.status = status;
+  fit.stats.rowsUsed = static_cast<std::int64_t>(sample.x.size());
+  fit.stats.rowsSkipped = sample.skipped;
+  return fit;
+}
+
+Fit finish(const Sample &sample, std::span<const double> exps, const Solved &solved) {
+  Fit fit;
+  const auto m = static_cast<std::int64_t>(sample.x.size());
+  const auto p = static_cast<std::int64_t>(exps.size());
+  fit.exps.assign(exps.begin(), exps.end());
+  fit.coefs.assign(solved.coefs.data(), solved.coefs.data() + solved.coefs.size());
+  fit.rss = solved.rss;
+  const double s = std::sqrt(solved.rss / static_cast<double>(m - p));
+  fit.standardErrors = standardErrorsOf(solved.qr, s);
+
+  double ySum = 0;
+  for (double y : sample.y) ySum += y;
+  const double yMean = ySum / static_cast<double>(m);
+  double tss = 0;
+  double residualSum = 0;
+  double cmSquares = 0;
+  double cmSum = 0;
+  for (std::size_t i = 0; i < sample.y.size(); ++i) {
+    const double centred = sample.y[i] - yMean;
+    tss += centred * centred;
+    const double r = solved.residuals(static_cast<Index>(i));
+    residualSum += r;
+    const double cm = r * sample.dbh[i];
+    cmSum += cm;
+    cmSquares += cm * cm;
+  }
+  Statistics &st = fit.stats;
+  st.residualStdError = s;
+  // A constant response has nothing to explain: a perfect fit explains all.
+  st.rSquared = tss > 0 ? 1 - solved.rss / tss : (solved.rss == 0 ? 1.0 : 0.0);
+  st.bias = residualSum / static_cast<double>(m);
+  st.diameterRmse = std::sqrt(cmSquares / static_cast<double>(m));
+  st.diameterBias = cmSum / static_cast<double>(m);
+  st.rowsUsed = m;
+  st.rowsSkipped = sample.skipped;
+  return fit;
+}
+
+}  // namespace
+
+Sample readSample(const Measurements &rows) {
+  Sample sample;
+  std::int64_t kept = 0;
+  for (std::int64_t i = 0; i < rows.rows; ++i) {
+    if (usableRow(rows.dbh[i], rows.totalHeight[i], rows.height[i], rows.diameter[i])) ++kept;
+  }
+  fault::checkAllocation();
+  sample.x.reserve(static_cast<std::size_t>(kept));
+  sample.y.reserve(static_cast<std::size_t>(kept));
+  sample.dbh.reserve(static_cast<std::size_t>(kept));
+  for (std::int64_t i = 0; i < rows.rows; ++i) {
+    const double dbh = rows.dbh[i];
+    const double total = rows.totalHeight[i];
+    if (!usableRow(dbh, total, rows.height[i], rows.diameter[i])) continue;
+    sample.x.push_back(rows.height[i] / total);
+    sample.y.push_back(rows.diameter[i] / dbh);
+    sample.dbh.push_back(dbh);
+  }
+  sample.skipped = rows.rows - kept;
+  return sample;
+}
+
+bool usableExponent(double e) noexcept { return std::isfinite(e) && e >= 0; }
+
+double fCritical(std::int64_t df) {
+  const boost::math::fisher_f_distribution<double> f(1.0, static_cast<double>(df));
+  return boost::math::quantile(f, 0.95);
+}
+
+Fit fitExponents(const Sample &sample, std::span<const double> exps) {
+  for (double e : exps) {
+    if (!usableExponent(e)) return failed(Status::badArgument, sample);
+  }
+  const auto m = static_cast<Index>(sample.x.size());
+  const auto p = static_cast<Index>(exps.size());
+  if (p == 0) return failed(Status::badArgument, sample);
+  if (m < p + 1) return failed(Status::tooFewRows, sample);
+  fault::checkAllocation();
+  Matrix design(m, p);
+  for (Index k = 0; k < p; ++k) design.col(k) = column(sample, exps[static_cast<std::size_t>(k)]);
+  const std::optional<Solved> solved = solve(std::move(design), observations(sample));
+  if (!solved) return failed(Status::rankDeficient, sample);
+  return finish(sample, exps, *solved);
+}
+
+std::span<const double> defaultCandidates() noexcept { return kDefaultCandidates; }
+
+Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms) {
+  if (maxTerms < 1) return failed(Status::badArgument, sample);
+  for (double e : candidates) {
+    if (!usableExponent(e)) return failed(Status::badArgument, sample);
+  }
+  const auto m = static_cast<Index>(sample.x.size());
+  if (m < 2) return failed(Status::tooFewRows, sample);
+
+  // The candidates in their order, without 0 (always in) and repeats.
+  std::vector<double> pool;
+  for (double e : candidates) {
+    if (e != 0 && std::find(pool.begin(), pool.end(), e) == pool.end()) pool.push_back(e);
+  }
+  std::vector<Vector> columns;
+  columns.reserve(pool.size());
+  for (double e : pool) columns.push_back(column(sample, e));
+  const Vector ones = column(sample, 0);
+  const Vector y = observations(sample);
+  const double floor = kRoundingShare * y.squaredNorm();
+
+  std::vector<std::size_t> chosen;  // indices into pool, in order of entry
+  auto rssWith = [&](const std::vector<std::size_t> &set) -> std::optional<double> {
+    std::vector<const Vector *> cols{&ones};
+    for (std::size_t k : set) cols.push_back(&columns[k]);
+    const std::optional<Solved> s = solve(designOf(cols, m), y);
+    if (!s) return std::nullopt;
+    return s->rss;
+  };
+  std::optional<double> current = rssWith(chosen);
+  if (!current) return failed(Status::rankDeficient, sample);
+
+  for (int step = 0; step < kMaxSteps; ++step) {
+    bool changed = false;
+    // Add the candidate that lowers the residual sum of squares most.
+    const auto terms = static_cast<Index>(chosen.size()) + 2;  // after the addition
+    if (terms <= maxTerms && m - terms >= 1) {
+      std::optional<std::size_t> best;
+      double bestRss = 0;
+      for (std::size_t k = 0; k < pool.size(); ++k) {
+        if (std::find(chosen.begin(), chosen.end(), k) != chosen.end()) continue;
+        std::vector<std::size_t> trial = chosen;
+        trial.push_back(k);
+        const std::optional<double> rss = rssWith(trial);
+        if (rss && (!best || *rss < bestRss)) {
+          best = k;
+          bestRss = *rss;
+        }
+      }
+      if (best && *current - bestRss > floor) {
+        const double df = static_cast<double>(m - terms);
+        const double f = (*current - bestRss) / (bestRss / df);
+        if (f > fCritical(m - terms)) {
+          chosen.push_back(*best);
+          current = bestRss;
+          changed = true;
+        }
+      }
+    }
+    // Remove the term whose removal costs least, if that is not significant.
+    if (changed && chosen.size() > 1) {
+      const auto p = static_cast<Index>(chosen.size()) + 1;
+      const double df = static_cast<double>(m - p);
+      std::optional<std::size_t> weakest;
+      double weakestF = 0;
+      double weakestRss = 0;
+      for (std::size_t j = 0; j < chosen.size(); ++j) {
+        std::vector<std::size_t> trial = chosen;
+        trial.erase(trial.begin() + static_cast<std::ptrdiff_t>(j));
+        const std::optional<double> rss = rssWith(trial);
+        if (!rss) continue;
+        const double f = (*rss - *current) / (*current / df);
+        if (!weakest || f < weakestF) {
+          weakest = j;
+          weakestF = f;
+          weakestRss = *rss;
+        }
+      }
+      if (weakest && weakestRss - *current <= floor) weakestF = 0;
+      if (weakest && weakestF < fCritical(m - p)) {
+        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(*weakest));
+        current = weakestRss;
+      }
+    }
+    if (!changed) break;
+  }
+
+  std::vector<double> exps{0.0};
+  for (std::size_t k : chosen) exps.push_back(pool[k]);
+  std::sort(exps.begin() + 1, exps.end());
+  return fitExponents(sample, exps);
+}
+
+}  // namespace xylotrak::fitting
