@@ -1,0 +1,230 @@
+# The ProductSpec input fields in record order; three of them are 16-bit codes.
+product_fields <- c(
+  "min_top_diam", "max_top_diam", "min_base_diam", "max_base_diam", "min_length", "max_length",
+  "unit_price", "price_basis", "log_position", "height_rule", "loss_fraction", "trim_length"
+)
+product_codes <- c("price_basis", "log_position", "height_rule")
+
+# The same fields under the record's own names, as in product files.
+product_record_names <- c(
+  "minTopDiam", "maxTopDiam", "minBaseDiam", "maxBaseDiam", "minLength", "maxLength",
+  "unitPrice", "priceBasis", "logPosition", "heightRule", "lossFraction", "trimLength"
+)
+
+products <- function(min_top_diam, min_length, max_length, unit_price, max_top_diam = 999,
+                     min_base_diam = 0, max_base_diam = 999, price_basis = 0L,
+                     log_position = 0L, height_rule = 0L, loss_fraction = 0,
+                     trim_length = 0, name = NULL) {
+  args <- list(min_top_diam = min_top_diam, max_top_diam = max_top_diam,
+               min_base_diam = min_base_diam, max_base_diam = max_base_diam,
+               min_length = min_length, max_length = max_length, unit_price = unit_price,
+               price_basis = price_basis, log_position = log_position,
+               height_rule = height_rule, loss_fraction = loss_fraction,
+               trim_length = trim_length)
+  for (field in product_fields) {
+    args[[field]] <- if (field %in% product_codes) {
+      check_int16(args[[field]], field)
+    } else {
+      check_numeric(args[[field]], field)
+    }
+  }
+  if (!is.null(name)) {
+    if (!is.character(name) || anyNA(name)) stop_arg("name", "must be character without NA")
+    args$name <- name
+  }
+  args <- recycle_args(args)
+  if (is.null(name)) args$name <- paste("product", seq_along(args$min_top_diam))
+  if (length(args$name) > 32767L) stop_arg("min_top_diam", "makes more than 32767 products")
+  as.data.frame(args, stringsAsFactors = FALSE)
+}
+
+# The table's columns checked, in record order, for the bucking call; and the
+# products' names ("product <k>" where none is given).
+product_table <- function(products, name = "products") {
+  if (!is.data.frame(products)) stop_arg(name, "must be a data frame (see products())")
+  missing <- setdiff(product_fields, names(products))
+  if (length(missing) > 0L) {
+    stop_arg(name, sprintf("has no column %s", paste0("'", missing, "'", collapse = ", ")))
+  }
+  if (nrow(products) > 32767L) stop_arg(name, "has more than 32767 products")
+  columns <- lapply(product_fields, function(field) {
+    label <- sprintf("%s$%s", name, field)
+    if (field %in% product_codes) check_int16(products[[field]], label)
+    else check_numeric(products[[field]], label)
+  })
+  labels <- paste("product", seq_len(nrow(products)))
+  if ("name" %in% names(products)) {
+    given <- as.character(products$name)
+    use <- !is.na(given) & nzchar(given)
+    labels[use] <- given[use]
+  }
+  list(columns = columns, names = labels)
+}
+
+height_arguments <- function(stump_height, stump_trim, start_height, top_height_limit,
+                             height_limit) {
+  h <- c(start_height = check_number(start_height, "start_height"),
+         top_height_limit = check_number(top_height_limit, "top_height_limit"),
+         stump_height = check_number(stump_height, "stump_height", nonnegative = TRUE),
+         stump_trim = check_number(stump_trim, "stump_trim", nonnegative = TRUE),
+         height_limit = check_number(height_limit, "height_limit"))
+  h
+}
+
+outcome_names <- c("0" = "no_winner", "1" = "winner", "99" = "given_up")
+
+log_columns <- c("log_number", "product_number", "base_height", "length", "top_height",
+                 "trim_top_height", "base_diam", "top_diam", "trim_top_diam", "volume", "value")
+total_names <- c("product_volume", "stump_volume", "leftover_volume", "top_volume",
+                 "trim_volume", "loss_volume", "stem_volume", "total_value")
+
+# One call of a bucking export: the raw lists of the C routine.
+buck_raw <- function(m, table, heights, method, objective) {
+  .Call(C_xtk_buck, m$dbh, m$height, m$coefs, m$exps, unname(heights), table$columns,
+        as.integer(method), as.integer(objective))
+}
+
+bucking_result <- function(raw, m, table, heights, method, objective) {
+  key <- format(raw$outcome)
+  if (!key %in% names(outcome_names)) {
+    stop(sprintf("the bucking export answered %s, expected 1, 0 or 99", key), call. = FALSE)
+  }
+  rows <- as.data.frame(raw$logs)
+  number <- rows$product_number
+  name <- ifelse(number >= 1L & number <= length(table$names),
+                 table$names[pmax(1L, pmin(number, length(table$names)))],
+                 paste("product", number))
+  logs <- cbind(rows[c("log_number", "product_number")], product_name = name,
+                rows[log_columns[-(1:2)]], stringsAsFactors = FALSE)
+  stump <- logs[1L, , drop = FALSE]
+  stump$product_name <- NA_character_
+  logs <- logs[-1L, , drop = FALSE]
+  rownames(logs) <- NULL
+  rownames(stump) <- NULL
+  prods <- cbind(data.frame(product_number = seq_along(table$names), name = table$names,
+                            stringsAsFactors = FALSE),
+                 as.data.frame(raw$products))
+  structure(list(
+    outcome = unname(outcome_names[key]),
+    raw_outcome = raw$outcome,
+    stump = stump,
+    logs = logs,
+    products = prods,
+    totals = stats::setNames(raw$totals, total_names),
+    model = structure(m, class = "taper_model"),
+    heights = heights,
+    method = c("sequential", "optimised", "exact")[method + 2L],
+    objective = if (method < 0L) NA_character_ else c("value", "volume")[objective + 1L]
+  ), class = "xylotrak_bucking")
+}
+
+buck <- function(model, products, stump_height = 0.3, stump_trim = 0, start_height = 0,
+                 top_height_limit = 999, height_limit = 999) {
+  m <- model_of(model)
+  table <- product_table(products)
+  heights <- height_arguments(stump_height, stump_trim, start_height, top_height_limit,
+                              height_limit)
+  bucking_result(buck_raw(m, table, heights, -1L, 0L), m, table, heights, -1L, 0L)
+}
+
+buck_optimal <- function(model, products, objective = c("value", "volume"), exact = FALSE,
+                         stump_height = 0.3, stump_trim = 0, start_height = 0,
+                         top_height_limit = 999, height_limit = 999) {
+  m <- model_of(model)
+  table <- product_table(products)
+  if (!is.character(objective) || anyNA(objective)) stop_arg("objective", "must be \"value\" or \"volume\"")
+  objective <- tryCatch(match.arg(objective),
+                        error = function(e) stop_arg("objective", "must be \"value\" or \"volume\""))
+  exact <- check_flag(exact, "exact")
+  heights <- height_arguments(stump_height, stump_trim, start_height, top_height_limit,
+                              height_limit)
+  method <- if (exact) 1L else 0L
+  goal <- match(objective, c("value", "volume")) - 1L
+  bucking_result(buck_raw(m, table, heights, method, goal), m, table, heights, method, goal)
+}
+
+print.xylotrak_bucking <- function(x, ...) {
+  how <- if (x$method == "sequential") "sequential" else
+    sprintf("%s by %s", if (x$method == "exact") "exact optimum" else "optimised", x$objective)
+  cat(sprintf("Bucking (%s) of a tree of dbh %s cm, height %s m: %s\n", how,
+              format(x$model$dbh), format(x$model$height),
+              switch(x$outcome, winner = "bucked", no_winner = "no sequence of logs found",
+                     given_up = "search given up")))
+  if (nrow(x$logs) > 0L) {
+    shown <- x$logs[c("log_number", "product_name", "base_height", "length", "top_diam",
+                      "volume", "value")]
+    print(shown, digits = 4, row.names = FALSE)
+  }
+  cat("\n")
+  print(round(x$totals, 4))
+  invisible(x)
+}
+
+# ------------------------------------------------------------------ inventory
+
+batch_log_columns <- c("id", "logNumber", "productNumber", "productName", "baseHeight", "length",
+                       "topHeight", "trimTopHeight", "baseDiam", "topDiam", "trimTopDiam",
+                       "volume", "value")
+batch_total_columns <- c("id", "outcome", "logCount", "productVolume", "stumpVolume",
+                         "leftoverVolume", "topVolume", "trimVolume", "lossVolume", "stemVolume",
+                         "totalValue")
+
+buck_inventory <- function(trees, products, models = NULL,
+                           method = c("sequential", "value", "volume"), exact = FALSE,
+                           stump_height = 0.3, stump_trim = 0, start_height = 0,
+                           top_height_limit = 999, height_limit = 999) {
+  if (!is.character(method) || anyNA(method)) {
+    stop_arg("method", "must be \"sequential\", \"value\" or \"volume\"")
+  }
+  method <- tryCatch(match.arg(method), error = function(e) {
+    stop_arg("method", "must be \"sequential\", \"value\" or \"volume\"")
+  })
+  exact <- check_flag(exact, "exact")
+  if (exact && method == "sequential") stop_arg("exact", "needs method \"value\" or \"volume\"")
+  table <- product_table(products)
+  heights <- height_arguments(stump_height, stump_trim, start_height, top_height_limit,
+                              height_limit)
+  list_of <- tree_models(trees, models)
+  ids <- if ("id" %in% names(trees)) as.character(trees$id) else as.character(seq_len(nrow(trees)))
+  if (anyNA(ids) || any(!nzchar(ids))) stop_arg("trees$id", "must not be empty or NA")
+  if (anyDuplicated(ids)) {
+    stop_arg("trees$id", sprintf("holds \"%s\" twice", ids[anyDuplicated(ids)]))
+  }
+  how <- if (method == "sequential") -1L else if (exact) 1L else 0L
+  goal <- if (method == "volume") 1L else 0L
+
+  per_tree <- lapply(seq_along(list_of), function(i) {
+    raw <- buck_raw(list_of[[i]], table, heights, how, goal)
+    logs <- raw$logs
+    n <- length(logs$log_number) - 1L
+    keep <- seq_len(n) + 1L
+    number <- logs$product_number[keep]
+    name <- ifelse(number >= 1L & number <= length(table$names),
+                   table$names[pmax(1L, pmin(number, length(table$names)))], "?")
+    list(
+      logs = data.frame(id = rep(ids[i], n), logNumber = logs$log_number[keep],
+                        productNumber = number, productName = name,
+                        baseHeight = logs$base_height[keep], length = logs$length[keep],
+                        topHeight = logs$top_height[keep],
+                        trimTopHeight = logs$trim_top_height[keep],
+                        baseDiam = logs$base_diam[keep], topDiam = logs$top_diam[keep],
+                        trimTopDiam = logs$trim_top_diam[keep], volume = logs$volume[keep],
+                        value = logs$value[keep], stringsAsFactors = FALSE),
+      totals = c(raw$outcome, n, raw$totals)
+    )
+  })
+  logs <- do.call(rbind, c(list(empty_frame(batch_log_columns)), lapply(per_tree, `[[`, "logs")))
+  t <- matrix(as.numeric(unlist(lapply(per_tree, `[[`, "totals"))), ncol = 10L, byrow = TRUE)
+  totals <- data.frame(id = ids, outcome = as.integer(t[, 1L]), logCount = as.integer(t[, 2L]),
+                       stringsAsFactors = FALSE)
+  for (k in seq_along(total_names)) totals[[batch_total_columns[k + 3L]]] <- t[, k + 2L]
+  rownames(logs) <- NULL
+  list(logs = logs, totals = totals)
+}
+
+empty_frame <- function(columns) {
+  out <- data.frame(id = character(0), logNumber = integer(0), productNumber = integer(0),
+                    productName = character(0), stringsAsFactors = FALSE)
+  for (col in setdiff(columns, names(out))) out[[col]] <- numeric(0)
+  out[columns]
+}

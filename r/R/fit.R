@@ -1,0 +1,122 @@
+# Least-squares fits of the relative profile d / dbh = sum c_k (h / H)^e_k to
+# measured stems.
+
+fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory")
+fit_messages <- c(
+  too_few_rows = "fewer usable rows than terms + 1",
+  rank_deficient = "the design matrix is rank-deficient (duplicate exponents, or all rows at one relative height)",
+  bad_argument = "the library refused an argument",
+  out_of_memory = "the library ran out of memory"
+)
+
+fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_terms = 8,
+                      by = NULL) {
+  if (!is.data.frame(stems)) stop_arg("stems", "must be a data frame")
+  for (col in c("dbh", "height", "h", "d")) {
+    if (!col %in% names(stems)) stop_arg("stems", sprintf("has no column '%s'", col))
+    # Rows with NA or infinite values are skipped by the fit and counted.
+    check_numeric(stems[[col]], paste0("stems$", col), finite = FALSE, na = TRUE)
+  }
+  select <- check_flag(select, "select")
+  if (select) {
+    if (!is.null(candidates)) {
+      candidates <- check_numeric(candidates, "candidates", min_len = 1L)
+      if (any(candidates < 0)) stop_arg("candidates", "must not be negative")
+      if (length(candidates) > 32767L) stop_arg("candidates", "must hold at most 32767 values")
+    }
+    max_terms <- check_int16(max_terms, "max_terms", len = 1L)
+    if (max_terms < 1L) stop_arg("max_terms", "must be at least 1")
+  } else {
+    exps <- check_numeric(exps, "exps", min_len = 1L)
+    if (any(exps < 0)) stop_arg("exps", "must not be negative")
+    if (length(exps) > 32768L) stop_arg("exps", "must hold at most 32768 exponents")
+  }
+  one <- function(rows, group) {
+    args <- lapply(stems[rows, c("dbh", "height", "h", "d")], function(x) {
+      x <- as.double(x)
+      attributes(x) <- NULL
+      x
+    })
+    raw <- if (select) {
+      .Call(C_xtk_fit_select, args$dbh, args$height, args$h, args$d, candidates, max_terms)
+    } else {
+      .Call(C_xtk_fit, args$dbh, args$height, args$h, args$d, exps)
+    }
+    fit_result(raw, group, select)
+  }
+  if (is.null(by)) {
+    fit <- one(seq_len(nrow(stems)), NULL)
+    if (fit$code != 0L) {
+      stop(sprintf("fit_taper: %s (%s)", fit$status, fit_messages[[fit$status]]), call. = FALSE)
+    }
+    return(fit)
+  }
+  by <- check_string(by, "by")
+  if (!by %in% names(stems)) stop_arg("by", sprintf("names no column of 'stems' (\"%s\")", by))
+  key <- stems[[by]]
+  if (anyNA(key)) stop_arg("by", sprintf("column '%s' holds NA", by))
+  groups <- split(seq_len(nrow(stems)), key, drop = TRUE)
+  fits <- lapply(names(groups), function(g) one(groups[[g]], g))
+  names(fits) <- names(groups)
+  failed <- vapply(fits, function(f) f$code != 0L, logical(1))
+  if (any(failed)) {
+    warning(sprintf("fit_taper: no fit for %s %s",
+                    by, paste0("\"", names(fits)[failed], "\" (", vapply(fits[failed], `[[`, "", "status"), ")",
+                               collapse = ", ")), call. = FALSE)
+  }
+  structure(fits, class = "xylotrak_fits", by = by)
+}
+
+fit_result <- function(raw, group, select) {
+  status <- if (raw$code >= 0L && raw$code < length(fit_codes)) fit_codes[raw$code + 1L] else
+    paste("code", raw$code)
+  stats <- c(unlist(raw$stats), rows_used = raw$rows[1L], rows_skipped = raw$rows[2L])
+  structure(list(
+    code = raw$code,
+    status = status,
+    group = group,
+    exps = raw$exps,
+    coefs = raw$coefs,
+    std_errors = raw$std_errors,
+    stats = stats,
+    selected = select
+  ), class = "xylotrak_fit")
+}
+
+coef.xylotrak_fit <- function(object, ...) {
+  stats::setNames(object$coefs, paste0("e", format(object$exps, trim = TRUE)))
+}
+
+print.xylotrak_fit <- function(x, ...) {
+  cat(sprintf("Taper fit%s%s: %s\n", if (is.null(x$group)) "" else " of ",
+              if (is.null(x$group)) "" else x$group,
+              if (x$code == 0L) sprintf("%d terms%s", length(x$coefs),
+                                        if (x$selected) " (stepwise selection)" else "")
+              else x$status))
+  if (x$code == 0L) {
+    print(data.frame(exp = x$exps, coef = x$coefs, std_error = x$std_errors), digits = 6,
+          row.names = FALSE)
+  }
+  s <- x$stats
+  cat(sprintf("residual std error %.5g, R^2 %.5g, bias %.3g; in cm: RMSE %.4g, bias %.3g\n",
+              s[["residual_std_error"]], s[["r_squared"]], s[["bias"]], s[["diameter_rmse"]],
+              s[["diameter_bias"]]))
+  cat(sprintf("rows used %d, skipped %d\n", as.integer(s[["rows_used"]]),
+              as.integer(s[["rows_skipped"]])))
+  invisible(x)
+}
+
+print.xylotrak_fits <- function(x, ...) {
+  cat(sprintf("Taper fits by %s: %d group%s\n", attr(x, "by"), length(x),
+              if (length(x) == 1L) "" else "s"))
+  rows <- lapply(x, function(f) {
+    data.frame(status = f$status, terms = length(f$coefs),
+               residual_std_error = f$stats[["residual_std_error"]],
+               r_squared = f$stats[["r_squared"]], rows_used = f$stats[["rows_used"]],
+               stringsAsFactors = FALSE)
+  })
+  table <- do.call(rbind, rows)
+  rownames(table) <- names(x)
+  print(table, digits = 5)
+  invisible(x)
+}

@@ -1,0 +1,203 @@
+# The findings of the model check, in the order of their bits (0x01 first).
+model_findings <- c(
+  "volume-ill-conditioned", "diameter-increases", "negative-diameter", "nonzero-tip",
+  "exp0-nonzero", "nonfinite", "bad-term-count"
+)
+
+taper_model <- function(dbh, height, coefs, exps) {
+  if (inherits(coefs, "xylotrak_fit")) {
+    if (!missing(exps)) stop_arg("exps", "must not be given with a fit (it has its exponents)")
+    fit <- coefs
+    if (!identical(fit$code, 0L)) stop_arg("coefs", "is a fit that failed: it has no model")
+    coefs <- fit$coefs
+    exps <- fit$exps
+  }
+  dbh <- check_number(dbh, "dbh", positive = TRUE)
+  height <- check_number(height, "height", positive = TRUE)
+  profile <- check_profile(coefs, exps)
+  structure(list(dbh = dbh, height = height, coefs = profile$coefs, exps = profile$exps),
+            class = "taper_model")
+}
+
+# The model's fields checked again (a list can be changed after it was made).
+model_of <- function(model, name = "model") {
+  if (!inherits(model, "taper_model")) {
+    stop_arg(name, sprintf("must be a taper_model, not %s", class(model)[1L]))
+  }
+  dbh <- check_number(model$dbh, paste0(name, "$dbh"), positive = TRUE)
+  height <- check_number(model$height, paste0(name, "$height"), positive = TRUE)
+  profile <- check_profile(model$coefs, model$exps, paste0(name, "$coefs"), paste0(name, "$exps"))
+  list(dbh = dbh, height = height, coefs = profile$coefs, exps = profile$exps)
+}
+
+print.taper_model <- function(x, ...) {
+  cat(sprintf("Taper model: dbh %s cm, height %s m, %d term%s\n", format(x$dbh), format(x$height),
+              length(x$coefs), if (length(x$coefs) == 1L) "" else "s"))
+  terms <- data.frame(coef = x$coefs, exp = x$exps)
+  rownames(terms) <- paste0("  ", seq_along(x$coefs) - 1L)
+  print(terms, digits = 8)
+  invisible(x)
+}
+
+diameter <- function(model, h) {
+  m <- model_of(model)
+  h <- check_numeric(h, "h")
+  .Call(C_xtk_diameter, m$dbh, m$height, m$coefs, m$exps, h)
+}
+
+height_at <- function(model, d) {
+  m <- model_of(model)
+  d <- check_numeric(d, "d")
+  .Call(C_xtk_height_at, m$dbh, m$height, m$coefs, m$exps, d)
+}
+
+section_limits <- function(lower_height, upper_height, lower_diam, upper_diam, log_length) {
+  limits <- list(lower_height = lower_height, upper_height = upper_height,
+                 lower_diam = lower_diam, upper_diam = upper_diam, log_length = log_length)
+  for (name in names(limits)) limits[[name]] <- check_numeric(limits[[name]], name)
+  unname(recycle_args(limits))
+}
+
+check_model <- function(model) {
+  m <- model_of(model)
+  raw <- .Call(C_xtk_check, m$dbh, m$height, m$coefs, m$exps)
+  model_check(raw[1L], raw[2L])
+}
+
+# The check from the export's bit set and digit count.
+model_check <- function(bits, digits) {
+  set <- bitwAnd(bits, bitwShiftL(1L, 0:30)) != 0L
+  known <- seq_along(model_findings)
+  findings <- c(model_findings[set[known]],
+                sprintf("unknown-0x%x", bitwShiftL(1L, which(set[-known]) + length(known) - 1L)))
+  structure(list(findings = findings, volume_digits = digits, bits = bits),
+            class = "xylotrak_model_check")
+}
+
+print.xylotrak_model_check <- function(x, ...) {
+  if (length(x$findings) == 0L) {
+    cat("Model check: no findings\n")
+  } else {
+    cat("Model check findings:", paste(x$findings, collapse = ", "), "\n")
+  }
+  cat(sprintf("Closed-form volume: %d correct significant digits\n", x$volume_digits))
+  invisible(x)
+}
+
+# Warns before a volume of a model whose check has findings; the accurate
+# volume does not cancel, so an ill-conditioned closed form alone is no
+# reason to warn of it.
+warn_of_findings <- function(m, accurate = FALSE) {
+  raw <- .Call(C_xtk_check, m$dbh, m$height, m$coefs, m$exps)
+  findings <- model_check(raw[1L], raw[2L])$findings
+  if (accurate) findings <- setdiff(findings, model_findings[1L])
+  if (length(findings) == 0L) return(invisible())
+  advice <- "see check_model()"
+  if (model_findings[1L] %in% findings) advice <- paste0(advice, "; accurate = TRUE does not cancel")
+  message <- sprintf(
+    "the taper model of dbh %s cm, height %s m and %d coefficients has findings %s: its volumes may be meaningless (%s)",
+    format(m$dbh), format(m$height), length(m$coefs), paste(findings, collapse = ", "), advice)
+  warning(structure(class = c("xylotrak_model_warning", "warning", "condition"),
+                    list(message = message, call = sys.call(-1L))))
+}
+
+stem_volume <- function(model, lower_height = 0, upper_height = 0, lower_diam = 0,
+                        upper_diam = 0, log_length = 0, accurate = FALSE) {
+  m <- model_of(model)
+  limits <- section_limits(lower_height, upper_height, lower_diam, upper_diam, log_length)
+  accurate <- check_flag(accurate, "accurate")
+  warn_of_findings(m, accurate)
+  .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, limits, if (accurate) 1L else 0L)
+}
+
+log_count <- function(model, lower_height = 0, upper_height = 0, lower_diam = 0,
+                      upper_diam = 0, log_length = 0) {
+  m <- model_of(model)
+  limits <- section_limits(lower_height, upper_height, lower_diam, upper_diam, log_length)
+  .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, limits, 2L)
+}
+
+form_factor <- function(model) {
+  m <- model_of(model)
+  warn_of_findings(m)
+  .Call(C_xtk_form_factor, m$coefs, m$exps)
+}
+
+# The model of each row of a tree table: from the list of models by the
+# name in `model`, or from the list-columns `coefs` and `exps` (or their
+# numbers separated by blanks).
+tree_models <- function(trees, models, name = "trees") {
+  if (!is.data.frame(trees)) stop_arg(name, "must be a data frame")
+  for (col in c("dbh", "height")) {
+    if (!col %in% names(trees)) stop_arg(name, sprintf("has no column '%s'", col))
+  }
+  n <- nrow(trees)
+  dbh <- check_numeric(trees$dbh, paste0(name, "$dbh"))
+  height <- check_numeric(trees$height, paste0(name, "$height"))
+  if (any(dbh <= 0)) stop_arg(paste0(name, "$dbh"), "must be greater than 0")
+  if (any(height <= 0)) stop_arg(paste0(name, "$height"), "must be greater than 0")
+  use_names <- "model" %in% names(trees)
+  use_inline <- all(c("coefs", "exps") %in% names(trees))
+  if (!use_names && !use_inline) {
+    stop_arg(name, "needs a column 'model' or the columns 'coefs' and 'exps'")
+  }
+  if (use_names) {
+    if (is.null(models)) stop_arg("models", "is needed for the column 'model'")
+    if (!is.list(models) || is.null(names(models)) || any(names(models) == "")) {
+      stop_arg("models", "must be a named list of models (each with coefs and exps)")
+    }
+    labels <- as.character(trees$model)
+  }
+  lapply(seq_len(n), function(i) {
+    where <- sprintf("%s row %d", name, i)
+    if (use_names && !is.na(labels[i]) && nzchar(labels[i])) {
+      if (!labels[i] %in% names(models)) {
+        stop_arg(paste0(name, "$model"), sprintf("names \"%s\" (row %d), which is not in 'models'",
+                                                 labels[i], i))
+      }
+      entry <- models[[labels[i]]]
+      if (!is.list(entry)) stop_arg(sprintf("models$%s", labels[i]), "must have coefs and exps")
+      coefs <- entry$coefs
+      exps <- entry$exps
+      src <- sprintf("models$%s", labels[i])
+    } else {
+      if (!use_inline) stop_arg(paste0(name, "$model"), sprintf("is empty in row %d", i))
+      coefs <- inline_numbers(trees$coefs[[i]])
+      exps <- inline_numbers(trees$exps[[i]])
+      src <- where
+    }
+    profile <- check_profile(coefs, exps, paste0(src, " coefs"), paste0(src, " exps"))
+    structure(list(dbh = dbh[i], height = height[i], coefs = profile$coefs, exps = profile$exps),
+              class = "taper_model")
+  })
+}
+
+inline_numbers <- function(x) {
+  if (is.character(x) && length(x) == 1L && !is.na(x)) {
+    x <- suppressWarnings(as.numeric(strsplit(trimws(x), "[ \t]+")[[1L]]))
+  }
+  x
+}
+
+taper_table <- function(trees, at = c(0.3, 1.3, 5, 10, 15, 20), models = NULL) {
+  at <- check_numeric(at, "at")
+  list_of <- tree_models(trees, models)
+  d <- if (length(list_of) == 0L) {
+    matrix(numeric(0), 0L, length(at))
+  } else {
+    t(vapply(list_of, function(m) {
+      .Call(C_xtk_diameter, m$dbh, m$height, m$coefs, m$exps, at)
+    }, numeric(length(at))))
+  }
+  d <- matrix(d, nrow = length(list_of), ncol = length(at))
+  colnames(d) <- paste0("d_", format(at, trim = TRUE))
+  keep <- intersect(c("id", "dbh", "height", "model"), names(trees))
+  out <- cbind(trees[keep], as.data.frame(d, optional = TRUE))
+  out$volume <- vapply(list_of, function(m) {
+    .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, as.list(numeric(5)), 0L)
+  }, numeric(1))
+  out$form_factor <- vapply(list_of, function(m) .Call(C_xtk_form_factor, m$coefs, m$exps),
+                            numeric(1))
+  rownames(out) <- NULL
+  out
+}

@@ -1,0 +1,440 @@
+/*
+ * The R package's calls into the Xylotrak library. The R functions check
+ * every argument before they get here; the checks below only keep a wrong
+ * call from reading memory it was not given.
+ */
+#include <stdint.h>
+#include <string.h>
+
+#include <R.h>
+#include <Rinternals.h>
+
+#include "config.h"
+#include "xylotrak.h"
+#include "xylotrak_r.h"
+
+/* ------------------------------------------------------------------ helpers */
+
+static void need_doubles(SEXP x, R_xlen_t n, const char *name) {
+  if (TYPEOF(x) != REALSXP) error("'%s' must be a double vector", name);
+  if (n >= 0 && XLENGTH(x) != n) error("'%s' must have length %lld", name, (long long)n);
+}
+
+static double scalar_double(SEXP x, const char *name) {
+  need_doubles(x, 1, name);
+  return REAL(x)[0];
+}
+
+static int scalar_int(SEXP x, const char *name) {
+  if (TYPEOF(x) != INTSXP || XLENGTH(x) != 1) error("'%s' must be one integer", name);
+  return INTEGER(x)[0];
+}
+
+/* The five leading arguments of the taper and bucking exports. */
+typedef struct {
+  double dbh, height;
+  const double *coefs, *exps;
+  int terms;
+} Model;
+
+static Model model_of(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
+  Model m;
+  m.dbh = scalar_double(dbh, "dbh");
+  m.height = scalar_double(height, "height");
+  need_doubles(coefs, -1, "coefs");
+  need_doubles(exps, XLENGTH(coefs), "exps");
+  if (XLENGTH(coefs) < 1 || XLENGTH(coefs) > 32768)
+    error("'coefs' must hold 1 to 32768 coefficients");
+  m.coefs = REAL(coefs);
+  m.exps = REAL(exps);
+  m.terms = (int)XLENGTH(coefs) - 1;
+  return m;
+}
+
+/* ------------------------------------------------------------------ library */
+
+SEXP xtk_version(void) { return mkString(xylotrak_version()); }
+
+SEXP xtk_build_flags(void) {
+  SEXP out = PROTECT(allocVector(STRSXP, 3));
+  SET_STRING_ELT(out, 0, mkChar(XYLOTRAK_R_CFLAGS));
+  SET_STRING_ELT(out, 1, mkChar(XYLOTRAK_R_LIBS));
+  SET_STRING_ELT(out, 2, mkChar(XYLOTRAK_R_HAVE_FIT ? "fit" : ""));
+  UNPROTECT(1);
+  return out;
+}
+
+/* ------------------------------------------------------------------ taper */
+
+SEXP xtk_diameter(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP h) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  need_doubles(h, -1, "h");
+  const R_xlen_t n = XLENGTH(h);
+  SEXP out = PROTECT(allocVector(REALSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i)
+    REAL(out)[i] = PHDiDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(h)[i]);
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  need_doubles(d, -1, "d");
+  const R_xlen_t n = XLENGTH(d);
+  SEXP out = PROTECT(allocVector(REALSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i)
+    REAL(out)[i] = PHHiDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(d)[i]);
+  UNPROTECT(1);
+  return out;
+}
+
+/* limits: a list of five double vectors of one length (lower and upper
+ * height, lower and upper diameter, log length). kind 0 PHViDll, 1 PHVaDll,
+ * 2 PHCTDll (an integer result). */
+SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind) {
+  static const char *const names[5] = {"lower_height", "upper_height", "lower_diam",
+                                       "upper_diam", "log_length"};
+  const Model m = model_of(dbh, height, coefs, exps);
+  const int k = scalar_int(kind, "kind");
+  if (TYPEOF(limits) != VECSXP || XLENGTH(limits) != 5) error("'limits' must be a list of 5");
+  const R_xlen_t n = XLENGTH(VECTOR_ELT(limits, 0));
+  const double *l[5];
+  for (int j = 0; j < 5; ++j) {
+    need_doubles(VECTOR_ELT(limits, j), n, names[j]);
+    l[j] = REAL(VECTOR_ELT(limits, j));
+  }
+  SEXP out = PROTECT(allocVector(k == 2 ? INTSXP : REALSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i) {
+    if (k == 2)
+      INTEGER(out)[i] =
+          PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
+                  l[4][i]);
+    else
+      REAL(out)[i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms,
+                                                  l[0][i], l[1][i], l[2][i], l[3][i], l[4][i]);
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP xtk_form_factor(SEXP coefs, SEXP exps) {
+  need_doubles(coefs, -1, "coefs");
+  need_doubles(exps, XLENGTH(coefs), "exps");
+  if (XLENGTH(coefs) < 1 || XLENGTH(coefs) > 32768)
+    error("'coefs' must hold 1 to 32768 coefficients");
+  return ScalarReal(PHFFDll(REAL(coefs), REAL(exps), (int)XLENGTH(coefs) - 1));
+}
+
+SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  int32_t digits = 0;
+  const int32_t bits = PHCkDll(m.dbh, m.height, m.coefs, m.exps, m.terms, &digits);
+  SEXP out = PROTECT(allocVector(INTSXP, 2));
+  INTEGER(out)[0] = bits;
+  INTEGER(out)[1] = digits;
+  UNPROTECT(1);
+  return out;
+}
+
+/* ------------------------------------------------------------------ bucking */
+
+/* The log table's columns, as returned to R: two integer columns, then the
+ * nine doubles in the record's order. */
+static const char *const kLogNames[] = {
+    "log_number", "product_number", "base_height", "length",  "top_height", "trim_top_height",
+    "base_diam",  "top_diam",       "trim_top_diam", "volume", "value"};
+static const char *const kProductNames[] = {
+    "log_count", "volume_sum", "value_sum", "last_top_height", "last_top_diam", "length_sum",
+    "mean_top_diam", "weighted_top_diam"};
+
+static SEXP named_list(int n, const char *const *names) {
+  SEXP out = PROTECT(allocVector(VECSXP, n));
+  SEXP nm = PROTECT(allocVector(STRSXP, n));
+  for (int i = 0; i < n; ++i) SET_STRING_ELT(nm, i, mkChar(names[i]));
+  setAttrib(out, R_NamesSymbol, nm);
+  UNPROTECT(2);
+  return out;
+}
+
+/*
+ * table: a list of the twelve input columns of ProductSpec in record order,
+ * nine doubles and three integers (priceBasis, logPosition, heightRule).
+ * heights: startHeight, topHeightLimit, stumpHeight, stumpTrim, heightLimit.
+ * method: -1 sequential, 0 the search, 1 the exact optimiser; objective 0
+ * value, 1 volume.
+ */
+SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table,
+              SEXP method, SEXP objective) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  need_doubles(heights, 5, "heights");
+  const double *hs = REAL(heights);
+  const int how = scalar_int(method, "method");
+  const int goal = scalar_int(objective, "objective");
+  if (TYPEOF(table) != VECSXP || XLENGTH(table) != 12) error("'products' must be a list of 12");
+  const R_xlen_t count = XLENGTH(VECTOR_ELT(table, 0));
+  if (count > 32767) error("'products' holds more than 32767 products");
+  for (int j = 0; j < 12; ++j) {
+    SEXP col = VECTOR_ELT(table, j);
+    const int whole = j >= 7 && j <= 9;
+    if (TYPEOF(col) != (whole ? INTSXP : REALSXP) || XLENGTH(col) != count)
+      error("'products' column %d has the wrong type or length", j + 1);
+  }
+
+  ProductSpec *records = (ProductSpec *)R_alloc(count > 0 ? (size_t)count : 1, sizeof *records);
+  memset(records, 0, (count > 0 ? (size_t)count : 1) * sizeof *records);
+  for (R_xlen_t i = 0; i < count; ++i) {
+#define COL_D(j) REAL(VECTOR_ELT(table, j))[i]
+#define COL_I(j) (int16_t) INTEGER(VECTOR_ELT(table, j))[i]
+    ProductSpec *p = &records[i];
+    p->minTopDiam = COL_D(0);
+    p->maxTopDiam = COL_D(1);
+    p->minBaseDiam = COL_D(2);
+    p->maxBaseDiam = COL_D(3);
+    p->minLength = COL_D(4);
+    p->maxLength = COL_D(5);
+    p->unitPrice = COL_D(6);
+    p->priceBasis = COL_I(7);
+    p->logPosition = COL_I(8);
+    p->heightRule = COL_I(9);
+    p->lossFraction = COL_D(10);
+    p->trimLength = COL_D(11);
+#undef COL_D
+#undef COL_I
+  }
+
+  LogEntry *logs = (LogEntry *)R_alloc(XYLOTRAK_LOG_ROWS, sizeof *logs);
+  memset(logs, 0, XYLOTRAK_LOG_ROWS * sizeof *logs);
+  double t[8] = {0};
+  double outcome;
+  if (how < 0)
+    outcome = PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3],
+                      hs[4], records, (int)count, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6,
+                      t + 7, logs);
+  else
+    outcome = (how == 1 ? PHVxDll : PHVoDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0],
+                                             hs[1], 0, 0, hs[2], hs[3], hs[4], records,
+                                             (int)count, goal, t, t + 1, t + 2, t + 3, t + 4,
+                                             t + 5, t + 6, t + 7, logs);
+
+  /* Rows 0 (the stump) to the last log. */
+  int rows = 1;
+  while (rows < XYLOTRAK_LOG_ROWS && logs[rows].logNumber != 0) ++rows;
+
+  static const char *const top[] = {"outcome", "logs", "products", "totals"};
+  SEXP out = PROTECT(named_list(4, top));
+  SET_VECTOR_ELT(out, 0, ScalarReal(outcome));
+
+  SEXP lt = PROTECT(named_list(11, kLogNames));
+  for (int j = 0; j < 11; ++j) SET_VECTOR_ELT(lt, j, allocVector(j < 2 ? INTSXP : REALSXP, rows));
+  for (int k = 0; k < rows; ++k) {
+    const LogEntry *r = &logs[k];
+    const double v[9] = {r->baseHeight, r->length, r->topHeight, r->trimTopHeight, r->baseDiam,
+                         r->topDiam, r->trimTopDiam, r->volume, r->value};
+    INTEGER(VECTOR_ELT(lt, 0))[k] = r->logNumber;
+    INTEGER(VECTOR_ELT(lt, 1))[k] = r->productNumber;
+    for (int j = 0; j < 9; ++j) REAL(VECTOR_ELT(lt, j + 2))[k] = v[j];
+  }
+  SET_VECTOR_ELT(out, 1, lt);
+
+  SEXP pt = PROTECT(named_list(8, kProductNames));
+  for (int j = 0; j < 8; ++j) SET_VECTOR_ELT(pt, j, allocVector(j == 0 ? INTSXP : REALSXP, count));
+  for (R_xlen_t i = 0; i < count; ++i) {
+    const ProductSpec *p = &records[i];
+    const double v[7] = {p->volumeSum, p->valueSum, p->lastTopHeight, p->lastTopDiam,
+                         p->lengthSum, p->meanTopDiam, p->weightedTopDiam};
+    INTEGER(VECTOR_ELT(pt, 0))[i] = p->logCount;
+    for (int j = 0; j < 7; ++j) REAL(VECTOR_ELT(pt, j + 1))[i] = v[j];
+  }
+  SET_VECTOR_ELT(out, 2, pt);
+
+  SEXP totals = PROTECT(allocVector(REALSXP, 8));
+  memcpy(REAL(totals), t, sizeof t);
+  SET_VECTOR_ELT(out, 3, totals);
+  UNPROTECT(4);
+  return out;
+}
+
+/* ------------------------------------------------------------------ formulas */
+
+/* which: 0 gDll, 1 dgDll, 2 VTHuDll, 3 VTSmDll, 4 VTNwDll, 5 VTNeDll,
+ * 6 VTCoDll, 7 VTCiDll. args: a list of double vectors of one length, as many
+ * as the formula takes. An element with an NA argument is NA without a call. */
+SEXP xtk_formula(SEXP which, SEXP args) {
+  static const int arity[8] = {1, 2, 2, 3, 4, 3, 3, 2};
+  const int w = scalar_int(which, "which");
+  if (w < 0 || w > 7) error("unknown formula %d", w);
+  if (TYPEOF(args) != VECSXP || XLENGTH(args) != arity[w])
+    error("the formula takes %d arguments", arity[w]);
+  const R_xlen_t n = XLENGTH(VECTOR_ELT(args, 0));
+  const double *a[4];
+  for (int j = 0; j < arity[w]; ++j) {
+    need_doubles(VECTOR_ELT(args, j), n, "args");
+    a[j] = REAL(VECTOR_ELT(args, j));
+  }
+  SEXP out = PROTECT(allocVector(REALSXP, n));
+  double *o = REAL(out);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    int missing = 0;
+    for (int j = 0; j < arity[w]; ++j) missing |= ISNA(a[j][i]);
+    if (missing) {
+      o[i] = NA_REAL;
+      continue;
+    }
+    switch (w) {
+      case 0: o[i] = gDll(a[0][i]); break;
+      case 1: o[i] = dgDll(a[0][i], a[1][i]); break;
+      case 2: o[i] = VTHuDll(a[0][i], a[1][i]); break;
+      case 3: o[i] = VTSmDll(a[0][i], a[1][i], a[2][i]); break;
+      case 4: o[i] = VTNwDll(a[0][i], a[1][i], a[2][i], a[3][i]); break;
+      case 5: o[i] = VTNeDll(a[0][i], a[1][i], a[2][i]); break;
+      case 6: o[i] = VTCoDll(a[0][i], a[1][i], a[2][i]); break;
+      default: o[i] = VTCiDll(a[0][i], a[1][i]); break;
+    }
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* doubles: area, length1, length2, slope1, slope2 (one length); codes:
+ * slopeCorrection, rectangular, unitScale, areaUnit (integer, same length). */
+SEXP xtk_calc_area(SEXP doubles, SEXP codes) {
+  if (TYPEOF(doubles) != VECSXP || XLENGTH(doubles) != 5) error("'doubles' must be a list of 5");
+  if (TYPEOF(codes) != VECSXP || XLENGTH(codes) != 4) error("'codes' must be a list of 4");
+  const R_xlen_t n = XLENGTH(VECTOR_ELT(doubles, 0));
+  for (int j = 0; j < 5; ++j) need_doubles(VECTOR_ELT(doubles, j), n, "doubles");
+  for (int j = 0; j < 4; ++j)
+    if (TYPEOF(VECTOR_ELT(codes, j)) != INTSXP || XLENGTH(VECTOR_ELT(codes, j)) != n)
+      error("'codes' must be integer vectors of the length of the others");
+  static const char *const names[] = {"area", "length1", "length2"};
+  SEXP out = PROTECT(named_list(3, names));
+  for (int j = 0; j < 3; ++j) SET_VECTOR_ELT(out, j, allocVector(REALSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i) {
+    double area = 0, l1 = 0, l2 = 0;
+#define D(j) REAL(VECTOR_ELT(doubles, j))[i]
+#define C(j) INTEGER(VECTOR_ELT(codes, j))[i]
+    CalcAreaDll(D(0), D(1), D(2), D(3), D(4), C(0), C(1), C(2), C(3), &area, &l1, &l2);
+#undef D
+#undef C
+    REAL(VECTOR_ELT(out, 0))[i] = area;
+    REAL(VECTOR_ELT(out, 1))[i] = l1;
+    REAL(VECTOR_ELT(out, 2))[i] = l2;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* ------------------------------------------------------------------ accounting */
+
+/* op 0 start, 1 stop: the export's answer. op 2: status and count of slots
+ * 0-8, the counts as doubles read unsigned. */
+SEXP xtk_tally(SEXP op) {
+  const int o = scalar_int(op, "op");
+  if (o == 0) return ScalarInteger(tally_start());
+  if (o == 1) return ScalarInteger(tally_stop());
+  static const char *const names[] = {"status", "count"};
+  SEXP out = PROTECT(named_list(2, names));
+  SEXP status = PROTECT(allocVector(INTSXP, 9));
+  SEXP count = PROTECT(allocVector(REALSXP, 9));
+  for (int i = 0; i < 9; ++i) {
+    INTEGER(status)[i] = tally_status(i);
+    REAL(count)[i] = (double)(uint32_t)tally_count(i);
+  }
+  SET_VECTOR_ELT(out, 0, status);
+  SET_VECTOR_ELT(out, 1, count);
+  UNPROTECT(3);
+  return out;
+}
+
+/* ------------------------------------------------------------------ fitting */
+
+static const char *const kFitNames[] = {"code", "exps", "coefs", "std_errors", "stats", "rows"};
+static const char *const kStatNames[] = {"residual_std_error", "r_squared", "bias",
+                                         "diameter_rmse", "diameter_bias"};
+
+#if XYLOTRAK_R_HAVE_FIT
+static SEXP fit_result(int code, int terms, const double *exps, const double *coefs,
+                       const double *se, const xylotrak_fit_stats *stats) {
+  SEXP out = PROTECT(named_list(6, kFitNames));
+  SET_VECTOR_ELT(out, 0, ScalarInteger(code));
+  SEXP e = PROTECT(allocVector(REALSXP, terms));
+  SEXP c = PROTECT(allocVector(REALSXP, terms));
+  SEXP s = PROTECT(allocVector(REALSXP, terms));
+  if (terms > 0) {
+    memcpy(REAL(e), exps, (size_t)terms * sizeof(double));
+    memcpy(REAL(c), coefs, (size_t)terms * sizeof(double));
+    memcpy(REAL(s), se, (size_t)terms * sizeof(double));
+  }
+  SET_VECTOR_ELT(out, 1, e);
+  SET_VECTOR_ELT(out, 2, c);
+  SET_VECTOR_ELT(out, 3, s);
+  SEXP st = PROTECT(named_list(5, kStatNames));
+  const double v[5] = {stats->residualStdError, stats->rSquared, stats->bias,
+                       stats->diameterRmse, stats->diameterBias};
+  for (int j = 0; j < 5; ++j) SET_VECTOR_ELT(st, j, ScalarReal(v[j]));
+  SET_VECTOR_ELT(out, 4, st);
+  SEXP rows = PROTECT(allocVector(REALSXP, 2));
+  REAL(rows)[0] = (double)stats->rowsUsed;
+  REAL(rows)[1] = (double)stats->rowsSkipped;
+  SET_VECTOR_ELT(out, 5, rows);
+  UNPROTECT(6);
+  return out;
+}
+
+static R_xlen_t fit_rows(SEXP dbh, SEXP height, SEXP h, SEXP d) {
+  need_doubles(dbh, -1, "dbh");
+  const R_xlen_t n = XLENGTH(dbh);
+  need_doubles(height, n, "height");
+  need_doubles(h, n, "h");
+  need_doubles(d, n, "d");
+  return n;
+}
+#endif
+
+SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps) {
+#if XYLOTRAK_R_HAVE_FIT
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  need_doubles(exps, -1, "exps");
+  const R_xlen_t terms = XLENGTH(exps);
+  if (terms < 1 || terms > 32768) error("'exps' must hold 1 to 32768 exponents");
+  double *coefs = (double *)R_alloc((size_t)terms, sizeof(double));
+  double *se = (double *)R_alloc((size_t)terms, sizeof(double));
+  xylotrak_fit_stats stats;
+  memset(&stats, 0, sizeof stats);
+  const int code = PHFtDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, REAL(exps),
+                           (int)terms - 1, coefs, se, &stats);
+  return fit_result(code, (int)terms, REAL(exps), coefs, se, &stats);
+#else
+  (void)dbh, (void)height, (void)h, (void)d, (void)exps;
+  error("this Xylotrak library has no fitting exports (PHFtDll); install a newer one");
+#endif
+}
+
+SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms) {
+#if XYLOTRAK_R_HAVE_FIT
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  const int cap = scalar_int(max_terms, "max_terms");
+  if (cap < 1 || cap > 32767) error("'max_terms' must be 1 to 32767");
+  const double *cand = NULL;
+  int ncand = 0;
+  if (candidates != R_NilValue) {
+    need_doubles(candidates, -1, "candidates");
+    if (XLENGTH(candidates) > 32767) error("'candidates' holds more than 32767 values");
+    cand = REAL(candidates);
+    ncand = (int)XLENGTH(candidates);
+  }
+  double *exps = (double *)R_alloc((size_t)cap, sizeof(double));
+  double *coefs = (double *)R_alloc((size_t)cap, sizeof(double));
+  double *se = (double *)R_alloc((size_t)cap, sizeof(double));
+  int32_t terms = 0;
+  xylotrak_fit_stats stats;
+  memset(&stats, 0, sizeof stats);
+  const int code = PHFsDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, cand, ncand,
+                           cap, exps, coefs, se, &terms, &stats);
+  /* terms is n, the index of the last term: n + 1 values on success. */
+  const int values = code == XYLOTRAK_FIT_OK ? (int)terms + 1 : 0;
+  return fit_result(code, values, exps, coefs, se, &stats);
+#else
+  (void)dbh, (void)height, (void)h, (void)d, (void)candidates, (void)max_terms;
+  error("this Xylotrak library has no fitting exports (PHFsDll); install a newer one");
+#endif
+}

@@ -1,0 +1,22 @@
+/* The routines the R functions reach through .Call. */
+#ifndef XYLOTRAK_R_H
+#define XYLOTRAK_R_H
+
+#include <Rinternals.h>
+
+SEXP xtk_version(void);
+SEXP xtk_build_flags(void);
+SEXP xtk_diameter(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP h);
+SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d);
+SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind);
+SEXP xtk_form_factor(SEXP coefs, SEXP exps);
+SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
+SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table,
+              SEXP method, SEXP objective);
+SEXP xtk_formula(SEXP which, SEXP args);
+SEXP xtk_calc_area(SEXP doubles, SEXP codes);
+SEXP xtk_tally(SEXP op);
+SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps);
+SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms);
+
+#endif
