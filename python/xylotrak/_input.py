@@ -7,9 +7,12 @@ import math
 import os
 import re
 from collections.abc import Mapping
-from typing import Any
+from typing import Any, NoReturn, Union
 
 INT16_MIN, INT16_MAX = -32768, 32767
+
+#: A file name, as the input readers take it.
+StrPath = Union[str, "os.PathLike[str]"]
 
 # A plain decimal number: no "nan", "inf", hex, underscores or surrounding blanks.
 _NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
@@ -18,7 +21,14 @@ _NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?\Z")
 class InputFileError(ValueError):
     """Bad input: the message names the file, the line (or record) and the field."""
 
-    def __init__(self, message: str, *, path=None, line=None, field=None):
+    def __init__(
+        self,
+        message: str,
+        *,
+        path: StrPath | None = None,
+        line: int | str | None = None,
+        field: str | None = None,
+    ) -> None:
         self.reason = message
         self.path = None if path is None else os.fspath(path)
         self.line = line
@@ -32,11 +42,17 @@ class InputFileError(ValueError):
             where.append(f"field '{field}'")
         super().__init__(": ".join(where + [message]))
 
-    def __reduce__(self):  # keeps the attributes when raised on a Dask worker
+    def __reduce__(self) -> tuple[Any, ...]:  # keeps the attributes when raised on a Dask worker
         return (_rebuild_error, (type(self), self.reason, self.path, self.line, self.field))
 
 
-def _rebuild_error(cls, reason, path, line, field):
+def _rebuild_error(
+    cls: type[InputFileError],
+    reason: str,
+    path: str | None,
+    line: int | str | None,
+    field: str | None,
+) -> InputFileError:
     return cls(reason, path=path, line=line, field=field)
 
 
@@ -73,12 +89,12 @@ def int16(value: float | int) -> int:
     return result
 
 
-def _reject_constant(name: str):
+def _reject_constant(name: str) -> NoReturn:
     raise ValueError(f"{name} is not a number")
 
 
-def _pairs_without_duplicates(pairs):
-    result = {}
+def _pairs_without_duplicates(pairs: list[tuple[str, Any]]) -> dict[str, Any]:
+    result: dict[str, Any] = {}
     for key, value in pairs:
         if key in result:
             raise ValueError(f"duplicate key '{key}'")
@@ -86,7 +102,7 @@ def _pairs_without_duplicates(pairs):
     return result
 
 
-def load_json(path) -> Any:
+def load_json(path: StrPath) -> Any:
     """Parses a JSON file, refusing NaN/Infinity and duplicate keys, with the file named in any
     error (and the line and column of a syntax error)."""
     try:
@@ -110,7 +126,9 @@ def load_json(path) -> Any:
         raise InputFileError(f"invalid JSON: {error}", path=path) from None
 
 
-def load_json_object(source, expected: str):
+def load_json_object(
+    source: StrPath | Mapping[str, Any], expected: str
+) -> tuple[Mapping[str, Any], StrPath | None]:
     """``(data, path)``: ``source`` itself when it is a mapping (path None), else the JSON file
     it names, which must hold an object; ``expected`` says what the object should be."""
     if isinstance(source, Mapping):

@@ -11,7 +11,9 @@ import ctypes.util
 import os
 import sys
 import threading
+from collections.abc import Iterable
 from pathlib import Path
+from typing import Any
 
 __all__ = [
     "LOG_ROWS",
@@ -120,7 +122,7 @@ LOG_ENTRY_LAYOUT = (
 
 def _check_layout(record: type[ctypes.Structure], layout: tuple[int, dict[str, int]]) -> None:
     size, offsets = layout
-    actual = {name: getattr(record, name).offset for name, _ in record._fields_}
+    actual = {field[0]: getattr(record, field[0]).offset for field in record._fields_}
     if ctypes.sizeof(record) != size or actual != offsets:
         raise ImportError(
             f"{record.__name__} does not match the library's layout: "
@@ -141,7 +143,7 @@ _limits = [_d, _d, _d, _d, _d]  # lowerHeight, upperHeight, lowerDiam, upperDiam
 _bucking = [_d, _d, _d, _d, _d, _d, _d]  # startHeight ... heightLimit
 _totals = [_pd] * 8
 
-SIGNATURES: dict[str, tuple[type, list]] = {
+SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
     "xylotrak_version": (ctypes.c_char_p, []),
     "tally_start": (ctypes.c_int32, []),
     "tally_stop": (ctypes.c_int32, []),
@@ -192,20 +194,34 @@ def _library_file_names() -> list[str]:
     return ["libxylotrak.so", "libxylotrak.so.0"]
 
 
+def _bundled_libraries() -> list[Path]:
+    """The library files in the package folder: an installed wheel holds the library there under
+    its SONAME (``libxylotrak.so.<major>``), the name the loader wants."""
+    names = _library_file_names()
+    found = [_PACKAGE_DIR / name for name in names]
+    if sys.platform not in ("win32", "darwin"):
+        for path in sorted(_PACKAGE_DIR.glob("libxylotrak.so.*")):
+            if path.name not in names:
+                found.append(path)
+    return found
+
+
 def library_candidates() -> list[tuple[str, str | None]]:
     """The places the library is looked for, in order, as (description, path-or-None).
 
     ``XYLOTRAK_LIBRARY`` when set (and then nothing else: a library named on purpose is never
-    silently replaced by another one); otherwise the package's own folder and the folder that
-    holds it, the repository's ``build/`` folder, and the system's library search (``ctypes.util.find_library``).
+    silently replaced by another one); otherwise the library bundled in the package's own folder
+    (where a wheel installs it), the folder that holds the package, the repository's ``build/``
+    folder, and the system's library search (``ctypes.util.find_library``).
     """
     named = os.environ.get("XYLOTRAK_LIBRARY", "")
     if named:
         return [("XYLOTRAK_LIBRARY", named)]
     places: list[tuple[str, str | None]] = []
-    for folder in (_PACKAGE_DIR, _PACKAGE_DIR.parent):  # inside the package, or beside it
-        for name in _library_file_names():
-            places.append(("next to the package", str(folder / name)))
+    for path in _bundled_libraries():
+        places.append(("bundled with the package", str(path)))
+    for name in _library_file_names():
+        places.append(("next to the package", str(_PACKAGE_DIR.parent / name)))
     places.append(("repository build", str(_REPO_BUILD_LIBRARY)))
     found = ctypes.util.find_library("xylotrak")
     places.append(("system search (find_library('xylotrak'))", found))
@@ -261,7 +277,7 @@ def library_path() -> str:
     return load_library()._name
 
 
-def double_array(values) -> ctypes.Array:
+def double_array(values: Iterable[float]) -> ctypes.Array[ctypes.c_double]:
     """A C array of doubles holding ``values``."""
-    values = [float(v) for v in values]
-    return (ctypes.c_double * len(values))(*values)
+    numbers = [float(v) for v in values]
+    return (ctypes.c_double * len(numbers))(*numbers)

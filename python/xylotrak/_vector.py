@@ -8,18 +8,19 @@ from __future__ import annotations
 
 import sys
 from collections.abc import Callable, Iterable
+from typing import Any
 
 
-def _numpy():
+def _numpy() -> Any:
     return sys.modules.get("numpy")
 
 
-def is_ndarray(values) -> bool:
+def is_ndarray(values: object) -> bool:
     np = _numpy()
     return np is not None and isinstance(values, np.ndarray)
 
 
-def map_values(fn: Callable[[float], float], values: Iterable, *, dtype: str = "float64"):
+def map_values(fn: Callable[[float], float], values: Any, *, dtype: str = "float64") -> Any:
     """``fn`` applied to every element: an ndarray of the same shape for an ndarray (or NumPy
     scalar), a list for any other iterable."""
     np = _numpy()

@@ -55,7 +55,8 @@ def status(slot: int | Slot) -> Status:
 
 def count(slot: int | Slot) -> int:
     """The slot's counter, 0 to 2**32 - 1."""
-    return _lib.load_library().tally_count(_slot(slot)) & 0xFFFFFFFF
+    counter: int = _lib.load_library().tally_count(_slot(slot))
+    return counter & 0xFFFFFFFF
 
 
 def snapshot() -> dict[str, dict[str, object]]:

@@ -10,19 +10,26 @@ from __future__ import annotations
 
 import os
 from collections.abc import Mapping, Sequence
-from typing import Any
+from typing import TYPE_CHECKING, Any, cast
 
 import dask.dataframe as dd
-import pandas as pd
+import pandas as pd  # type: ignore[import]  # pandas 1.5 ships no type information
 
 from .inventory import (
     LOG_COLUMNS,
     TOTAL_COLUMNS,
+    Models,
+    Row,
     buck_trees,
     check_parameters,
     load_models,
 )
 from .products import Product, load_products
+
+if TYPE_CHECKING:
+    # dask.dataframe imports its public names without listing them in __all__, so a strict type
+    # check does not see them through it.
+    from dask.dataframe.core import DataFrame as DaskDataFrame
 
 __all__ = ["buck_inventory", "read_inventory"]
 
@@ -40,7 +47,7 @@ def _empty(columns: Sequence[str], extra: Mapping[str, str] | None = None) -> pd
     return pd.DataFrame({name: pd.Series(dtype=dtype) for name, dtype in dtypes.items()})
 
 
-def _frame(rows: list[tuple], columns: Sequence[str]) -> pd.DataFrame:
+def _frame(rows: list[Row], columns: Sequence[str]) -> pd.DataFrame:
     meta = _empty(columns)
     if not rows:
         return meta
@@ -49,7 +56,12 @@ def _frame(rows: list[tuple], columns: Sequence[str]) -> pd.DataFrame:
 
 
 def _buck_partition(
-    part: pd.DataFrame, products: list[Product], models, objective, exact, params
+    part: pd.DataFrame,
+    products: list[Product],
+    models: Models,
+    objective: str | None,
+    exact: bool,
+    params: dict[str, float],
 ) -> pd.DataFrame:
     """Runs on a worker: the totals of each tree, with its log rows in an object column."""
     logs, totals = buck_trees(
@@ -57,7 +69,7 @@ def _buck_partition(
         **params,
     )
     frame = _frame(totals, TOTAL_COLUMNS)
-    per_tree: dict[str, list[tuple]] = {tree_id: [] for tree_id in frame["id"]}
+    per_tree: dict[str, list[Row]] = {tree_id: [] for tree_id in frame["id"]}
     for row in logs:
         per_tree[row[0]].append(row)
     frame[_LOGS] = pd.Series([per_tree[tree_id] for tree_id in frame["id"]], dtype="object")
@@ -68,24 +80,27 @@ def _explode_logs(part: pd.DataFrame) -> pd.DataFrame:
     return _frame([row for rows in part[_LOGS] for row in rows], LOG_COLUMNS)
 
 
-def read_inventory(path: str | os.PathLike, *, blocksize: int | str | None = None) -> dd.DataFrame:
+def read_inventory(
+    path: str | os.PathLike[str], *, blocksize: int | str | None = None
+) -> DaskDataFrame:
     """An inventory CSV (``id,dbh,height`` and ``model`` or ``coefs``/``exps``) as a Dask
     DataFrame of text cells, read in blocks of ``blocksize`` bytes (one partition per file when
     None). Cells are checked when the trees are bucked."""
-    return dd.read_csv(
+    frame: DaskDataFrame = dd.read_csv(  # type: ignore[attr-defined]
         os.fspath(path), dtype=str, keep_default_na=False, na_filter=False, blocksize=blocksize
     )
+    return frame
 
 
 def buck_inventory(
-    ddf: dd.DataFrame | pd.DataFrame,
-    products: Sequence[Product] | str | os.PathLike,
+    ddf: DaskDataFrame | pd.DataFrame,
+    products: Sequence[Product] | str | os.PathLike[str],
     *,
-    models: Mapping[str, Any] | str | os.PathLike | None = None,
+    models: Mapping[str, Any] | str | os.PathLike[str] | None = None,
     objective: str | None = None,
     exact: bool = False,
     **params: float,
-) -> tuple[dd.DataFrame, dd.DataFrame]:
+) -> tuple[DaskDataFrame, DaskDataFrame]:
     """Bucks every tree of ``ddf`` on the workers and returns ``(logs, totals)``.
 
     ``products``: Product objects or a product table file; ``models``: taper models by name (dict
@@ -97,7 +112,7 @@ def buck_inventory(
     fails the computation with an InputFileError naming the tree and the field.
     """
     if isinstance(ddf, pd.DataFrame):
-        ddf = dd.from_pandas(ddf, npartitions=1)
+        ddf = dd.from_pandas(ddf, npartitions=1)  # type: ignore[attr-defined]
     columns = set(ddf.columns)
     missing = [c for c in ("id", "dbh", "height") if c not in columns]
     if "model" not in columns and not {"coefs", "exps"} <= columns:
@@ -105,7 +120,7 @@ def buck_inventory(
     if missing:
         raise ValueError(f"inventory lacks column(s): {', '.join(missing)}")
     if not isinstance(products, (list, tuple)):
-        products = load_products(products)
+        products = load_products(cast("str | os.PathLike[str]", products))  # any other: a file
     products = list(products)
     models = load_models(models)  # read here: workers need not see the file
     params = check_parameters(objective, params)

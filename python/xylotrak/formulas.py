@@ -5,10 +5,15 @@ from __future__ import annotations
 import ctypes
 import dataclasses
 from collections.abc import Iterable
+from typing import TYPE_CHECKING, Any, overload
 
 from . import _lib
 from ._input import int16
 from ._vector import map_values
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
 
 __all__ = [
     "PlotArea",
@@ -28,7 +33,7 @@ _REJECTED = -1.0  # what a formula export answers for a negative or NaN argument
 
 
 def _call(export: str, name: str, **arguments: float) -> float:
-    result = getattr(_lib.load_library(), export)(*arguments.values())
+    result: float = getattr(_lib.load_library(), export)(*arguments.values())
     if result == _REJECTED:
         shown = ", ".join(f"{key}={value!r}" for key, value in arguments.items())
         raise ValueError(f"{name}: every argument must be 0 or more and not NaN ({shown})")
@@ -40,7 +45,13 @@ def basal_area(diameter: float) -> float:
     return _call("gDll", "basal_area", diameter=diameter)
 
 
-def basal_areas(diameters: Iterable[float]):
+@overload
+def basal_areas(  # type: ignore[misc]  # an ndarray is iterable too: the first match wins
+    diameters: np.ndarray[Any, Any] | np.generic,
+) -> npt.NDArray[np.float64]: ...
+@overload
+def basal_areas(diameters: Iterable[float]) -> list[float]: ...
+def basal_areas(diameters: Any) -> Any:
     """``basal_area`` of each diameter: an ndarray for an ndarray, a list otherwise."""
     return map_values(basal_area, diameters)
 

@@ -9,7 +9,7 @@ from __future__ import annotations
 import math
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import Any
+from typing import Any, cast
 
 from ._input import InputFileError, finite_number, load_json_object, number_from_text
 from .bucking import HEIGHT_NAMES, OBJECTIVES, TOTAL_NAMES, Bucker
@@ -36,9 +36,11 @@ TOTAL_COLUMNS = (
 BUCKING_PARAMETERS = HEIGHT_NAMES  # the keyword arguments every bucking takes
 
 Models = dict[str, tuple[tuple[float, ...], tuple[float, ...]]]
+#: One row of the logs or totals table, in LOG_COLUMNS / TOTAL_COLUMNS order.
+Row = tuple[Any, ...]
 
 
-def load_models(source: str | os.PathLike | Mapping[str, Any] | None) -> Models:
+def load_models(source: str | os.PathLike[str] | Mapping[str, Any] | None) -> Models:
     """Taper models by name, from ``{"<name>": {"coefs": [...], "exps": [...]}, ...}`` given as a
     dict or the path of a JSON file. Each model needs exactly ``coefs`` and ``exps``."""
     if source is None:
@@ -153,25 +155,25 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
 
 def buck_trees(
     rows: Iterable[Mapping[str, Any]],
-    products: Sequence[Product] | str | os.PathLike,
+    products: Sequence[Product] | str | os.PathLike[str],
     *,
-    models: Models | Mapping[str, Any] | str | os.PathLike | None = None,
+    models: Models | Mapping[str, Any] | str | os.PathLike[str] | None = None,
     objective: str | None = None,
     exact: bool = False,
     **params: float,
-) -> tuple[list[tuple], list[tuple]]:
+) -> tuple[list[Row], list[Row]]:
     """Bucks every row (sequentially, or optimised for ``objective``, by the exact optimiser
     with ``exact``) and returns the rows of the
     logs and totals tables (tuples in LOG_COLUMNS / TOTAL_COLUMNS order), in input order. A bad
     row raises InputFileError naming the tree and the field; duplicate ids are refused."""
     if not isinstance(products, (list, tuple)):
-        products = load_products(products)
+        products = load_products(cast("str | os.PathLike[str]", products))  # any other: a file
     if not (isinstance(models, dict) and all(isinstance(v, tuple) for v in models.values())):
         models = load_models(models)
     params = check_parameters(objective, params)
     bucker = Bucker(products)
-    logs: list[tuple] = []
-    totals: list[tuple] = []
+    logs: list[Row] = []
+    totals: list[Row] = []
     seen: set[str] = set()
     for position, row in enumerate(rows, start=1):
         tree_id, taper = tree_from_row(row, models, f"row {position}")

@@ -3,13 +3,22 @@
 from __future__ import annotations
 
 import csv
+import ctypes
 import dataclasses
 import os
 from collections.abc import Mapping, Sequence
 from typing import Any
 
 from . import _lib
-from ._input import INT16_MAX, InputFileError, finite_number, int16, load_json, number_from_text
+from ._input import (
+    INT16_MAX,
+    InputFileError,
+    StrPath,
+    finite_number,
+    int16,
+    load_json,
+    number_from_text,
+)
 
 __all__ = ["Product", "RECORD_NAMES", "load_products"]
 
@@ -39,7 +48,7 @@ class Product:
     trim_length: float = 0.0
     name: str | None = None
 
-    def __post_init__(self):
+    def __post_init__(self) -> None:
         for field in dataclasses.fields(self):
             value = getattr(self, field.name)
             if field.name == "name":
@@ -93,7 +102,12 @@ _ALLOWED = ", ".join(list(RECORD_NAMES.values()) + ["name"])
 
 
 def _product_from_cells(
-    cells: Mapping[str, Any], number: int, *, text: bool, path, line
+    cells: Mapping[str, Any],
+    number: int,
+    *,
+    text: bool,
+    path: StrPath | None,
+    line: int | str | None,
 ) -> Product:
     """A product from one JSON object or CSV row (``text``: CSV cells, else JSON values)."""
     for key in cells:
@@ -123,12 +137,12 @@ def _product_from_cells(
     return Product(**values)
 
 
-def _check_count(count: int, path) -> None:
+def _check_count(count: int, path: StrPath | None) -> None:
     if count > INT16_MAX:
         raise InputFileError(f"{count} products; at most {INT16_MAX} are allowed", path=path)
 
 
-def _load_json_products(path) -> list[Product]:
+def _load_json_products(path: StrPath) -> list[Product]:
     data = load_json(path)
     if not isinstance(data, list):
         raise InputFileError("expected a JSON array of product objects", path=path)
@@ -142,22 +156,22 @@ def _load_json_products(path) -> list[Product]:
     return products
 
 
-def _load_csv_products(path) -> list[Product]:
+def _load_csv_products(path: StrPath) -> list[Product]:
     try:
         stream = open(path, encoding="utf-8-sig", newline="")
     except OSError as error:
         raise InputFileError(f"cannot read: {error.strerror or error}", path=path) from None
-    products = []
+    products: list[Product] = []
     with stream:
         reader = csv.reader(stream)
         try:
-            header = None
+            header: list[str] | None = None
             for row in reader:
                 if not any(cell.strip() for cell in row):
                     continue  # blank line
                 if header is None:
                     header = [cell.strip() for cell in row]
-                    seen = set()
+                    seen: set[str] = set()
                     for name in header:
                         if name in seen:
                             raise InputFileError(
@@ -190,7 +204,7 @@ def _load_csv_products(path) -> list[Product]:
     return products
 
 
-def load_products(path: str | os.PathLike) -> list[Product]:
+def load_products(path: str | os.PathLike[str]) -> list[Product]:
     """Reads a product table: a JSON array of objects or a CSV file with a header row, under the
     record field names (every one required; ``name`` optional, default "product <n>"). The
     format follows the suffix (``.json``/``.csv``), else the first character (``[`` is JSON).
@@ -207,7 +221,7 @@ def load_products(path: str | os.PathLike) -> list[Product]:
     return _load_json_products(path) if suffix == "json" else _load_csv_products(path)
 
 
-def product_table(products: Sequence[Product]):
+def product_table(products: Sequence[Product]) -> ctypes.Array[_lib.ProductSpec]:
     """A ProductSpec array holding the products' inputs, in order."""
     if len(products) > INT16_MAX:
         raise ValueError(f"{len(products)} products; at most {INT16_MAX} are allowed")

@@ -6,17 +6,26 @@ import ctypes
 import os
 import sys
 import warnings
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any, overload
 
 from . import _lib
 from ._input import INT16_MAX, InputFileError, finite_number, load_json_object
 from ._vector import is_ndarray, map_values
 
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+
 __all__ = ["FINDINGS", "ModelCheck", "Taper", "XylotrakModelWarning"]
 
 _TAPER_KEYS = ("dbh", "height", "coefs", "exps")
+
+#: The five leading arguments of every taper and bucking export.
+ModelArgs = tuple[
+    float, float, "ctypes.Array[ctypes.c_double]", "ctypes.Array[ctypes.c_double]", int
+]
 
 #: The findings of the model check, in the order of their bits (the first is bit 0x01).
 FINDINGS = (
@@ -96,7 +105,7 @@ class Taper:
         """Number of power terms after the constant one (the exports' termCount)."""
         return self._terms
 
-    def model_args(self) -> tuple:
+    def model_args(self) -> ModelArgs:
         """The five leading arguments of every taper and bucking export."""
         return (self.dbh, self.height, self._coefs, self._exps, self._terms)
 
@@ -112,7 +121,10 @@ class Taper:
         return (self.dbh, self.height, self.coefs, self.exps) == (
             other.dbh, other.height, other.coefs, other.exps)  # fmt: skip
 
-    def __reduce__(self):  # picklable for process pools and Dask workers
+    def __reduce__(
+        self,
+    ) -> tuple[type[Taper], tuple[float, float, tuple[float, ...], tuple[float, ...]]]:
+        # picklable for process pools and Dask workers
         return (Taper, (self.dbh, self.height, self.coefs, self.exps))
 
     # -- the model check -----------------------------------------------------
@@ -120,7 +132,7 @@ class Taper:
         """The library's check of this model (``PHCkDll``): what can make its answers
         meaningless although they are computed exactly as the model says."""
         digits = ctypes.c_int32(0)
-        bits = _lib.load_library().PHCkDll(*self.model_args(), ctypes.byref(digits))
+        bits: int = _lib.load_library().PHCkDll(*self.model_args(), ctypes.byref(digits))
         return ModelCheck.from_bits(bits, digits.value)
 
     def _warn_of_findings(self, accurate: bool = False) -> None:
@@ -151,11 +163,13 @@ class Taper:
     # -- single values -------------------------------------------------------
     def diameter(self, h: float) -> float:
         """Stem diameter (cm) at height ``h`` (m); 0 where the profile would be negative."""
-        return _lib.load_library().PHDiDll(*self.model_args(), h)
+        diameter: float = _lib.load_library().PHDiDll(*self.model_args(), h)
+        return diameter
 
     def height_at(self, d: float) -> float:
         """Height (m) where the stem has tapered to diameter ``d`` (cm)."""
-        return _lib.load_library().PHHiDll(*self.model_args(), d)
+        height: float = _lib.load_library().PHHiDll(*self.model_args(), d)
+        return height
 
     def volume(
         self,
@@ -177,14 +191,16 @@ class Taper:
         """
         self._warn_of_findings(accurate)
         lib = _lib.load_library()
-        return (lib.PHVaDll if accurate else lib.PHViDll)(
+        volume: float = (lib.PHVaDll if accurate else lib.PHViDll)(
             *self.model_args(), lower_height, upper_height, lower_diam, upper_diam, log_length
         )
+        return volume
 
     def form_factor(self) -> float:
         """Form factor of the relative profile (closed form; warns as ``volume`` does)."""
         self._warn_of_findings()
-        return _lib.load_library().PHFFDll(self._coefs, self._exps, self._terms)
+        form_factor: float = _lib.load_library().PHFFDll(self._coefs, self._exps, self._terms)
+        return form_factor
 
     def log_count(
         self,
@@ -196,22 +212,45 @@ class Taper:
     ) -> int:
         """Number of whole logs of ``log_length`` between the limits (resolved as for
         ``volume``)."""
-        return _lib.load_library().PHCTDll(
+        count: int = _lib.load_library().PHCTDll(
             *self.model_args(), lower_height, upper_height, lower_diam, upper_diam, log_length
         )
+        return count
 
     # -- many values ---------------------------------------------------------
-    def diameters(self, heights: Iterable[float]):
+    @overload
+    def diameters(  # type: ignore[misc]  # an ndarray is iterable too: the first match wins
+        self, heights: np.ndarray[Any, Any] | np.generic
+    ) -> npt.NDArray[np.float64]: ...
+    @overload
+    def diameters(self, heights: Iterable[float]) -> list[float]: ...
+    def diameters(self, heights: Any) -> Any:
         """``diameter`` at each height: an ndarray for an ndarray, a list otherwise."""
-        fn, args = _lib.load_library().PHDiDll, self.model_args()
+        fn: Callable[..., float] = _lib.load_library().PHDiDll
+        args = self.model_args()
         return map_values(lambda h: fn(*args, h), heights)
 
-    def heights_at(self, diameters: Iterable[float]):
+    @overload
+    def heights_at(  # type: ignore[misc]  # an ndarray is iterable too: the first match wins
+        self, diameters: np.ndarray[Any, Any] | np.generic
+    ) -> npt.NDArray[np.float64]: ...
+    @overload
+    def heights_at(self, diameters: Iterable[float]) -> list[float]: ...
+    def heights_at(self, diameters: Any) -> Any:
         """``height_at`` for each diameter: an ndarray for an ndarray, a list otherwise."""
-        fn, args = _lib.load_library().PHHiDll, self.model_args()
+        fn: Callable[..., float] = _lib.load_library().PHHiDll
+        args = self.model_args()
         return map_values(lambda d: fn(*args, d), diameters)
 
-    def section_volumes(self, heights: Iterable[float], *, accurate: bool = False):
+    @overload
+    def section_volumes(  # type: ignore[misc]  # an ndarray is iterable too: the first match wins
+        self, heights: np.ndarray[Any, Any], *, accurate: bool = False
+    ) -> npt.NDArray[np.float64]: ...
+    @overload
+    def section_volumes(
+        self, heights: Iterable[float], *, accurate: bool = False
+    ) -> list[float]: ...
+    def section_volumes(self, heights: Any, *, accurate: bool = False) -> Any:
         """Volumes between consecutive heights (one fewer than given): ``volume(h[i], h[i+1],
         accurate=accurate)`` for each i. An ndarray for an ndarray, a list otherwise."""
         self._warn_of_findings(accurate)
@@ -226,7 +265,7 @@ class Taper:
 
     # -- files ---------------------------------------------------------------
     @classmethod
-    def from_json(cls, source: str | os.PathLike | Mapping[str, Any]) -> Taper:
+    def from_json(cls, source: str | os.PathLike[str] | Mapping[str, Any]) -> Taper:
         """A taper from ``{"dbh": .., "height": .., "coefs": [..], "exps": [..]}``, given as a
         dict or as the path of a JSON file. All four keys are required; others are refused."""
         data, path = load_json_object(
@@ -237,7 +276,7 @@ class Taper:
                 raise InputFileError(
                     "unknown key (expected dbh, height, coefs, exps)", path=path, field=key
                 )
-        values = {}
+        values: dict[str, Any] = {}
         for key in _TAPER_KEYS:
             if key not in data:
                 raise InputFileError("missing", path=path, field=key)
