@@ -23,3 +23,11 @@ accounting_stop <- function() {
 xylotrak_version <- function() {
   .Call(C_xtk_version)
 }
+
+# How the package was built against the library: its compiler and linker
+# flags (for programs that must use the same library) and whether it has the
+# fitting exports.
+library_flags <- function() {
+  raw <- .Call(C_xtk_build_flags)
+  list(cflags = raw[[1L]], libs = raw[[2L]], fit = identical(raw[[3L]], "fit"))
+}

@@ -8,6 +8,7 @@ stop_arg <- function(name, what) {
 # A double vector: numeric (not logical or character), no NA, finite unless
 # told otherwise, of the given length when one is given.
 check_numeric <- function(x, name, len = NULL, finite = TRUE, na = FALSE, min_len = 0L) {
+  if (is.logical(x) && all(is.na(x))) x <- as.double(x) # NA typed as logical
   if (!is.numeric(x)) {
     stop_arg(name, sprintf("must be numeric, not %s", class(x)[1L]))
   }

@@ -190,7 +190,7 @@ taper_table <- function(trees, at = c(0.3, 1.3, 5, 10, 15, 20), models = NULL) {
     }, numeric(length(at))))
   }
   d <- matrix(d, nrow = length(list_of), ncol = length(at))
-  colnames(d) <- paste0("d_", format(at, trim = TRUE))
+  colnames(d) <- paste0("d_", as.character(at))
   keep <- intersect(c("id", "dbh", "height", "model"), names(trees))
   out <- cbind(trees[keep], as.data.frame(d, optional = TRUE))
   out$volume <- vapply(list_of, function(m) {

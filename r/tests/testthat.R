@@ -1,0 +1,4 @@
+library(testthat)
+library(xylotrak)
+
+test_check("xylotrak")

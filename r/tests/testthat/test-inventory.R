@@ -1,0 +1,111 @@
+# buck_inventory() against `xtk batch`, the command-line program's bucking of
+# an inventory file: the same rows, and the same numbers to the last bit
+# (both sides printed with %.17g). XTK names the program; without it the
+# comparison is skipped.
+
+xtk_program <- function() {
+  path <- Sys.getenv("XTK")
+  if (!nzchar(path) || !file.exists(path)) skip("set XTK to the xtk program to compare with it")
+  path
+}
+
+g17 <- function(x) sprintf("%.17g", x)
+
+inventory_case <- function() {
+  set.seed(5)
+  n <- 40
+  spruce <- list(coefs = c(1.14, -1.23, 1.68, -1.59), exps = c(0, 1, 2, 3))
+  fir <- list(coefs = c(1.2, -0.9, -0.05, -0.25), exps = c(0, 0.7, 2.5, 6))
+  trees <- data.frame(id = sprintf("t%03d", seq_len(n)), dbh = runif(n, 12, 60),
+                      height = runif(n, 10, 40), stringsAsFactors = FALSE)
+  trees$model <- ifelse(seq_len(n) %% 3 == 0, "", ifelse(seq_len(n) %% 3 == 1, "spruce", "fir"))
+  own <- lapply(seq_len(n), function(i) random_model())
+  trees$coefs <- lapply(seq_len(n), function(i) if (trees$model[i] == "") own[[i]]$coefs else NULL)
+  trees$exps <- lapply(seq_len(n), function(i) if (trees$model[i] == "") own[[i]]$exps else NULL)
+  list(trees = trees, models = list(spruce = spruce, fir = fir),
+       products = products(min_top_diam = c(24, 16, 7), min_length = c(3, 2.5, 2),
+                           max_length = c(5, 4, 3), unit_price = c(95, 55, 22),
+                           price_basis = c(0L, 0L, 1L), loss_fraction = c(0.05, 0, 0),
+                           trim_length = c(0.1, 0.1, 0), name = c("saw", "small saw", "pulp")))
+}
+
+write_case <- function(case, dir) {
+  t <- case$trees
+  cells <- function(x) if (is.null(x)) "" else paste(g17(x), collapse = " ")
+  lines <- c("id,dbh,height,model,coefs,exps",
+             sprintf("%s,%s,%s,%s,%s,%s", t$id, g17(t$dbh), g17(t$height), t$model,
+                     vapply(t$coefs, cells, ""), vapply(t$exps, cells, "")))
+  writeLines(lines, file.path(dir, "trees.csv"))
+  model_json <- function(name, m) {
+    sprintf("\"%s\": {\"coefs\": [%s], \"exps\": [%s]}", name,
+            paste(g17(m$coefs), collapse = ", "), paste(g17(m$exps), collapse = ", "))
+  }
+  writeLines(c("{", paste(mapply(model_json, names(case$models), case$models), collapse = ",\n"),
+               "}"), file.path(dir, "models.json"))
+  p <- case$products
+  record <- xylotrak:::product_record_names
+  cols <- xylotrak:::product_fields
+  body <- do.call(paste, c(lapply(cols, function(f) {
+    if (is.integer(p[[f]])) as.character(p[[f]]) else g17(p[[f]])
+  }), list(p$name, sep = ",")))
+  writeLines(c(paste(c(record, "name"), collapse = ","), body), file.path(dir, "products.csv"))
+}
+
+frame_lines <- function(df) {
+  cells <- lapply(df, function(x) if (is.double(x)) g17(x) else as.character(x))
+  do.call(paste, c(cells, sep = ","))
+}
+
+test_that("buck_inventory gives the rows of xtk batch, bit for bit", {
+  xtk <- xtk_program()
+  case <- inventory_case()
+  dir <- tempfile("batch")
+  dir.create(dir)
+  on.exit(unlink(dir, recursive = TRUE))
+  write_case(case, dir)
+  runs <- list(list("sequential", FALSE, character(0)),
+               list("value", FALSE, c("--optimise", "value")),
+               list("volume", TRUE, c("--optimise", "volume", "--exact")))
+  for (run in runs) {
+    logs <- file.path(dir, "logs.csv")
+    totals <- file.path(dir, "totals.csv")
+    status <- system2(xtk, c("batch", file.path(dir, "trees.csv"), "--products",
+                             file.path(dir, "products.csv"), "--models",
+                             file.path(dir, "models.json"), "--logs", logs, "--totals", totals,
+                             "--stump-height", "0.25", run[[3]]), stdout = FALSE, stderr = FALSE)
+    expect_identical(status, 0L)
+    got <- buck_inventory(case$trees, case$products, case$models, method = run[[1]],
+                          exact = run[[2]], stump_height = 0.25)
+    expect_identical(names(got$logs), strsplit(readLines(logs, n = 1), ",")[[1]])
+    expect_identical(names(got$totals), strsplit(readLines(totals, n = 1), ",")[[1]])
+    expect_identical(frame_lines(got$logs), readLines(logs)[-1])
+    expect_identical(frame_lines(got$totals), readLines(totals)[-1])
+  }
+})
+
+test_that("buck_inventory agrees with buck() tree by tree", {
+  case <- inventory_case()
+  inv <- buck_inventory(case$trees[1:6, ], case$products, case$models, method = "value",
+                        exact = TRUE)
+  expect_identical(inv$totals$id, case$trees$id[1:6])
+  second <- taper_model(case$trees$dbh[2], case$trees$height[2], case$models$fir$coefs,
+                        case$models$fir$exps)
+  b <- buck_optimal(second, case$products, exact = TRUE)
+  expect_identical(inv$totals$logCount[2], nrow(b$logs))
+  expect_identical(inv$logs$volume[inv$logs$id == case$trees$id[2]], b$logs$volume)
+  expect_identical(unlist(inv$totals[2, -(1:3)], use.names = FALSE), unname(b$totals))
+})
+
+test_that("buck_inventory refuses what xtk batch refuses", {
+  case <- inventory_case()
+  dup <- case$trees[1:3, ]
+  dup$id[3] <- dup$id[1]
+  expect_error(buck_inventory(dup, case$products, case$models), "'trees\\$id'.*t001")
+  expect_error(buck_inventory(case$trees, case$products), "'models'")
+  expect_error(buck_inventory(case$trees, case$products, case$models, exact = TRUE), "'exact'")
+  expect_error(buck_inventory(case$trees, case$products, case$models, method = "price"),
+               "'method'")
+  bad <- case$trees[1:2, ]
+  bad$model[2] <- "pine"
+  expect_error(buck_inventory(bad, case$products, case$models), "pine")
+})
