@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds and checks the R package in r/ against the library: the one
+# scripts/test.sh built in build/ when it is there, else a Release build of
+# its own in build-r/. The library is installed to a staging prefix, found by
+# the package through pkg-config, and xtk from there is what the tests compare
+# buck_inventory() with. Fails when R CMD check reports an ERROR or a WARNING.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+build=${XYLOTRAK_R_BUILD:-build}
+if [ ! -f "$build/libxylotrak.so" ] || [ ! -x "$build/tools/xtk/xtk" ]; then
+  build=build-r
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DXYLOTRAK_BUILD_TESTS=OFF \
+    -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
+  cmake --build "$build" -j"$(nproc)" --target xylotrak xtk
+fi
+stage="$root/$build/stage"
+cmake --install "$build" --prefix "$stage" >/dev/null
+pc=$(find "$stage" -name xylotrak.pc -print -quit)
+[ -n "$pc" ] || { echo "test-r.sh: no xylotrak.pc under $stage" >&2; exit 1; }
+export PKG_CONFIG_PATH="$(dirname "$pc")${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}"
+export XTK="$stage/bin/xtk"
+
+out="$root/$build/r-check"
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+R CMD build --no-build-vignettes "$root/r"
+tarball=$(ls xylotrak_*.tar.gz)
+status=0
+_R_CHECK_FORCE_SUGGESTS_=false R CMD check --no-manual "$tarball" 2>&1 | tee check.log || status=$?
+summary=$(grep -E '^Status:' check.log || true)
+if [ "$status" -ne 0 ] || [ -z "$summary" ] || echo "$summary" | grep -Eq 'ERROR|WARNING'; then
+  echo "test-r.sh: R CMD check failed (${summary:-no status}); see $out/check.log and xylotrak.Rcheck/" >&2
+  exit 1
+fi
+echo "test-r.sh: R CMD check passed (${summary})"
