@@ -9,6 +9,8 @@ packages+=(libeigen3-dev libboost-dev)  # fitting taper models: QR factorisation
 packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
 # xtk, the command-line program: its option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
+# The R package in r/ (scripts/test-r.sh): R, its headers and testthat.
+packages+=(r-base-core r-base-dev r-cran-testthat)
 # Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
 packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
 # The formatting check (scripts/check-format.sh).

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: as built
-# for release; under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# for release; the R package (XYLOTRAK_SKIP_R=1 leaves it out); under AddressSanitizer and UndefinedBehaviorSanitizer; the
 # concurrency tests under ThreadSanitizer; each fuzz harness briefly; the
 # static analysis and the formatting check; and the Windows DLL under Wine.
 set -euo pipefail
@@ -11,6 +11,11 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The R package, built and checked against the library just built.
+if [ "${XYLOTRAK_SKIP_R:-0}" != 1 ]; then
+  scripts/test-r.sh
+fi
 
 if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=address,undefined,float-cast-overflow \
