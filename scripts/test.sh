@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: as built
-# for release; the R package (XYLOTRAK_SKIP_R=1 leaves it out); under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# for release; the R package (XYLOTRAK_SKIP_R=1 leaves it out); under
+# AddressSanitizer and UndefinedBehaviorSanitizer; the
 # concurrency tests under ThreadSanitizer; each fuzz harness briefly; the
 # static analysis and the formatting check; and the Windows DLL under Wine.
 set -euo pipefail
