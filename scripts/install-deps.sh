@@ -7,6 +7,9 @@ packages+=(libcurl4-openssl-dev libidn2-dev openssl)  # the HTTPS request and it
 packages+=(libeigen3-dev libboost-dev)  # fitting taper models: QR factorisation, F distribution
 # The Python binding's tests: Debian's interpreter with pytest, NumPy, pandas and Dask.
 packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-distributed)
+# The Python package: its wheel (setuptools, wheel, pip), a virtual environment to install it
+# into, and the type check.
+packages+=(python3-pip python3-setuptools python3-wheel python3-venv mypy)
 # xtk, the command-line program: its option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
 # The R package in r/ (scripts/test-r.sh): R, its headers and testthat.
