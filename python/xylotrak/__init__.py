@@ -31,6 +31,7 @@ from .formulas import (
     quadratic_mean_diameter,
     smalian_volume,
 )
+from .fitting import TaperFit, XylotrakFitError, fit_taper
 from .products import RECORD_NAMES, Product, load_products
 from .taper import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
 
@@ -58,7 +59,9 @@ __all__ = [
     "ProductSpec",
     "RECORD_NAMES",
     "Taper",
+    "TaperFit",
     "Totals",
+    "XylotrakFitError",
     "XylotrakLibraryNotFound",
     "XylotrakModelWarning",
     "accounting",
@@ -68,6 +71,7 @@ __all__ = [
     "buck_optimal",
     "cone_volume",
     "cylinder_volume",
+    "fit_taper",
     "huber_volume",
     "library_path",
     "load_library",

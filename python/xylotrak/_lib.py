@@ -17,6 +17,7 @@ from typing import Any
 
 __all__ = [
     "LOG_ROWS",
+    "FitStats",
     "LogEntry",
     "ProductSpec",
     "XylotrakLibraryNotFound",
@@ -130,8 +131,34 @@ def _check_layout(record: type[ctypes.Structure], layout: tuple[int, dict[str, i
         )
 
 
+
+
+class FitStats(ctypes.Structure):
+    """Statistics of a fitted taper model (56 bytes); relative diameter unless in cm."""
+
+    _fields_ = [
+        ("residualStdError", _d),
+        ("rSquared", _d),
+        ("bias", _d),
+        ("diameterRmse", _d),
+        ("diameterBias", _d),
+        ("rowsUsed", ctypes.c_int64),
+        ("rowsSkipped", ctypes.c_int64),
+    ]
+
+
+FIT_STATS_LAYOUT = (
+    56,
+    {
+        "residualStdError": 0, "rSquared": 8, "bias": 16, "diameterRmse": 24,
+        "diameterBias": 32, "rowsUsed": 40, "rowsSkipped": 48,
+    },
+)  # fmt: skip
+
+
 _check_layout(ProductSpec, PRODUCT_SPEC_LAYOUT)
 _check_layout(LogEntry, LOG_ENTRY_LAYOUT)
+_check_layout(FitStats, FIT_STATS_LAYOUT)
 
 # ---------------------------------------------------------------------------
 # Function signatures
@@ -156,6 +183,15 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
     "PHCTDll": (ctypes.c_int32, _taper + _limits),
     "PHCkDll": (ctypes.c_int32, _taper + [ctypes.POINTER(ctypes.c_int32)]),
     "PHVaDll": (_d, _taper + _limits),
+    "PHFtDll": (
+        ctypes.c_int32,
+        [_pd, _pd, _pd, _pd, ctypes.c_int64, _pd, _int, _pd, _pd, ctypes.POINTER(FitStats)],
+    ),
+    "PHFsDll": (
+        ctypes.c_int32,
+        [_pd, _pd, _pd, _pd, ctypes.c_int64, _pd, _int, _int, _pd, _pd, _pd,
+         ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(FitStats)],
+    ),
     "gDll": (_d, [_d]),
     "dgDll": (_d, [_d, _d]),
     "VTHuDll": (_d, [_d, _d]),

@@ -127,6 +127,18 @@ class Taper:
         # picklable for process pools and Dask workers
         return (Taper, (self.dbh, self.height, self.coefs, self.exps))
 
+    @classmethod
+    def fit(cls, data: Any, dbh: float, height: float, **options: Any) -> Taper:
+        """A tree of this ``dbh`` (cm) and ``height`` (m) whose profile is fitted to the
+        measurements ``data``; ``options`` as for :func:`xylotrak.fit_taper` (without ``by``).
+        """
+        from .fitting import TaperFit, fit_taper
+
+        if "by" in options:
+            raise TypeError("Taper.fit fits one profile: use xylotrak.fit_taper(..., by=...)")
+        fitted: TaperFit = fit_taper(data, **options)
+        return fitted.taper(dbh, height)
+
     # -- the model check -----------------------------------------------------
     def check(self) -> ModelCheck:
         """The library's check of this model (``PHCkDll``): what can make its answers

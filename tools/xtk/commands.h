@@ -17,5 +17,6 @@ Runner addFormula(CLI::App &app);
 Runner addPlotArea(CLI::App &app);
 Runner addDemo(CLI::App &app);
 Runner addBatch(CLI::App &app);
+Runner addFit(CLI::App &app);
 
 }  // namespace xtk

@@ -1,0 +1,314 @@
+// xtk fit: reading measured stems, fitting each group, reporting the fits.
+#include "fit.h"
+
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <limits>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "commands.h"
+#include "format.h"
+#include "options.h"
+#include "svg.h"
+
+namespace xtk {
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+std::string trimmedCell(const std::string &s) { return std::string(trimBlanks(s)); }
+
+// A number cell of a measurement: missing (NaN) when empty or NA.
+double measurement(const std::string &cell, const std::string &where, const char *field) {
+  const std::string text = trimmedCell(cell);
+  if (text.empty() || text == "NA") return std::numeric_limits<double>::quiet_NaN();
+  return numberField(text, where, field);
+}
+
+}  // namespace
+
+std::vector<StemGroup> readStems(const std::string &path, const std::string &by, int &unreadable) {
+  CsvReader csv(path);
+  const std::vector<std::string> head = csv.header();
+  std::map<std::string, size_t> col;
+  for (size_t i = 0; i < head.size(); ++i) col[head[i]] = i;
+  std::vector<std::string> needed = {"id", "dbh", "height", "h", "d"};
+  if (!by.empty()) needed.push_back(by);
+  for (const auto &name : needed)
+    if (!col.count(name)) fail(at(path, 1), "missing column '" + name + "'");
+
+  std::vector<StemGroup> groups;
+  std::map<std::string, size_t> groupIndex;
+  std::vector<std::set<std::string>> ids;
+  std::vector<std::string> cells;
+  for (;;) {
+    try {
+      if (!csv.next(cells)) break;
+    } catch (const InputError &e) {
+      std::cerr << e.what() << "\n";
+      ++unreadable;
+      continue;
+    }
+    const std::string where = at(path, csv.line());
+    try {
+      if (cells.size() != head.size())
+        fail(where, "expected " + std::to_string(head.size()) + " cells, found " +
+                        std::to_string(cells.size()));
+      const std::string id = trimmedCell(cells[col["id"]]);
+      if (id.empty()) fail(where, "field 'id': empty");
+      const double dbh = measurement(cells[col["dbh"]], where, "dbh");
+      const double height = measurement(cells[col["height"]], where, "height");
+      const double h = measurement(cells[col["h"]], where, "h");
+      const double d = measurement(cells[col["d"]], where, "d");
+      std::string name = "all";
+      if (!by.empty()) {
+        name = trimmedCell(cells[col[by]]);
+        if (name.empty()) fail(where, "field '" + by + "': empty");
+      }
+      const auto [it, fresh] = groupIndex.emplace(name, groups.size());
+      if (fresh) {
+        groups.push_back(StemGroup{name, {}, {}, {}, {}, 0});
+        ids.emplace_back();
+      }
+      StemGroup &g = groups[it->second];
+      g.dbh.push_back(dbh);
+      g.height.push_back(height);
+      g.h.push_back(h);
+      g.d.push_back(d);
+      if (ids[it->second].insert(id).second) ++g.trees;
+    } catch (const InputError &e) {
+      std::cerr << e.what() << "\n";
+      ++unreadable;
+    }
+  }
+  return groups;
+}
+
+GroupFit fitGroup(const StemGroup &group, bool select, const std::vector<double> &exps,
+                  const std::vector<double> &candidates, int maxTerms) {
+  GroupFit fit;
+  fit.group = &group;
+  const auto rows = static_cast<int64_t>(group.d.size());
+  if (select) {
+    const size_t room = static_cast<size_t>(maxTerms);
+    fit.model.exps.assign(room, 0.0);
+    fit.model.coefs.assign(room, 0.0);
+    fit.standardErrors.assign(room, 0.0);
+    int32_t n = 0;
+    fit.code = PHFsDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
+                       candidates.empty() ? nullptr : candidates.data(),
+                       static_cast<int>(candidates.size()), maxTerms, fit.model.exps.data(),
+                       fit.model.coefs.data(), fit.standardErrors.data(), &n, &fit.stats);
+    const size_t terms = fit.code == XYLOTRAK_FIT_OK ? static_cast<size_t>(n) + 1 : 0;
+    fit.model.exps.resize(terms);
+    fit.model.coefs.resize(terms);
+    fit.standardErrors.resize(terms);
+  } else {
+    fit.model.exps = exps;
+    fit.model.coefs.assign(exps.size(), 0.0);
+    fit.standardErrors.assign(exps.size(), 0.0);
+    fit.code = PHFtDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
+                       exps.data(), static_cast<int>(exps.size()) - 1, fit.model.coefs.data(),
+                       fit.standardErrors.data(), &fit.stats);
+  }
+  if (!fit.ok()) return fit;
+  // The model is checked at the group's typical tree: the mean of its usable rows.
+  double dbhSum = 0, heightSum = 0;
+  int64_t used = 0;
+  for (size_t i = 0; i < group.d.size(); ++i) {
+    const double D = group.dbh[i], H = group.height[i], h = group.h[i];
+    if (std::isfinite(D) && std::isfinite(H) && std::isfinite(h) && std::isfinite(group.d[i]) &&
+        D > 0 && H > 0 && h >= 0 && h <= H) {
+      dbhSum += D;
+      heightSum += H;
+      ++used;
+    }
+  }
+  fit.meanDbh = dbhSum / static_cast<double>(used);
+  fit.meanHeight = heightSum / static_cast<double>(used);
+  fit.findings = checkTaperModel(fit.meanDbh, fit.meanHeight, fit.model);
+  return fit;
+}
+
+const char *fitCodeWords(int code) {
+  switch (code) {
+    case XYLOTRAK_FIT_OK:
+      return "fitted";
+    case XYLOTRAK_FIT_TOO_FEW_ROWS:
+      return "too few usable rows for the terms";
+    case XYLOTRAK_FIT_RANK_DEFICIENT:
+      return "rank-deficient design (repeated exponents, or all measurements at one relative "
+             "height)";
+    case XYLOTRAK_FIT_BAD_ARGUMENT:
+      return "bad exponents";
+    case XYLOTRAK_FIT_OUT_OF_MEMORY:
+      return "out of memory";
+    default:
+      return "unknown error";
+  }
+}
+
+namespace {
+
+struct FitCommand {
+  std::string stems, by, exps, candidates, models, svg;
+  bool select = false, json = false;
+  std::string maxTermsRaw;
+  CLI::Option *expsOpt = nullptr, *candidatesOpt = nullptr, *maxTermsOpt = nullptr;
+};
+
+// Three significant digits, in exponent form when small: "-1.2e-17".
+std::string short3(double v) {
+  std::ostringstream o;
+  o << std::setprecision(3) << v;
+  return o.str();
+}
+
+json fitJson(const GroupFit &f) {
+  const xylotrak_fit_stats &s = f.stats;
+  json j = {{"group", f.group->name},
+            {"trees", f.group->trees},
+            {"rows_used", s.rowsUsed},
+            {"rows_skipped", s.rowsSkipped}};
+  if (!f.ok()) {
+    j["error"] = fitCodeWords(f.code);
+    return j;
+  }
+  j["exps"] = f.model.exps;
+  j["coefs"] = f.model.coefs;
+  j["standard_errors"] = f.standardErrors;
+  j["residual_std_error"] = s.residualStdError;
+  j["r_squared"] = s.rSquared;
+  j["bias"] = s.bias;
+  j["diameter_rmse"] = s.diameterRmse;
+  j["diameter_bias"] = s.diameterBias;
+  j["check"] = {{"dbh", f.meanDbh},
+                {"height", f.meanHeight},
+                {"findings", f.findings.codes()},
+                {"volume_digits", f.findings.volumeDigits}};
+  return j;
+}
+
+void printFit(const GroupFit &f) {
+  const xylotrak_fit_stats &s = f.stats;
+  std::cout << "Group " << f.group->name << ": " << f.group->trees << " trees, " << s.rowsUsed
+            << " measurements used, " << s.rowsSkipped << " skipped\n";
+  if (!f.ok()) {
+    std::cout << "  Not fitted: " << fitCodeWords(f.code) << "\n\n";
+    return;
+  }
+  Table t;
+  t.column("term");
+  t.column("exponent");
+  t.column("coefficient");
+  t.column("std. error");
+  for (size_t k = 0; k < f.model.exps.size(); ++k)
+    t.row({std::to_string(k), num17(f.model.exps[k]), num17(f.model.coefs[k]),
+           num17(f.standardErrors[k])});
+  t.print(std::cout);
+  std::cout << "  Residual standard error " << fixed(s.residualStdError, 5)
+            << " (relative diameter), R2 " << fixed(s.rSquared, 5) << ", bias " << short3(s.bias)
+            << "\n";
+  std::cout << "  In cm: RMSE " << fixed(s.diameterRmse, 3) << ", bias " << fixed(s.diameterBias, 4)
+            << "\n";
+  std::cout << "  Model check at dbh " << fixed(f.meanDbh, 1) << " cm, height "
+            << fixed(f.meanHeight, 1) << " m: ";
+  std::cout << (f.findings.any() ? f.findings.list() : std::string("no findings"));
+  for (const auto &code : f.findings.codes())
+    std::cout << "\n    " << code << ": " << findingWords(code);
+  std::cout << "\n\n";
+}
+
+int runFit(const FitCommand &c) {
+  if (c.select && c.expsOpt->count() > 0) fail("option --exps", "not with --select");
+  if (!c.select && (c.candidatesOpt->count() > 0 || c.maxTermsOpt->count() > 0))
+    fail("option --candidates/--max-terms", "only with --select");
+  const std::vector<double> exps = c.expsOpt->count() > 0 ? numberListOption("--exps", c.exps)
+                                                          : std::vector<double>{0, 1, 2, 3, 4, 5};
+  if (exps.size() > 32768) fail("option --exps", "more than 32768 exponents");
+  const std::vector<double> candidates = c.candidatesOpt->count() > 0
+                                             ? numberListOption("--candidates", c.candidates)
+                                             : std::vector<double>{};
+  if (candidates.size() > 32767) fail("option --candidates", "more than 32767 exponents");
+  int maxTerms = 8;
+  if (c.maxTermsOpt->count() > 0) {
+    NumberOption opt;
+    opt.name = "--max-terms";
+    opt.raw = c.maxTermsRaw;
+    maxTerms = opt.getShort();
+    if (maxTerms < 1) fail("option --max-terms", "must be 1 or more");
+  }
+
+  int unreadable = 0;
+  const std::vector<StemGroup> groups = readStems(c.stems, c.by, unreadable);
+  if (groups.empty()) fail(c.stems, "no measurements");
+  std::vector<GroupFit> fits;
+  fits.reserve(groups.size());
+  for (const auto &g : groups) fits.push_back(fitGroup(g, c.select, exps, candidates, maxTerms));
+
+  bool anyFailed = false;
+  json models = json::object();
+  for (const auto &f : fits) {
+    anyFailed = anyFailed || !f.ok();
+    if (f.ok()) models[f.group->name] = {{"coefs", f.model.coefs}, {"exps", f.model.exps}};
+  }
+  if (!c.models.empty()) writeFileAtomically(c.models, models.dump(2) + "\n");
+  if (!c.svg.empty()) writeFileAtomically(c.svg, renderFitSvg(fits));
+
+  if (c.json) {
+    json j = {{"stems", c.stems},
+              {"method", c.select ? "stepwise" : "exponents"},
+              {"unreadable_rows", unreadable},
+              {"fits", json::array()}};
+    for (const auto &f : fits) j["fits"].push_back(fitJson(f));
+    std::cout << j.dump(2) << "\n";
+  } else {
+    std::cout << "Taper models fitted to " << c.stems << " ("
+              << (c.select ? "exponents selected stepwise" : "exponents " + c.exps) << ")\n\n";
+    for (const auto &f : fits) printFit(f);
+    if (unreadable > 0) std::cout << unreadable << " rows could not be read (see above)\n";
+  }
+  for (const auto &f : fits)
+    if (!f.ok())
+      std::cerr << "xtk: group " << f.group->name << ": not fitted: " << fitCodeWords(f.code)
+                << "\n";
+  return anyFailed || unreadable > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+Runner addFit(CLI::App &app) {
+  auto c = std::make_shared<FitCommand>();
+  CLI::App *s = app.add_subcommand(
+      "fit", "Fit taper models d/dbh = sum c_k (h/H)^e_k to measured stems by least squares");
+  s->add_option("--stems", c->stems, "Measurements CSV: id,dbh,height,h,d (and the --by column)")
+      ->type_name("FILE")
+      ->required();
+  c->expsOpt =
+      s->add_option("--exps", c->exps, "Exponents to fit (default 0,1,2,3,4,5)")->type_name("LIST");
+  s->add_flag("--select", c->select,
+              "Choose the exponents stepwise (partial F at 5%); exponent 0 is always in");
+  c->candidatesOpt =
+      s->add_option("--candidates", c->candidates,
+                    "Candidate exponents for --select (default 0.005,0.01,...,1,2,...,8,10,...,40)")
+          ->type_name("LIST");
+  c->maxTermsOpt = s->add_option("--max-terms", c->maxTermsRaw,
+                                 "At most this many terms with --select, term 0 included (8)")
+                       ->type_name("N");
+  s->add_option("--by", c->by, "Fit one model per value of this column")->type_name("COLUMN");
+  s->add_option("--models", c->models,
+                "Write the fitted models as JSON, as xtk batch --models reads them")
+      ->type_name("FILE");
+  s->add_option("--svg", c->svg, "Draw observed and fitted relative diameters, and residuals")
+      ->type_name("FILE");
+  s->add_flag("--json", c->json, "Print JSON");
+  return [c] { return runFit(*c); };
+}
+
+}  // namespace xtk
