@@ -24,8 +24,13 @@ export XTK="$stage/bin/xtk"
 
 out="$root/$build/r-check"
 rm -rf "$out"
-mkdir -p "$out"
+mkdir -p "$out/repo/src/contrib"
 cd "$out"
+# Every dependency comes from Debian: R CMD check looks packages up in an empty
+# local repository instead of reaching out to CRAN.
+: >repo/src/contrib/PACKAGES
+echo "options(repos = c(CRAN = 'file://$out/repo'))" >Rprofile
+export R_PROFILE_USER="$out/Rprofile"
 R CMD build --no-build-vignettes "$root/r"
 tarball=$(ls xylotrak_*.tar.gz)
 status=0
