@@ -184,6 +184,31 @@ def seeds():
         "null_outputs": plot(1, 2, 3, 4, 5, 1, 1, 1, 1, nulls=5),
         "nan": plot(NAN, NAN, INF, NAN, -INF, 1, 1, 5, 1),
     }
+
+    def stems(rows, exps, candidates=(), max_terms=8, fault=255, terms=None):
+        """Rows of (dbh, height, h, d), the exponents, the candidates and the term cap."""
+        n = len(rows)
+        columns = b"".join(b"".join(real(r[k]) for r in rows) for k in range(4))
+        low = len(exps) - 1 if terms is None else terms
+        return (byte(n) + columns + count(low) + b"".join(map(real, exps)) +
+                count(len(candidates)) + b"".join(map(real, candidates)) + count(max_terms) +
+                byte(fault))
+
+    cone_rows = [(30.0, 20.0, h, 30.0 * (1 - h / 20)) for h in (0.0, 1.3, 4.0, 9.5, 15.0, 19.0)]
+    profile_rows = [(32.0 + k, 24.0, h, (32.0 + k) * (1.2 - 0.9 * (h / 24) - 0.3 * (h / 24) ** 6))
+                    for k, h in enumerate((0.3, 1.3, 3.0, 6.0, 9.0, 12.0, 15.0, 18.0, 21.0, 23.5))]
+    s["fitting_fuzz"] = {
+        "cone": stems(cone_rows, [0.0, 1.0]),
+        "profile_select": stems(profile_rows, [0.0, 1.0, 6.0], candidates=(1.0, 6.0, 2.0, 0.5),
+                                max_terms=4),
+        "default_candidates": stems(profile_rows, [0.0, 1.0, 2.0, 3.0]),
+        "duplicate_exponents": stems(cone_rows, [0.0, 1.0, 1.0]),
+        "too_few_rows": stems(cone_rows[:2], [0.0, 1.0, 2.0]),
+        "bad_rows": stems([(NAN, 20.0, 1.0, 20.0), (30.0, 20.0, 25.0, 1.0),
+                           (-1.0, 20.0, 1.0, 20.0)] + cone_rows, [0.0, 1.0]),
+        "negative_term_count": stems(cone_rows, [0.0], terms=-1),
+        "memory_fails": stems(profile_rows, [0.0, 1.0, 6.0], fault=3),
+    }
     return s
 
 
