@@ -3,11 +3,19 @@
 
 fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory")
 fit_messages <- c(
-  too_few_rows = "fewer usable rows than terms + 1",
-  rank_deficient = "the design matrix is rank-deficient (duplicate exponents, or all rows at one relative height)",
-  bad_argument = "the library refused an argument",
-  out_of_memory = "the library ran out of memory"
+  too_few_rows = "too few usable rows for the terms",
+  rank_deficient = "rank-deficient design (repeated exponents, or all measurements at one relative height)",
+  bad_argument = "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
+  out_of_memory = "out of memory"
 )
+
+fit_error <- function(fit, by) {
+  where <- if (is.null(fit$group)) "" else sprintf("%s \"%s\": ", by, fit$group)
+  words <- if (fit$status %in% names(fit_messages)) fit_messages[[fit$status]] else fit$status
+  stop(sprintf("fit_taper: %s%s: %s (%d rows used, %d skipped)", where, fit$status, words,
+               as.integer(fit$stats[["rows_used"]]), as.integer(fit$stats[["rows_skipped"]])),
+       call. = FALSE)
+}
 
 fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_terms = 8,
                       by = NULL) {
@@ -18,6 +26,9 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
     check_numeric(stems[[col]], paste0("stems$", col), finite = FALSE, na = TRUE)
   }
   select <- check_flag(select, "select")
+  if (select && !missing(exps)) stop_arg("exps", "must not be given with select = TRUE")
+  if (!select && !is.null(candidates)) stop_arg("candidates", "goes with select = TRUE")
+  if (!select && !missing(max_terms)) stop_arg("max_terms", "goes with select = TRUE")
   if (select) {
     if (!is.null(candidates)) {
       candidates <- check_numeric(candidates, "candidates", min_len = 1L)
@@ -46,24 +57,21 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
   }
   if (is.null(by)) {
     fit <- one(seq_len(nrow(stems)), NULL)
-    if (fit$code != 0L) {
-      stop(sprintf("fit_taper: %s (%s)", fit$status, fit_messages[[fit$status]]), call. = FALSE)
-    }
+    if (fit$code != 0L) fit_error(fit, by)
     return(fit)
   }
   by <- check_string(by, "by")
   if (!by %in% names(stems)) stop_arg("by", sprintf("names no column of 'stems' (\"%s\")", by))
   key <- stems[[by]]
   if (anyNA(key)) stop_arg("by", sprintf("column '%s' holds NA", by))
-  groups <- split(seq_len(nrow(stems)), key, drop = TRUE)
-  fits <- lapply(names(groups), function(g) one(groups[[g]], g))
+  # The groups in the order they first appear.
+  groups <- split(seq_len(nrow(stems)), factor(as.character(key), unique(as.character(key))))
+  fits <- lapply(names(groups), function(g) {
+    fit <- one(groups[[g]], g)
+    if (fit$code != 0L) fit_error(fit, by)
+    fit
+  })
   names(fits) <- names(groups)
-  failed <- vapply(fits, function(f) f$code != 0L, logical(1))
-  if (any(failed)) {
-    warning(sprintf("fit_taper: no fit for %s %s",
-                    by, paste0("\"", names(fits)[failed], "\" (", vapply(fits[failed], `[[`, "", "status"), ")",
-                               collapse = ", ")), call. = FALSE)
-  }
   structure(fits, class = "xylotrak_fits", by = by)
 }
 

@@ -58,4 +58,7 @@ test_that("plot and fitting arguments are checked", {
   expect_error(fit_taper(stems, select = TRUE, max_terms = 0), "'max_terms' must be at least 1")
   expect_error(fit_taper(stems, select = TRUE, candidates = NA), "'candidates' must not contain NA")
   expect_error(fit_taper(stems, by = "species"), "'by' names no column")
+  expect_error(fit_taper(stems, exps = 0:2, select = TRUE), "'exps' must not be given")
+  expect_error(fit_taper(stems, candidates = 1:3), "'candidates' goes with select = TRUE")
+  expect_error(fit_taper(stems, max_terms = 4), "'max_terms' goes with select = TRUE")
 })

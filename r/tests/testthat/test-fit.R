@@ -75,7 +75,7 @@ test_that("fits by group are the fits of each group's rows, and serve as models"
   stems <- rbind(stem_data(6, truth$coefs, truth$exps, 0.01, "spruce"),
                  stem_data(6, fir$coefs, fir$exps, 0.01, "fir"))
   fits <- fit_taper(stems, exps = c(0, 0.7, 2.5), by = "species")
-  expect_named(fits, c("fir", "spruce"))
+  expect_named(fits, c("spruce", "fir"))
   expect_identical(fits$fir$coefs, fit_taper(stems[stems$species == "fir", ],
                                              exps = c(0, 0.7, 2.5))$coefs)
   trees <- data.frame(id = c("a", "b"), dbh = c(30, 40), height = c(25, 30),
@@ -85,13 +85,17 @@ test_that("fits by group are the fits of each group's rows, and serve as models"
   expect_output(print(fits), "Taper fits by species: 2 groups")
 })
 
-test_that("a fit that cannot be made is an error, or a warning within groups", {
+test_that("a fit that cannot be made is an error naming the group and the rows", {
   skip_without_fitting()
-  stems <- data.frame(dbh = 30, height = 25, h = c(1, 1, 1), d = c(30, 29, 31))
-  expect_error(fit_taper(stems, exps = 0:3), "fit_taper: too_few_rows")
+  stems <- data.frame(dbh = 30, height = 25, h = c(1, 1, 1, 50), d = c(30, 29, 31, 1))
+  expect_error(fit_taper(stems, exps = 0:3),
+               "fit_taper: too_few_rows: .*\\(3 rows used, 1 skipped\\)")
   stems <- data.frame(dbh = 30, height = 25, h = rep(c(1, 5, 10, 20), 2), d = 30:23)
   expect_error(fit_taper(stems, exps = c(0, 1, 1)), "fit_taper: rank_deficient")
-  stems$g <- rep(c("x", "y"), each = 4)
-  expect_warning(fits <- fit_taper(stems, exps = 0:3, by = "g"), "no fit for g \"x\"")
-  expect_error(taper_model(30, 25, fits$x), "'coefs' is a fit that failed")
+  stems$g <- rep(c("y", "x"), c(6, 2))
+  expect_error(fit_taper(stems, exps = 0:2, by = "g"), "fit_taper: g \"x\": too_few_rows")
+  failed <- xylotrak:::fit_result(list(code = 1L, exps = numeric(0), coefs = numeric(0),
+                                       std_errors = numeric(0), stats = list(), rows = c(0, 0)),
+                                  NULL, FALSE)
+  expect_error(taper_model(30, 25, failed), "'coefs' is a fit that failed")
 })
