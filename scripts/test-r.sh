@@ -10,7 +10,7 @@ root=$PWD
 
 build=${XYLOTRAK_R_BUILD:-build}
 if [ ! -f "$build/libxylotrak.so" ] || [ ! -x "$build/tools/xtk/xtk" ]; then
-  build=build-r
+  build="build-r"
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DXYLOTRAK_BUILD_TESTS=OFF \
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build "$build" -j"$(nproc)" --target xylotrak xtk
@@ -19,7 +19,8 @@ stage="$root/$build/stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
 pc=$(find "$stage" -name xylotrak.pc -print -quit)
 [ -n "$pc" ] || { echo "test-r.sh: no xylotrak.pc under $stage" >&2; exit 1; }
-export PKG_CONFIG_PATH="$(dirname "$pc")${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}"
+pcdir=$(dirname "$pc")
+export PKG_CONFIG_PATH="$pcdir${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}"
 export XTK="$stage/bin/xtk"
 
 out="$root/$build/r-check"
