@@ -63,7 +63,7 @@ struct Solved {
   Eigen::ColPivHouseholderQR<Matrix> qr;
 };
 
-std::optional<Solved> solve(Matrix design, const Vector &y) {
+std::optional<Solved> solve(const Matrix &design, const Vector &y) {
   fault::checkAllocation();
   Solved s;
   s.qr.compute(design);
@@ -184,7 +184,7 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
   fault::checkAllocation();
   Matrix design(m, p);
   for (Index k = 0; k < p; ++k) design.col(k) = column(sample, exps[static_cast<std::size_t>(k)]);
-  const std::optional<Solved> solved = solve(std::move(design), observations(sample));
+  const std::optional<Solved> solved = solve(design, observations(sample));
   if (!solved) return failed(Status::rankDeficient, sample);
   return finish(sample, exps, *solved);
 }
