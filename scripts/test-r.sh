@@ -15,6 +15,13 @@ if [ ! -f "$build/libxylotrak.so" ] || [ ! -x "$build/tools/xtk/xtk" ]; then
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build "$build" -j"$(nproc)" --target xylotrak xtk
 fi
+# The package's version is the project's, which project() in CMakeLists.txt defines.
+project_version=$(sed -n 's/^project(xylotrak VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+package_version=$(sed -n 's/^Version: *//p' r/DESCRIPTION)
+if [ "$project_version" != "$package_version" ]; then
+  echo "test-r.sh: r/DESCRIPTION says version $package_version, CMakeLists.txt $project_version" >&2
+  exit 1
+fi
 stage="$root/$build/stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
 pc=$(find "$stage" -name xylotrak.pc -print -quit)

@@ -69,13 +69,22 @@ struct Panel {
   double py(double y) const { return top + height - (y - yMin) / (yMax - yMin) * height; }
 };
 
+// A round step (1, 2 or 5 times a power of ten) giving 4 to 10 ticks over a span.
+double tickStep(double span) {
+  const double unit = std::pow(10.0, std::floor(std::log10(span / 4)));
+  for (double m : {1.0, 2.0, 5.0})
+    if (span / (m * unit) <= 10) return m * unit;
+  return 10 * unit;
+}
+
 void frame(std::ostringstream &o, const Panel &p, const std::string &yLabel, bool xLabels) {
   o << "<rect x='" << kLeft << "' y='" << p.top << "' width='" << kWidth - kLeft - kRight
     << "' height='" << p.height << "' fill='none' stroke='#444'/>\n";
-  for (int k = 0; k <= 4; ++k) {
-    const double y = p.yMin + (p.yMax - p.yMin) * k / 4;
-    o << "<text x='" << kLeft - 6 << "' y='" << fixed(p.py(y) + 4, 1)
-      << "' text-anchor='end' font-size='11'>" << fixed(y, 2) << "</text>\n";
+  const double step = tickStep(p.yMax - p.yMin);
+  for (double y = std::ceil(p.yMin / step) * step; y <= p.yMax + step / 1000; y += step) {
+    const double shown = std::fabs(y) < step / 1000 ? 0.0 : y;
+    o << "<text x='" << kLeft - 6 << "' y='" << fixed(p.py(shown) + 4, 1)
+      << "' text-anchor='end' font-size='11'>" << fixed(shown, step < 0.1 ? 2 : 1) << "</text>\n";
   }
   for (int k = 0; k <= 10 && xLabels; ++k) {
     const double x = k / 10.0;
