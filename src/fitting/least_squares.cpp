@@ -49,27 +49,46 @@ Vector column(const Sample &sample, double e) {
   return c;
 }
 
-Vector observations(const Sample &sample) {
-  fault::checkAllocation();
-  return Eigen::Map<const Vector>(sample.y.data(), static_cast<Index>(sample.y.size()));
-}
-
-// One factorised design: the coefficients, residuals and residual sum of
-// squares, or nothing when the design is rank-deficient.
+// One factorised design: the coefficients with the squared norms of the
+// rows of R^-1 (for their standard errors) and the residuals, or only the
+// residual sum of squares for a trial fit.
 struct Solved {
   Vector coefs;
+  Vector inverseRowNorms;  // by coefficient, not by pivot
   Vector residuals;
   double rss = 0;
-  Eigen::ColPivHouseholderQR<Matrix> qr;
 };
 
-std::optional<Solved> solve(const Matrix &design, const Vector &y) {
+// Factorises `design` in place (X P = Q R; the matrix is overwritten) and
+// solves; nothing when the design is rank-deficient. With `full` false only
+// the residual sum of squares is worked out.
+std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y, bool full) {
+  const Index m = design.rows();
+  const Index p = design.cols();
   fault::checkAllocation();
+  const Eigen::ColPivHouseholderQR<Eigen::Ref<Matrix>> qr(design);
+  if (qr.rank() < p) return std::nullopt;
   Solved s;
-  s.qr.compute(design);
-  if (s.qr.rank() < design.cols()) return std::nullopt;
-  s.coefs = s.qr.solve(y);
-  s.residuals = y - design * s.coefs;
+  // Q'y: its first p entries give the coefficients, the rest the residuals.
+  Vector qty = qr.householderQ().transpose() * y;
+  if (!full) {
+    s.rss = qty.tail(m - p).squaredNorm();
+    return s;
+  }
+  const auto r = qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
+  const Vector z = r.solve(qty.head(p));
+  // (X'X)^-1 = P R^-1 R^-T P': the k-th pivot's variance is the squared norm
+  // of row k of R^-1.
+  const Matrix rInverse = r.solve(Matrix::Identity(p, p));
+  s.coefs.resize(p);
+  s.inverseRowNorms.resize(p);
+  for (Index k = 0; k < p; ++k) {
+    const Index j = qr.colsPermutation().indices()(k);
+    s.coefs(j) = z(k);
+    s.inverseRowNorms(j) = rInverse.row(k).norm();
+  }
+  qty.head(p).setZero();
+  s.residuals = qr.householderQ() * qty;
   s.rss = s.residuals.squaredNorm();
   return s;
 }
@@ -79,21 +98,6 @@ Matrix designOf(const std::vector<const Vector *> &columns, Index rows) {
   Matrix design(rows, static_cast<Index>(columns.size()));
   for (std::size_t k = 0; k < columns.size(); ++k) design.col(static_cast<Index>(k)) = *columns[k];
   return design;
-}
-
-// Standard errors s * sqrt(diag((X'X)^-1)), from R of X P = Q R:
-// (X'X)^-1 = P R^-1 R^-T P', so the k-th pivot's variance is the squared
-// norm of row k of R^-1.
-std::vector<double> standardErrorsOf(const Eigen::ColPivHouseholderQR<Matrix> &qr, double s) {
-  const Index p = qr.cols();
-  fault::checkAllocation();
-  const Matrix r = qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
-  const Matrix rInverse = r.triangularView<Eigen::Upper>().solve(Matrix::Identity(p, p));
-  std::vector<double> se(static_cast<std::size_t>(p));
-  for (Index k = 0; k < p; ++k) {
-    se[static_cast<std::size_t>(qr.colsPermutation().indices()(k))] = s * rInverse.row(k).norm();
-  }
-  return se;
 }
 
 Fit failed(Status status, const Sample &sample) {
@@ -112,7 +116,10 @@ Fit finish(const Sample &sample, std::span<const double> exps, const Solved &sol
   fit.coefs.assign(solved.coefs.data(), solved.coefs.data() + solved.coefs.size());
   fit.rss = solved.rss;
   const double s = std::sqrt(solved.rss / static_cast<double>(m - p));
-  fit.standardErrors = standardErrorsOf(solved.qr, s);
+  fit.standardErrors.resize(static_cast<std::size_t>(p));
+  for (std::int64_t k = 0; k < p; ++k) {
+    fit.standardErrors[static_cast<std::size_t>(k)] = s * solved.inverseRowNorms(k);
+  }
 
   double ySum = 0;
   for (double y : sample.y) ySum += y;
@@ -183,8 +190,12 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
   if (m < p + 1) return failed(Status::tooFewRows, sample);
   fault::checkAllocation();
   Matrix design(m, p);
-  for (Index k = 0; k < p; ++k) design.col(k) = column(sample, exps[static_cast<std::size_t>(k)]);
-  const std::optional<Solved> solved = solve(design, observations(sample));
+  for (Index k = 0; k < p; ++k) {
+    const double e = exps[static_cast<std::size_t>(k)];
+    for (Index i = 0; i < m; ++i) design(i, k) = power(sample.x[static_cast<std::size_t>(i)], e);
+  }
+  const Eigen::Map<const Vector> y(sample.y.data(), m);
+  const std::optional<Solved> solved = solve(design, y, true);
   if (!solved) return failed(Status::rankDeficient, sample);
   return finish(sample, exps, *solved);
 }
@@ -208,14 +219,15 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
   columns.reserve(pool.size());
   for (double e : pool) columns.push_back(column(sample, e));
   const Vector ones = column(sample, 0);
-  const Vector y = observations(sample);
+  const Eigen::Map<const Vector> y(sample.y.data(), m);
   const double floor = kRoundingShare * y.squaredNorm();
 
   std::vector<std::size_t> chosen;  // indices into pool, in order of entry
   auto rssWith = [&](const std::vector<std::size_t> &set) -> std::optional<double> {
     std::vector<const Vector *> cols{&ones};
     for (std::size_t k : set) cols.push_back(&columns[k]);
-    const std::optional<Solved> s = solve(designOf(cols, m), y);
+    Matrix design = designOf(cols, m);
+    const std::optional<Solved> s = solve(design, y, false);
     if (!s) return std::nullopt;
     return s->rss;
   };
