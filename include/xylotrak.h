@@ -181,7 +181,8 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
  * there. The coefficients come from a Householder QR factorisation of the
  * design matrix with column pivoting (never the normal equations). A row is
  * skipped, and counted in rowsSkipped, when any of its four values is NaN or
- * infinite, dbh or H is 0 or below, or h lies outside [0, H].
+ * infinite, dbh or H is 0 or below, h lies outside [0, H], or d / dbh is
+ * too large for a double.
  *
  * Statistics are of the relative diameter d / dbh unless they say cm:
  * residualStdError = sqrt(RSS / (rowsUsed - terms)); rSquared = 1 - RSS/TSS
@@ -221,6 +222,9 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsSkipped) == 48, "rowsSki
  * is NaN, infinite or negative, or maxTerms is below 1. */
 #define XYLOTRAK_FIT_BAD_ARGUMENT 3
 #define XYLOTRAK_FIT_OUT_OF_MEMORY 4
+/* The fit or its statistics overflow the doubles (measurements near the
+ * largest doubles): no coefficient or statistic would be finite. */
+#define XYLOTRAK_FIT_OVERFLOW 5
 
 /*
  * Fits the coefficients coefs[0..n] for the given exps[0..n], n the low 16

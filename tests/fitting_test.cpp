@@ -165,6 +165,16 @@ TEST(Fit, SkipsAndCountsUnusableRowsAndFitsTheRest) {
   EXPECT_EQ(b.stats.rowsSkipped, static_cast<std::int64_t>(bad.size()));
   EXPECT_EQ(a.coefs, b.coefs);  // the same rows in the same order: the same bits
   EXPECT_EQ(a.se, b.se);
+  // A finite diameter over a subnormal dbh overflows: that row is skipped too.
+  Stems tiny = clean;
+  tiny.dbh.push_back(1e-315);
+  tiny.height.push_back(20);
+  tiny.h.push_back(0);
+  tiny.d.push_back(71);
+  const Result t = fit(tiny, kFifthDegree);
+  ASSERT_EQ(t.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(t.stats.rowsSkipped, 1);
+  EXPECT_EQ(t.coefs, a.coefs);
   // Measurements at the ground and at the tip are inside [0, H] and kept.
   Stems ends = clean;
   ends.dbh.insert(ends.dbh.end(), {30, 30});
@@ -200,6 +210,20 @@ TEST(Fit, RankDeficientDesignsAndTooFewRowsClearTheOutputs) {
   EXPECT_EQ(tooFew.code, XYLOTRAK_FIT_TOO_FEW_ROWS);
   expectCleared(tooFew);
   EXPECT_EQ(fit(Stems{}, {0, 1}).code, XYLOTRAK_FIT_TOO_FEW_ROWS);
+}
+
+// Diameters near the largest double give a relative diameter that is finite
+// but whose squares are not: no coefficient or statistic can be trusted.
+TEST(Fit, OverflowingMeasurementsAreAnErrorNotInfiniteResults) {
+  Stems s = measure(kFifthDegreeCoefs, kFifthDegree, 10, 5, 0.01, 12);
+  for (double &d : s.d) d *= 1e306;
+  const Result r = fit(s, {0, 1, 2});
+  EXPECT_EQ(r.code, XYLOTRAK_FIT_OVERFLOW);
+  expectCleared(r);
+  EXPECT_EQ(r.stats.rowsUsed, 50);
+  const Selected sel = select(s, {}, 4);
+  EXPECT_EQ(sel.code, XYLOTRAK_FIT_OVERFLOW);
+  EXPECT_EQ(sel.n, 0);
 }
 
 TEST(Fit, RejectsBadArgumentsWithoutReadingOrWritingPastThem) {

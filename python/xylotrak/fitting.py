@@ -28,6 +28,7 @@ _CODE_WORDS = {
     2: "rank-deficient design (repeated exponents, or all measurements at one relative height)",
     3: "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
     4: "out of memory",
+    5: "the fit overflows: measurements too large for doubles",
 }
 
 

@@ -1,12 +1,14 @@
 # Least-squares fits of the relative profile d / dbh = sum c_k (h / H)^e_k to
 # measured stems.
 
-fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory")
+fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory",
+               "overflow")
 fit_messages <- c(
   too_few_rows = "too few usable rows for the terms",
   rank_deficient = "rank-deficient design (repeated exponents, or all measurements at one relative height)",
   bad_argument = "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
-  out_of_memory = "out of memory"
+  out_of_memory = "out of memory",
+  overflow = "the fit overflows: measurements too large for doubles"
 )
 
 fit_error <- function(fit, by) {

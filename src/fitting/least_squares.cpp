@@ -30,12 +30,18 @@ constexpr int kMaxSteps = 200;
 // that a model fits exactly would take in terms that only reshuffle rounding.
 const double kRoundingShare = std::ldexp(1.0, -40);
 
+// A row the fit can use. The relative diameter of a finite diameter can still
+// overflow (a subnormal dbh), so it is tested as it will be used.
 bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
   if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
       !std::isfinite(d)) {
     return false;
   }
-  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight;
+  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight && std::isfinite(d / dbh);
+}
+
+bool allFinite(const std::vector<double> &values) noexcept {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
 
 // x^e for the design matrix; x^0 is 1 for every x, 0 included.
@@ -169,7 +175,7 @@ Sample readSample(const Measurements &rows) {
     sample.y.push_back(rows.diameter[i] / dbh);
     sample.dbh.push_back(dbh);
   }
-  sample.skipped = rows.rows - kept;
+  sample.skipped = rows.rows - static_cast<std::int64_t>(sample.y.size());
   return sample;
 }
 
@@ -197,7 +203,13 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
   const Eigen::Map<const Vector> y(sample.y.data(), m);
   const std::optional<Solved> solved = solve(design, y, true);
   if (!solved) return failed(Status::rankDeficient, sample);
-  return finish(sample, exps, *solved);
+  Fit fit = finish(sample, exps, *solved);
+  const Statistics &st = fit.stats;
+  if (!allFinite(fit.coefs) || !allFinite(fit.standardErrors) ||
+      !allFinite({st.residualStdError, st.rSquared, st.bias, st.diameterRmse, st.diameterBias})) {
+    return failed(Status::overflow, sample);
+  }
+  return fit;
 }
 
 std::span<const double> defaultCandidates() noexcept { return kDefaultCandidates; }

@@ -27,8 +27,8 @@ struct Sample {
   std::int64_t skipped = 0;
 };
 
-// Keeps the rows whose four values are finite, with dbh > 0, H > 0 and
-// 0 <= h <= H; counts the others.
+// Keeps the rows whose four values are finite, with dbh > 0, H > 0,
+// 0 <= h <= H and a finite d/dbh; counts the others.
 Sample readSample(const Measurements &rows);
 
 enum class Status : std::int32_t {
@@ -37,6 +37,7 @@ enum class Status : std::int32_t {
   rankDeficient = 2,
   badArgument = 3,
   outOfMemory = 4,
+  overflow = 5,
 };
 
 struct Statistics {

@@ -149,6 +149,8 @@ const char *fitCodeWords(int code) {
       return "bad exponents";
     case XYLOTRAK_FIT_OUT_OF_MEMORY:
       return "out of memory";
+    case XYLOTRAK_FIT_OVERFLOW:
+      return "the fit overflows: measurements too large for doubles";
     default:
       return "unknown error";
   }
