@@ -75,54 +75,37 @@ std::vector<InventoryTree> readInventory(const std::string &path,
 
   std::vector<InventoryTree> trees;
   std::unordered_map<std::string, int> seen;  // id -> line
-  std::vector<std::string> cells;
-  for (;;) {
-    // A malformed line is reported and skipped like a bad field.
-    try {
-      if (!csv.next(cells)) break;
-    } catch (const InputError &e) {
-      std::cerr << e.what() << "\n";
-      ++skipped;
-      continue;
-    }
-    const int line = csv.line();
-    const std::string where = at(path, line);
-    try {
-      if (cells.size() != head.size())
-        fail(where, "expected " + std::to_string(head.size()) + " cells, found " +
-                        std::to_string(cells.size()));
-      InventoryTree t;
-      const std::string id = trimmed(cells[col["id"]]);
-      if (id.empty()) fail(where, "field 'id': empty");
-      t.dbh = numberField(cells[col["dbh"]], where, "dbh");
-      t.height = numberField(cells[col["height"]], where, "height");
-      const std::string modelName = hasModel ? trimmed(cells[col["model"]]) : std::string();
-      const bool inlineGiven =
-          hasInline && (cells[col["coefs"]].find_first_not_of(" \t") != std::string::npos ||
-                        cells[col["exps"]].find_first_not_of(" \t") != std::string::npos);
-      if (!modelName.empty()) {
-        if (inlineGiven) fail(where, "field 'model': given together with 'coefs'/'exps'");
-        t.model = namedModel(models, modelsPath, modelName, where);
-      } else {
-        if (!hasInline) fail(where, "field 'model': empty");
-        t.own.coefs = numberList(cells[col["coefs"]], ' ', where, "coefs");
-        t.own.exps = numberList(cells[col["exps"]], ' ', where, "exps");
-        checkModel(t.own, TreeSource::fields(where));
-      }
-      checkDimensions(t.dbh, t.height, TreeSource::fields(where));
-      const auto [it, fresh] = seen.emplace(id, line);
-      if (!fresh)
-        fail(where,
-             "field 'id': \"" + id + "\" already used on line " + std::to_string(it->second));
-      t.id = csvCell(id);
-      t.name = id;
-      t.line = line;
-      trees.push_back(std::move(t));
-    } catch (const InputError &e) {
-      std::cerr << e.what() << "\n";
-      ++skipped;
-    }
-  }
+  forEachCsvRow(
+      csv, head.size(), skipped,
+      [&](const std::vector<std::string> &cells, int line, const std::string &where) {
+        InventoryTree t;
+        const std::string id = trimmed(cells[col["id"]]);
+        if (id.empty()) fail(where, "field 'id': empty");
+        t.dbh = numberField(cells[col["dbh"]], where, "dbh");
+        t.height = numberField(cells[col["height"]], where, "height");
+        const std::string modelName = hasModel ? trimmed(cells[col["model"]]) : std::string();
+        const bool inlineGiven =
+            hasInline && (cells[col["coefs"]].find_first_not_of(" \t") != std::string::npos ||
+                          cells[col["exps"]].find_first_not_of(" \t") != std::string::npos);
+        if (!modelName.empty()) {
+          if (inlineGiven) fail(where, "field 'model': given together with 'coefs'/'exps'");
+          t.model = namedModel(models, modelsPath, modelName, where);
+        } else {
+          if (!hasInline) fail(where, "field 'model': empty");
+          t.own.coefs = numberList(cells[col["coefs"]], ' ', where, "coefs");
+          t.own.exps = numberList(cells[col["exps"]], ' ', where, "exps");
+          checkModel(t.own, TreeSource::fields(where));
+        }
+        checkDimensions(t.dbh, t.height, TreeSource::fields(where));
+        const auto [it, fresh] = seen.emplace(id, line);
+        if (!fresh)
+          fail(where,
+               "field 'id': \"" + id + "\" already used on line " + std::to_string(it->second));
+        t.id = csvCell(id);
+        t.name = id;
+        t.line = line;
+        trees.push_back(std::move(t));
+      });
   // Trees with their own coefficients point at them once the list stands still.
   for (auto &t : trees)
     if (t.model == nullptr) t.model = &t.own;

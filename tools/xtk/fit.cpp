@@ -46,47 +46,31 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
   std::vector<StemGroup> groups;
   std::map<std::string, size_t> groupIndex;
   std::vector<std::set<std::string>> ids;
-  std::vector<std::string> cells;
-  for (;;) {
-    try {
-      if (!csv.next(cells)) break;
-    } catch (const InputError &e) {
-      std::cerr << e.what() << "\n";
-      ++unreadable;
-      continue;
+  auto readRow = [&](const std::vector<std::string> &cells, int, const std::string &where) {
+    const std::string id = trimmedCell(cells[col["id"]]);
+    if (id.empty()) fail(where, "field 'id': empty");
+    const double dbh = measurement(cells[col["dbh"]], where, "dbh");
+    const double height = measurement(cells[col["height"]], where, "height");
+    const double h = measurement(cells[col["h"]], where, "h");
+    const double d = measurement(cells[col["d"]], where, "d");
+    std::string name = "all";
+    if (!by.empty()) {
+      name = trimmedCell(cells[col[by]]);
+      if (name.empty()) fail(where, "field '" + by + "': empty");
     }
-    const std::string where = at(path, csv.line());
-    try {
-      if (cells.size() != head.size())
-        fail(where, "expected " + std::to_string(head.size()) + " cells, found " +
-                        std::to_string(cells.size()));
-      const std::string id = trimmedCell(cells[col["id"]]);
-      if (id.empty()) fail(where, "field 'id': empty");
-      const double dbh = measurement(cells[col["dbh"]], where, "dbh");
-      const double height = measurement(cells[col["height"]], where, "height");
-      const double h = measurement(cells[col["h"]], where, "h");
-      const double d = measurement(cells[col["d"]], where, "d");
-      std::string name = "all";
-      if (!by.empty()) {
-        name = trimmedCell(cells[col[by]]);
-        if (name.empty()) fail(where, "field '" + by + "': empty");
-      }
-      const auto [it, fresh] = groupIndex.emplace(name, groups.size());
-      if (fresh) {
-        groups.push_back(StemGroup{name, {}, {}, {}, {}, 0});
-        ids.emplace_back();
-      }
-      StemGroup &g = groups[it->second];
-      g.dbh.push_back(dbh);
-      g.height.push_back(height);
-      g.h.push_back(h);
-      g.d.push_back(d);
-      if (ids[it->second].insert(id).second) ++g.trees;
-    } catch (const InputError &e) {
-      std::cerr << e.what() << "\n";
-      ++unreadable;
+    const auto [it, fresh] = groupIndex.emplace(name, groups.size());
+    if (fresh) {
+      groups.push_back(StemGroup{name, {}, {}, {}, {}, 0});
+      ids.emplace_back();
     }
-  }
+    StemGroup &g = groups[it->second];
+    g.dbh.push_back(dbh);
+    g.height.push_back(height);
+    g.h.push_back(h);
+    g.d.push_back(d);
+    if (ids[it->second].insert(id).second) ++g.trees;
+  };
+  forEachCsvRow(csv, head.size(), unreadable, readRow);
   return groups;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -134,6 +135,14 @@ class CsvReader {
   int line_ = 0;
   std::string buffer_;
 };
+
+// Reads the rows after the header, calling `row(cells, line, where)` for each
+// ("file:line" in `where`). A row that is malformed, has another number of
+// cells than `columns`, or for which `row` throws InputError is reported on
+// standard error, counted in `skipped` and passed over.
+void forEachCsvRow(
+    CsvReader &csv, size_t columns, int &skipped,
+    const std::function<void(const std::vector<std::string> &, int, const std::string &)> &row);
 
 // Splits one CSV line into cells; the reason when the line is malformed.
 std::optional<std::string> splitCsvLine(std::string_view line, std::vector<std::string> &cells);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <set>
 
 #include "input.h"
@@ -23,6 +24,33 @@ bool CsvReader::next(std::vector<std::string> &cells) {
   }
   if (in_.bad()) fail(path_, "cannot read");
   return false;
+}
+
+void forEachCsvRow(
+    CsvReader &csv, size_t columns, int &skipped,
+    const std::function<void(const std::vector<std::string> &, int, const std::string &)> &row) {
+  std::vector<std::string> cells;
+  for (;;) {
+    // A malformed line is reported and skipped like a bad field.
+    try {
+      if (!csv.next(cells)) break;
+    } catch (const InputError &e) {
+      std::cerr << e.what() << "\n";
+      ++skipped;
+      continue;
+    }
+    const int line = csv.line();
+    const std::string where = at(csv.path(), line);
+    try {
+      if (cells.size() != columns)
+        fail(where, "expected " + std::to_string(columns) + " cells, found " +
+                        std::to_string(cells.size()));
+      row(cells, line, where);
+    } catch (const InputError &e) {
+      std::cerr << e.what() << "\n";
+      ++skipped;
+    }
+  }
 }
 
 std::vector<std::string> CsvReader::header() {
