@@ -39,7 +39,12 @@ bool isExactlyGet(const Char16 *m) noexcept {
 // cannot be reported anywhere, so its result is not used.
 template <class... Args>
 void trace(bool log, const char *format, Args... args) noexcept {
-  if (log) (void)std::fprintf(stderr, format, args...);
+  if (!log) return;
+  if constexpr (sizeof...(Args) == 0) {
+    (void)std::fputs(format, stderr);  // a line without conversions
+  } else {
+    (void)std::fprintf(stderr, format, args...);
+  }
 }
 
 // "<label><text> \n" with the wide text in the narrow encoding: UTF-8 on
