@@ -247,8 +247,9 @@ XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const
  * - add: the candidate whose entry lowers the residual sum of squares most,
  *   if its partial F = (RSS_before - RSS_after) / (RSS_after / (m - p))
  *   exceeds the 95% quantile of F(1, m - p) (m rows used, p terms after the
- *   addition) and the model has fewer than maxTerms terms; a candidate that
- *   would make the design rank-deficient is passed over;
+ *   addition) and the model has fewer than maxTerms terms; a candidate whose
+ *   part independent of the model's columns is at most 1e-10 of its norm
+ *   (nearly a combination of them) is passed over;
  * - then remove: the term (exponent 0 excepted) with the smallest partial F,
  *   if that is below the same quantile;
  * until neither step changes the model, or after 200 steps. A change of the

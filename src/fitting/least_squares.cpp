@@ -47,17 +47,8 @@ bool allFinite(const std::vector<double> &values) noexcept {
 // x^e for the design matrix; x^0 is 1 for every x, 0 included.
 double power(double x, double e) noexcept { return e == 0 ? 1.0 : std::pow(x, e); }
 
-Vector column(const Sample &sample, double e) {
-  fault::checkAllocation();
-  const auto m = static_cast<Index>(sample.x.size());
-  Vector c(m);
-  for (Index i = 0; i < m; ++i) c(i) = power(sample.x[static_cast<std::size_t>(i)], e);
-  return c;
-}
-
-// One factorised design: the coefficients with the squared norms of the
-// rows of R^-1 (for their standard errors) and the residuals, or only the
-// residual sum of squares for a trial fit.
+// One factorised design: the coefficients with the norms of the rows of
+// R^-1 (for their standard errors) and the residuals.
 struct Solved {
   Vector coefs;
   Vector inverseRowNorms;  // by coefficient, not by pivot
@@ -66,10 +57,8 @@ struct Solved {
 };
 
 // Factorises `design` in place (X P = Q R; the matrix is overwritten) and
-// solves; nothing when the design is rank-deficient. With `full` false only
-// the residual sum of squares is worked out.
-std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y, bool full) {
-  const Index m = design.rows();
+// solves; nothing when the design is rank-deficient.
+std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y) {
   const Index p = design.cols();
   fault::checkAllocation();
   const Eigen::ColPivHouseholderQR<Eigen::Ref<Matrix>> qr(design);
@@ -77,10 +66,6 @@ std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y, b
   Solved s;
   // Q'y: its first p entries give the coefficients, the rest the residuals.
   Vector qty = qr.householderQ().transpose() * y;
-  if (!full) {
-    s.rss = qty.tail(m - p).squaredNorm();
-    return s;
-  }
   const auto r = qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
   const Vector z = r.solve(qty.head(p));
   // (X'X)^-1 = P R^-1 R^-T P': the k-th pivot's variance is the squared norm
@@ -97,13 +82,6 @@ std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y, b
   s.residuals = qr.householderQ() * qty;
   s.rss = s.residuals.squaredNorm();
   return s;
-}
-
-Matrix designOf(const std::vector<const Vector *> &columns, Index rows) {
-  fault::checkAllocation();
-  Matrix design(rows, static_cast<Index>(columns.size()));
-  for (std::size_t k = 0; k < columns.size(); ++k) design.col(static_cast<Index>(k)) = *columns[k];
-  return design;
 }
 
 Fit failed(Status status, const Sample &sample) {
@@ -201,7 +179,7 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
     for (Index i = 0; i < m; ++i) design(i, k) = power(sample.x[static_cast<std::size_t>(i)], e);
   }
   const Eigen::Map<const Vector> y(sample.y.data(), m);
-  const std::optional<Solved> solved = solve(design, y, true);
+  const std::optional<Solved> solved = solve(design, y);
   if (!solved) return failed(Status::rankDeficient, sample);
   Fit fit = finish(sample, exps, *solved);
   const Statistics &st = fit.stats;
@@ -213,6 +191,53 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
 }
 
 std::span<const double> defaultCandidates() noexcept { return kDefaultCandidates; }
+
+namespace {
+
+// The model of a stepwise search as it stands: its design factorised, the
+// residual part of Q'y, and what removing each term would cost.
+struct Stepwise {
+  Eigen::ColPivHouseholderQR<Matrix> qr;
+  Vector residualPart;  // the last m - p entries of Q'y
+  double rss = 0;
+  // Per column of the design (the constant first): the growth of the residual
+  // sum of squares without it, c_j^2 / [(X'X)^-1]_jj.
+  Vector removalCost;
+};
+
+// Factorises the constant column and the chosen candidate columns; nothing
+// when they are rank-deficient.
+std::optional<Stepwise> factorise(const Matrix &candidates, const std::vector<Index> &chosen,
+                                  const Eigen::Ref<const Vector> &y) {
+  const Index m = candidates.rows();
+  const auto p = static_cast<Index>(chosen.size()) + 1;
+  fault::checkAllocation();
+  Matrix design(m, p);
+  design.col(0).setOnes();
+  for (Index k = 1; k < p; ++k)
+    design.col(k) = candidates.col(chosen[static_cast<std::size_t>(k - 1)]);
+  Stepwise model;
+  model.qr.compute(design);
+  if (model.qr.rank() < p) return std::nullopt;
+  const Vector qty = model.qr.householderQ().transpose() * y;
+  model.residualPart = qty.tail(m - p);
+  model.rss = model.residualPart.squaredNorm();
+  const auto r = model.qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
+  const Vector z = r.solve(qty.head(p));
+  const Matrix rInverse = r.solve(Matrix::Identity(p, p));
+  model.removalCost.resize(p);
+  for (Index k = 0; k < p; ++k) {
+    const double rowNorm = rInverse.row(k).squaredNorm();
+    model.removalCost(model.qr.colsPermutation().indices()(k)) = z(k) * z(k) / rowNorm;
+  }
+  return model;
+}
+
+// A candidate column whose part independent of the model's columns is below
+// this share of its norm adds nothing but rounding: it is passed over.
+constexpr double kDependentShare = 1e-10;
+
+}  // namespace
 
 Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms) {
   if (maxTerms < 1) return failed(Status::badArgument, sample);
@@ -227,49 +252,64 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
   for (double e : candidates) {
     if (e != 0 && std::find(pool.begin(), pool.end(), e) == pool.end()) pool.push_back(e);
   }
-  std::vector<Vector> columns;
-  columns.reserve(pool.size());
-  for (double e : pool) columns.push_back(column(sample, e));
-  const Vector ones = column(sample, 0);
+  const auto count = static_cast<Index>(pool.size());
+  fault::checkAllocation();
+  Matrix columns(m, count);
+  for (Index k = 0; k < count; ++k) {
+    const double e = pool[static_cast<std::size_t>(k)];
+    for (Index i = 0; i < m; ++i) columns(i, k) = power(sample.x[static_cast<std::size_t>(i)], e);
+  }
+  const Vector columnNorms = columns.colwise().norm();
   const Eigen::Map<const Vector> y(sample.y.data(), m);
   const double floor = kRoundingShare * y.squaredNorm();
 
-  std::vector<std::size_t> chosen;  // indices into pool, in order of entry
-  auto rssWith = [&](const std::vector<std::size_t> &set) -> std::optional<double> {
-    std::vector<const Vector *> cols{&ones};
-    for (std::size_t k : set) cols.push_back(&columns[k]);
-    Matrix design = designOf(cols, m);
-    const std::optional<Solved> s = solve(design, y, false);
-    if (!s) return std::nullopt;
-    return s->rss;
-  };
-  std::optional<double> current = rssWith(chosen);
-  if (!current) return failed(Status::rankDeficient, sample);
+  fault::checkAllocation();
+  Matrix w(m, count);         // Q'c for every candidate c
+  std::vector<Index> chosen;  // columns of the candidates, in order of entry
+  std::optional<Stepwise> model = factorise(columns, chosen, y);
+  if (!model) return failed(Status::rankDeficient, sample);
 
   for (int step = 0; step < kMaxSteps; ++step) {
     bool changed = false;
-    // Add the candidate that lowers the residual sum of squares most.
+    // Add the candidate that lowers the residual sum of squares most: with
+    // w = Q'c, its entry lowers it by (w_r . (Q'y)_r)^2 / |w_r|^2, w_r the
+    // residual part of w.
     const auto terms = static_cast<Index>(chosen.size()) + 2;  // after the addition
-    if (terms <= maxTerms && m - terms >= 1) {
-      std::optional<std::size_t> best;
-      double bestRss = 0;
-      for (std::size_t k = 0; k < pool.size(); ++k) {
+    if (terms <= maxTerms && m - terms >= 1 && count > 0) {
+      w = columns;  // into the same memory every step
+      w.applyOnTheLeft(model->qr.householderQ().transpose());
+      const Index rest = m - (terms - 1);
+      std::optional<Index> best;
+      double bestGain = 0;
+      for (Index k = 0; k < count; ++k) {
         if (std::find(chosen.begin(), chosen.end(), k) != chosen.end()) continue;
-        std::vector<std::size_t> trial = chosen;
-        trial.push_back(k);
-        const std::optional<double> rss = rssWith(trial);
-        if (rss && (!best || *rss < bestRss)) {
+        const auto part = w.col(k).tail(rest);
+        const double norm = part.norm();
+        if (!(norm > kDependentShare * columnNorms(k))) continue;
+        const double projection = part.dot(model->residualPart) / norm;
+        const double gain = projection * projection;
+        if (!best || gain > bestGain) {
           best = k;
-          bestRss = *rss;
+          bestGain = gain;
         }
       }
-      if (best && *current - bestRss > floor) {
+      if (best && bestGain > floor) {
+        // What is left, from the residuals themselves: the difference of two
+        // nearly equal sums would lose it when the candidate explains nearly all.
+        const auto part = w.col(*best).tail(rest);
+        const double after =
+            (model->residualPart - (part.dot(model->residualPart) / part.squaredNorm()) * part)
+                .squaredNorm();
         const double df = static_cast<double>(m - terms);
-        const double f = (*current - bestRss) / (bestRss / df);
-        if (f > fCritical(m - terms)) {
+        if (bestGain / (after / df) > fCritical(m - terms)) {
           chosen.push_back(*best);
-          current = bestRss;
-          changed = true;
+          std::optional<Stepwise> grown = factorise(columns, chosen, y);
+          if (grown) {
+            model = std::move(grown);
+            changed = true;
+          } else {
+            chosen.pop_back();  // dependent after all, by the factorisation's test
+          }
         }
       }
     }
@@ -277,32 +317,24 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
     if (changed && chosen.size() > 1) {
       const auto p = static_cast<Index>(chosen.size()) + 1;
       const double df = static_cast<double>(m - p);
-      std::optional<std::size_t> weakest;
-      double weakestF = 0;
-      double weakestRss = 0;
-      for (std::size_t j = 0; j < chosen.size(); ++j) {
-        std::vector<std::size_t> trial = chosen;
-        trial.erase(trial.begin() + static_cast<std::ptrdiff_t>(j));
-        const std::optional<double> rss = rssWith(trial);
-        if (!rss) continue;
-        const double f = (*rss - *current) / (*current / df);
-        if (!weakest || f < weakestF) {
-          weakest = j;
-          weakestF = f;
-          weakestRss = *rss;
-        }
+      Index weakest = 1;
+      for (Index j = 2; j < p; ++j) {
+        if (model->removalCost(j) < model->removalCost(weakest)) weakest = j;
       }
-      if (weakest && weakestRss - *current <= floor) weakestF = 0;
-      if (weakest && weakestF < fCritical(m - p)) {
-        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(*weakest));
-        current = weakestRss;
+      const double cost = model->removalCost(weakest);
+      const double f = cost <= floor ? 0.0 : cost / (model->rss / df);
+      if (f < fCritical(m - p)) {
+        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(weakest - 1));
+        std::optional<Stepwise> shrunk = factorise(columns, chosen, y);
+        if (!shrunk) return failed(Status::rankDeficient, sample);  // a subset of a full-rank set
+        model = std::move(shrunk);
       }
     }
     if (!changed) break;
   }
 
   std::vector<double> exps{0.0};
-  for (std::size_t k : chosen) exps.push_back(pool[k]);
+  for (Index k : chosen) exps.push_back(pool[static_cast<std::size_t>(k)]);
   std::sort(exps.begin() + 1, exps.end());
   return fitExponents(sample, exps);
 }
