@@ -81,8 +81,10 @@ void frame(std::ostringstream &o, const Panel &p, const std::string &yLabel, boo
   o << "<rect x='" << kLeft << "' y='" << p.top << "' width='" << kWidth - kLeft - kRight
     << "' height='" << p.height << "' fill='none' stroke='#444'/>\n";
   const double step = tickStep(p.yMax - p.yMin);
-  for (double y = std::ceil(p.yMin / step) * step; y <= p.yMax + step / 1000; y += step) {
-    const double shown = std::fabs(y) < step / 1000 ? 0.0 : y;
+  const auto first = static_cast<long>(std::ceil(p.yMin / step - 1e-9));
+  const auto last = static_cast<long>(std::floor(p.yMax / step + 1e-9));
+  for (long k = first; k <= last; ++k) {
+    const double shown = static_cast<double>(k) * step;
     o << "<text x='" << kLeft - 6 << "' y='" << fixed(p.py(shown) + 4, 1)
       << "' text-anchor='end' font-size='11'>" << fixed(shown, step < 0.1 ? 2 : 1) << "</text>\n";
   }
