@@ -30,7 +30,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kCalls = 600;  // the instrumented build is many times slower
 #else
-constexpr int kCalls = 3000;
+constexpr int kCalls = 1200;
 #endif
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
