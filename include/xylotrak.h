@@ -266,8 +266,7 @@ XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const
 XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const double *height,
                              const double *diameter, int64_t rowCount, const double *candidates,
                              int candidateCount, int maxTerms, double *exps, double *coefs,
-                             double *standardErrors, int32_t *termCount,
-                             xylotrak_fit_stats *stats);
+                             double *standardErrors, int32_t *termCount, xylotrak_fit_stats *stats);
 
 /* ------------------------------------------------------------------------ */
 /* Basal area and log volume formulas                                        */

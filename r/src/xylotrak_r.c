@@ -3,15 +3,15 @@
  * every argument before they get here; the checks below only keep a wrong
  * call from reading memory it was not given.
  */
-#include <stdint.h>
-#include <string.h>
+#include "xylotrak_r.h"
 
 #include <R.h>
 #include <Rinternals.h>
+#include <stdint.h>
+#include <string.h>
 
 #include "config.h"
 #include "xylotrak.h"
-#include "xylotrak_r.h"
 
 /* ------------------------------------------------------------------ helpers */
 
@@ -92,8 +92,8 @@ SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d) {
  * height, lower and upper diameter, log length). kind 0 PHViDll, 1 PHVaDll,
  * 2 PHCTDll (an integer result). */
 SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind) {
-  static const char *const names[5] = {"lower_height", "upper_height", "lower_diam",
-                                       "upper_diam", "log_length"};
+  static const char *const names[5] = {"lower_height", "upper_height", "lower_diam", "upper_diam",
+                                       "log_length"};
   const Model m = model_of(dbh, height, coefs, exps);
   const int k = scalar_int(kind, "kind");
   if (TYPEOF(limits) != VECSXP || XLENGTH(limits) != 5) error("'limits' must be a list of 5");
@@ -106,12 +106,13 @@ SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP
   SEXP out = PROTECT(allocVector(k == 2 ? INTSXP : REALSXP, n));
   for (R_xlen_t i = 0; i < n; ++i) {
     if (k == 2)
-      INTEGER(out)[i] =
-          PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
-                  l[4][i]);
+      INTEGER(out)
+      [i] = PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
+                    l[4][i]);
     else
-      REAL(out)[i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms,
-                                                  l[0][i], l[1][i], l[2][i], l[3][i], l[4][i]);
+      REAL(out)
+      [i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i],
+                                         l[1][i], l[2][i], l[3][i], l[4][i]);
   }
   UNPROTECT(1);
   return out;
@@ -141,11 +142,11 @@ SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
 /* The log table's columns, as returned to R: two integer columns, then the
  * nine doubles in the record's order. */
 static const char *const kLogNames[] = {
-    "log_number", "product_number", "base_height", "length",  "top_height", "trim_top_height",
+    "log_number", "product_number", "base_height",   "length", "top_height", "trim_top_height",
     "base_diam",  "top_diam",       "trim_top_diam", "volume", "value"};
-static const char *const kProductNames[] = {
-    "log_count", "volume_sum", "value_sum", "last_top_height", "last_top_diam", "length_sum",
-    "mean_top_diam", "weighted_top_diam"};
+static const char *const kProductNames[] = {"log_count",       "volume_sum",       "value_sum",
+                                            "last_top_height", "last_top_diam",    "length_sum",
+                                            "mean_top_diam",   "weighted_top_diam"};
 
 static SEXP named_list(int n, const char *const *names) {
   SEXP out = PROTECT(allocVector(VECSXP, n));
@@ -163,8 +164,8 @@ static SEXP named_list(int n, const char *const *names) {
  * method: -1 sequential, 0 the search, 1 the exact optimiser; objective 0
  * value, 1 volume.
  */
-SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table,
-              SEXP method, SEXP objective) {
+SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
+              SEXP objective) {
   const Model m = model_of(dbh, height, coefs, exps);
   need_doubles(heights, 5, "heights");
   const double *hs = REAL(heights);
@@ -207,14 +208,13 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
   double t[8] = {0};
   double outcome;
   if (how < 0)
-    outcome = PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3],
-                      hs[4], records, (int)count, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6,
-                      t + 7, logs);
+    outcome =
+        PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4],
+                records, (int)count, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
   else
-    outcome = (how == 1 ? PHVxDll : PHVoDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0],
-                                             hs[1], 0, 0, hs[2], hs[3], hs[4], records,
-                                             (int)count, goal, t, t + 1, t + 2, t + 3, t + 4,
-                                             t + 5, t + 6, t + 7, logs);
+    outcome = (how == 1 ? PHVxDll : PHVoDll)(
+        m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4], records,
+        (int)count, goal, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
 
   /* Rows 0 (the stump) to the last log. */
   int rows = 1;
@@ -228,8 +228,8 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
   for (int j = 0; j < 11; ++j) SET_VECTOR_ELT(lt, j, allocVector(j < 2 ? INTSXP : REALSXP, rows));
   for (int k = 0; k < rows; ++k) {
     const LogEntry *r = &logs[k];
-    const double v[9] = {r->baseHeight, r->length, r->topHeight, r->trimTopHeight, r->baseDiam,
-                         r->topDiam, r->trimTopDiam, r->volume, r->value};
+    const double v[9] = {r->baseHeight, r->length,      r->topHeight, r->trimTopHeight, r->baseDiam,
+                         r->topDiam,    r->trimTopDiam, r->volume,    r->value};
     INTEGER(VECTOR_ELT(lt, 0))[k] = r->logNumber;
     INTEGER(VECTOR_ELT(lt, 1))[k] = r->productNumber;
     for (int j = 0; j < 9; ++j) REAL(VECTOR_ELT(lt, j + 2))[k] = v[j];
@@ -240,7 +240,7 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
   for (int j = 0; j < 8; ++j) SET_VECTOR_ELT(pt, j, allocVector(j == 0 ? INTSXP : REALSXP, count));
   for (R_xlen_t i = 0; i < count; ++i) {
     const ProductSpec *p = &records[i];
-    const double v[7] = {p->volumeSum, p->valueSum, p->lastTopHeight, p->lastTopDiam,
+    const double v[7] = {p->volumeSum, p->valueSum,    p->lastTopHeight,  p->lastTopDiam,
                          p->lengthSum, p->meanTopDiam, p->weightedTopDiam};
     INTEGER(VECTOR_ELT(pt, 0))[i] = p->logCount;
     for (int j = 0; j < 7; ++j) REAL(VECTOR_ELT(pt, j + 1))[i] = v[j];
@@ -281,14 +281,30 @@ SEXP xtk_formula(SEXP which, SEXP args) {
       continue;
     }
     switch (w) {
-      case 0: o[i] = gDll(a[0][i]); break;
-      case 1: o[i] = dgDll(a[0][i], a[1][i]); break;
-      case 2: o[i] = VTHuDll(a[0][i], a[1][i]); break;
-      case 3: o[i] = VTSmDll(a[0][i], a[1][i], a[2][i]); break;
-      case 4: o[i] = VTNwDll(a[0][i], a[1][i], a[2][i], a[3][i]); break;
-      case 5: o[i] = VTNeDll(a[0][i], a[1][i], a[2][i]); break;
-      case 6: o[i] = VTCoDll(a[0][i], a[1][i], a[2][i]); break;
-      default: o[i] = VTCiDll(a[0][i], a[1][i]); break;
+      case 0:
+        o[i] = gDll(a[0][i]);
+        break;
+      case 1:
+        o[i] = dgDll(a[0][i], a[1][i]);
+        break;
+      case 2:
+        o[i] = VTHuDll(a[0][i], a[1][i]);
+        break;
+      case 3:
+        o[i] = VTSmDll(a[0][i], a[1][i], a[2][i]);
+        break;
+      case 4:
+        o[i] = VTNwDll(a[0][i], a[1][i], a[2][i], a[3][i]);
+        break;
+      case 5:
+        o[i] = VTNeDll(a[0][i], a[1][i], a[2][i]);
+        break;
+      case 6:
+        o[i] = VTCoDll(a[0][i], a[1][i], a[2][i]);
+        break;
+      default:
+        o[i] = VTCiDll(a[0][i], a[1][i]);
+        break;
     }
   }
   UNPROTECT(1);
@@ -348,8 +364,8 @@ SEXP xtk_tally(SEXP op) {
 /* ------------------------------------------------------------------ fitting */
 
 static const char *const kFitNames[] = {"code", "exps", "coefs", "std_errors", "stats", "rows"};
-static const char *const kStatNames[] = {"residual_std_error", "r_squared", "bias",
-                                         "diameter_rmse", "diameter_bias"};
+static const char *const kStatNames[] = {"residual_std_error", "r_squared", "bias", "diameter_rmse",
+                                         "diameter_bias"};
 
 #if XYLOTRAK_R_HAVE_FIT
 static SEXP fit_result(int code, int terms, const double *exps, const double *coefs,
@@ -368,8 +384,8 @@ static SEXP fit_result(int code, int terms, const double *exps, const double *co
   SET_VECTOR_ELT(out, 2, c);
   SET_VECTOR_ELT(out, 3, s);
   SEXP st = PROTECT(named_list(5, kStatNames));
-  const double v[5] = {stats->residualStdError, stats->rSquared, stats->bias,
-                       stats->diameterRmse, stats->diameterBias};
+  const double v[5] = {stats->residualStdError, stats->rSquared, stats->bias, stats->diameterRmse,
+                       stats->diameterBias};
   for (int j = 0; j < 5; ++j) SET_VECTOR_ELT(st, j, ScalarReal(v[j]));
   SET_VECTOR_ELT(out, 4, st);
   SEXP rows = PROTECT(allocVector(REALSXP, 2));
@@ -428,8 +444,8 @@ SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP
   int32_t terms = 0;
   xylotrak_fit_stats stats;
   memset(&stats, 0, sizeof stats);
-  const int code = PHFsDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, cand, ncand,
-                           cap, exps, coefs, se, &terms, &stats);
+  const int code = PHFsDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, cand, ncand, cap,
+                           exps, coefs, se, &terms, &stats);
   /* terms is n, the index of the last term: n + 1 values on success. */
   const int values = code == XYLOTRAK_FIT_OK ? (int)terms + 1 : 0;
   return fit_result(code, values, exps, coefs, se, &stats);

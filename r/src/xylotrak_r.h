@@ -11,8 +11,8 @@ SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d);
 SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind);
 SEXP xtk_form_factor(SEXP coefs, SEXP exps);
 SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
-SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table,
-              SEXP method, SEXP objective);
+SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
+              SEXP objective);
 SEXP xtk_formula(SEXP which, SEXP args);
 SEXP xtk_calc_area(SEXP doubles, SEXP codes);
 SEXP xtk_tally(SEXP op);

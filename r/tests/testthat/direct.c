@@ -111,14 +111,13 @@ static void buck(void) {
   double t[8] = {0};
   double outcome;
   if (method < 0)
-    outcome = PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3],
-                      hs[4], table, (int)p, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7,
-                      logs);
+    outcome =
+        PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4],
+                table, (int)p, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
   else
-    outcome = (method == 1 ? PHVxDll : PHVoDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0],
-                                                hs[1], 0, 0, hs[2], hs[3], hs[4], table, (int)p,
-                                                objective, t, t + 1, t + 2, t + 3, t + 4, t + 5,
-                                                t + 6, t + 7, logs);
+    outcome = (method == 1 ? PHVxDll : PHVoDll)(
+        m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4], table,
+        (int)p, objective, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
   put(outcome);
   for (int i = 0; i < 8; ++i) put(t[i]);
   for (int k = 0; k < XYLOTRAK_LOG_ROWS; ++k) {
@@ -154,14 +153,46 @@ static void formula(void) {
   for (size_t i = 0; i < count; ++i) {
     double r;
     switch (which) {
-      case 0: { const double *a = take(1); r = gDll(a[0]); break; }
-      case 1: { const double *a = take(2); r = dgDll(a[0], a[1]); break; }
-      case 2: { const double *a = take(2); r = VTHuDll(a[0], a[1]); break; }
-      case 3: { const double *a = take(3); r = VTSmDll(a[0], a[1], a[2]); break; }
-      case 4: { const double *a = take(4); r = VTNwDll(a[0], a[1], a[2], a[3]); break; }
-      case 5: { const double *a = take(3); r = VTNeDll(a[0], a[1], a[2]); break; }
-      case 6: { const double *a = take(3); r = VTCoDll(a[0], a[1], a[2]); break; }
-      default: { const double *a = take(2); r = VTCiDll(a[0], a[1]); break; }
+      case 0: {
+        const double *a = take(1);
+        r = gDll(a[0]);
+        break;
+      }
+      case 1: {
+        const double *a = take(2);
+        r = dgDll(a[0], a[1]);
+        break;
+      }
+      case 2: {
+        const double *a = take(2);
+        r = VTHuDll(a[0], a[1]);
+        break;
+      }
+      case 3: {
+        const double *a = take(3);
+        r = VTSmDll(a[0], a[1], a[2]);
+        break;
+      }
+      case 4: {
+        const double *a = take(4);
+        r = VTNwDll(a[0], a[1], a[2], a[3]);
+        break;
+      }
+      case 5: {
+        const double *a = take(3);
+        r = VTNeDll(a[0], a[1], a[2]);
+        break;
+      }
+      case 6: {
+        const double *a = take(3);
+        r = VTCoDll(a[0], a[1], a[2]);
+        break;
+      }
+      default: {
+        const double *a = take(2);
+        r = VTCiDll(a[0], a[1]);
+        break;
+      }
     }
     put(r);
   }
@@ -237,13 +268,19 @@ int main(int argc, char **argv) {
   fclose(f);
   out = fopen(argv[3], "wb");
   if (!out) return 2;
-  if (!strcmp(argv[1], "taper")) taper();
-  else if (!strcmp(argv[1], "buck")) buck();
-  else if (!strcmp(argv[1], "formula")) formula();
-  else if (!strcmp(argv[1], "area")) area();
+  if (!strcmp(argv[1], "taper"))
+    taper();
+  else if (!strcmp(argv[1], "buck"))
+    buck();
+  else if (!strcmp(argv[1], "formula"))
+    formula();
+  else if (!strcmp(argv[1], "area"))
+    area();
 #ifdef DIRECT_FIT
-  else if (!strcmp(argv[1], "fit")) fit();
+  else if (!strcmp(argv[1], "fit"))
+    fit();
 #endif
-  else return 2;
+  else
+    return 2;
   return fclose(out) != 0;
 }
