@@ -66,26 +66,28 @@ SEXP xtk_build_flags(void) {
 
 /* ------------------------------------------------------------------ taper */
 
-SEXP xtk_diameter(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP h) {
+/* The export `at` of the model at every element of `x`: PHDiDll at heights,
+ * PHHiDll at diameters. */
+typedef double (*PointExport)(double, double, const double *, const double *, int, double);
+
+static SEXP at_each(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP x, const char *name,
+                    PointExport at) {
   const Model m = model_of(dbh, height, coefs, exps);
-  need_doubles(h, -1, "h");
-  const R_xlen_t n = XLENGTH(h);
+  need_doubles(x, -1, name);
+  const R_xlen_t n = XLENGTH(x);
   SEXP out = PROTECT(allocVector(REALSXP, n));
   for (R_xlen_t i = 0; i < n; ++i)
-    REAL(out)[i] = PHDiDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(h)[i]);
+    REAL(out)[i] = at(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(x)[i]);
   UNPROTECT(1);
   return out;
 }
 
+SEXP xtk_diameter(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP h) {
+  return at_each(dbh, height, coefs, exps, h, "h", PHDiDll);
+}
+
 SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d) {
-  const Model m = model_of(dbh, height, coefs, exps);
-  need_doubles(d, -1, "d");
-  const R_xlen_t n = XLENGTH(d);
-  SEXP out = PROTECT(allocVector(REALSXP, n));
-  for (R_xlen_t i = 0; i < n; ++i)
-    REAL(out)[i] = PHHiDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(d)[i]);
-  UNPROTECT(1);
-  return out;
+  return at_each(dbh, height, coefs, exps, d, "d", PHHiDll);
 }
 
 /* limits: a list of five double vectors of one length (lower and upper
@@ -105,14 +107,11 @@ SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP
   }
   SEXP out = PROTECT(allocVector(k == 2 ? INTSXP : REALSXP, n));
   for (R_xlen_t i = 0; i < n; ++i) {
-    if (k == 2)
-      INTEGER(out)
-      [i] = PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
-                    l[4][i]);
-    else
-      REAL(out)
-      [i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i],
-                                         l[1][i], l[2][i], l[3][i], l[4][i]);
+    if (k == 2) INTEGER(out)
+    [i] = PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
+                  l[4][i]);
+    else REAL(out)[i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms,
+                                                     l[0][i], l[1][i], l[2][i], l[3][i], l[4][i]);
   }
   UNPROTECT(1);
   return out;
