@@ -106,12 +106,19 @@ SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP
     l[j] = REAL(VECTOR_ELT(limits, j));
   }
   SEXP out = PROTECT(allocVector(k == 2 ? INTSXP : REALSXP, n));
+  int *counts = k == 2 ? INTEGER(out) : NULL;
+  double *volumes = k == 2 ? NULL : REAL(out);
   for (R_xlen_t i = 0; i < n; ++i) {
-    if (k == 2) INTEGER(out)
-    [i] = PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i], l[3][i],
-                  l[4][i]);
-    else REAL(out)[i] = (k == 1 ? PHVaDll : PHViDll)(m.dbh, m.height, m.coefs, m.exps, m.terms,
-                                                     l[0][i], l[1][i], l[2][i], l[3][i], l[4][i]);
+    if (counts) {
+      counts[i] = PHCTDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i], l[2][i],
+                          l[3][i], l[4][i]);
+    } else {
+      const double v = k == 1 ? PHVaDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i],
+                                        l[2][i], l[3][i], l[4][i])
+                              : PHViDll(m.dbh, m.height, m.coefs, m.exps, m.terms, l[0][i], l[1][i],
+                                        l[2][i], l[3][i], l[4][i]);
+      volumes[i] = v;
+    }
   }
   UNPROTECT(1);
   return out;
