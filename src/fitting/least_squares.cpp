@@ -47,6 +47,35 @@ bool allFinite(const std::vector<double> &values) noexcept {
 // x^e for the design matrix; x^0 is 1 for every x, 0 included.
 double power(double x, double e) noexcept { return e == 0 ? 1.0 : std::pow(x, e); }
 
+// What a full-rank factorisation X P = Q R gives for y, by column of X (not
+// by pivot): Q'y, whose first p entries give the coefficients and the rest the
+// residuals; the coefficients; and [(X'X)^-1]_jj, since (X'X)^-1 =
+// P R^-1 R^-T P' makes the k-th pivot's variance factor the squared norm of
+// row k of R^-1.
+struct Unpivoted {
+  Vector qty;
+  Vector coefs;
+  Vector inverseRowSquares;
+};
+
+template <class QR>
+Unpivoted unpivot(const QR &qr, const Eigen::Ref<const Vector> &y) {
+  const Index p = qr.cols();
+  Unpivoted u;
+  u.qty = qr.householderQ().transpose() * y;
+  const auto r = qr.matrixR().topLeftCorner(p, p).template triangularView<Eigen::Upper>();
+  const Vector z = r.solve(u.qty.head(p));
+  const Matrix rInverse = r.solve(Matrix::Identity(p, p));
+  u.coefs.resize(p);
+  u.inverseRowSquares.resize(p);
+  for (Index k = 0; k < p; ++k) {
+    const Index j = qr.colsPermutation().indices()(k);
+    u.coefs(j) = z(k);
+    u.inverseRowSquares(j) = rInverse.row(k).squaredNorm();
+  }
+  return u;
+}
+
 // One factorised design: the coefficients with the norms of the rows of
 // R^-1 (for their standard errors) and the residuals.
 struct Solved {
@@ -63,23 +92,12 @@ std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y) {
   fault::checkAllocation();
   const Eigen::ColPivHouseholderQR<Eigen::Ref<Matrix>> qr(design);
   if (qr.rank() < p) return std::nullopt;
+  Unpivoted u = unpivot(qr, y);
   Solved s;
-  // Q'y: its first p entries give the coefficients, the rest the residuals.
-  Vector qty = qr.householderQ().transpose() * y;
-  const auto r = qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
-  const Vector z = r.solve(qty.head(p));
-  // (X'X)^-1 = P R^-1 R^-T P': the k-th pivot's variance is the squared norm
-  // of row k of R^-1.
-  const Matrix rInverse = r.solve(Matrix::Identity(p, p));
-  s.coefs.resize(p);
-  s.inverseRowNorms.resize(p);
-  for (Index k = 0; k < p; ++k) {
-    const Index j = qr.colsPermutation().indices()(k);
-    s.coefs(j) = z(k);
-    s.inverseRowNorms(j) = rInverse.row(k).norm();
-  }
-  qty.head(p).setZero();
-  s.residuals = qr.householderQ() * qty;
+  s.coefs = std::move(u.coefs);
+  s.inverseRowNorms = u.inverseRowSquares.cwiseSqrt();
+  u.qty.head(p).setZero();
+  s.residuals = qr.householderQ() * u.qty;
   s.rss = s.residuals.squaredNorm();
   return s;
 }
@@ -219,17 +237,10 @@ std::optional<Stepwise> factorise(const Matrix &candidates, const std::vector<In
   Stepwise model;
   model.qr.compute(design);
   if (model.qr.rank() < p) return std::nullopt;
-  const Vector qty = model.qr.householderQ().transpose() * y;
-  model.residualPart = qty.tail(m - p);
+  const Unpivoted u = unpivot(model.qr, y);
+  model.residualPart = u.qty.tail(m - p);
   model.rss = model.residualPart.squaredNorm();
-  const auto r = model.qr.matrixR().topLeftCorner(p, p).triangularView<Eigen::Upper>();
-  const Vector z = r.solve(qty.head(p));
-  const Matrix rInverse = r.solve(Matrix::Identity(p, p));
-  model.removalCost.resize(p);
-  for (Index k = 0; k < p; ++k) {
-    const double rowNorm = rInverse.row(k).squaredNorm();
-    model.removalCost(model.qr.colsPermutation().indices()(k)) = z(k) * z(k) / rowNorm;
-  }
+  model.removalCost = u.coefs.cwiseAbs2().cwiseQuotient(u.inverseRowSquares);
   return model;
 }
 
