@@ -74,6 +74,12 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
   return groups;
 }
 
+bool StemGroup::usable(size_t i) const {
+  const double D = dbh[i], H = height[i];
+  return std::isfinite(D) && std::isfinite(H) && std::isfinite(h[i]) && std::isfinite(d[i]) &&
+         D > 0 && H > 0 && h[i] >= 0 && h[i] <= H && std::isfinite(d[i] / D);
+}
+
 GroupFit fitGroup(const StemGroup &group, bool select, const std::vector<double> &exps,
                   const std::vector<double> &candidates, int maxTerms) {
   GroupFit fit;
@@ -106,11 +112,9 @@ GroupFit fitGroup(const StemGroup &group, bool select, const std::vector<double>
   double dbhSum = 0, heightSum = 0;
   int64_t used = 0;
   for (size_t i = 0; i < group.d.size(); ++i) {
-    const double D = group.dbh[i], H = group.height[i], h = group.h[i];
-    if (std::isfinite(D) && std::isfinite(H) && std::isfinite(h) && std::isfinite(group.d[i]) &&
-        D > 0 && H > 0 && h >= 0 && h <= H) {
-      dbhSum += D;
-      heightSum += H;
+    if (group.usable(i)) {
+      dbhSum += group.dbh[i];
+      heightSum += group.height[i];
       ++used;
     }
   }
@@ -145,8 +149,8 @@ namespace {
 struct FitCommand {
   std::string stems, by, exps, candidates, models, svg;
   bool select = false, json = false;
-  std::string maxTermsRaw;
-  CLI::Option *expsOpt = nullptr, *candidatesOpt = nullptr, *maxTermsOpt = nullptr;
+  NumberOption maxTerms;
+  CLI::Option *expsOpt = nullptr, *candidatesOpt = nullptr;
 };
 
 // Three significant digits, in exponent form when small: "-1.2e-17".
@@ -213,7 +217,7 @@ void printFit(const GroupFit &f) {
 
 int runFit(const FitCommand &c) {
   if (c.select && c.expsOpt->count() > 0) fail("option --exps", "not with --select");
-  if (!c.select && (c.candidatesOpt->count() > 0 || c.maxTermsOpt->count() > 0))
+  if (!c.select && (c.candidatesOpt->count() > 0 || c.maxTerms.given()))
     fail("option --candidates/--max-terms", "only with --select");
   const std::vector<double> exps = c.expsOpt->count() > 0 ? numberListOption("--exps", c.exps)
                                                           : std::vector<double>{0, 1, 2, 3, 4, 5};
@@ -222,14 +226,8 @@ int runFit(const FitCommand &c) {
                                              ? numberListOption("--candidates", c.candidates)
                                              : std::vector<double>{};
   if (candidates.size() > 32767) fail("option --candidates", "more than 32767 exponents");
-  int maxTerms = 8;
-  if (c.maxTermsOpt->count() > 0) {
-    NumberOption opt;
-    opt.name = "--max-terms";
-    opt.raw = c.maxTermsRaw;
-    maxTerms = opt.getShort();
-    if (maxTerms < 1) fail("option --max-terms", "must be 1 or more");
-  }
+  const int maxTerms = c.maxTerms.given() ? c.maxTerms.getShort() : 8;
+  if (maxTerms < 1) fail("option --max-terms", "must be 1 or more");
 
   int unreadable = 0;
   const std::vector<StemGroup> groups = readStems(c.stems, c.by, unreadable);
@@ -284,9 +282,7 @@ Runner addFit(CLI::App &app) {
       s->add_option("--candidates", c->candidates,
                     "Candidate exponents for --select (default 0.005,0.01,...,1,2,...,8,10,...,40)")
           ->type_name("LIST");
-  c->maxTermsOpt = s->add_option("--max-terms", c->maxTermsRaw,
-                                 "At most this many terms with --select, term 0 included (8)")
-                       ->type_name("N");
+  c->maxTerms.add(s, "--max-terms", "At most this many terms with --select, term 0 included (8)");
   s->add_option("--by", c->by, "Fit one model per value of this column")->type_name("COLUMN");
   s->add_option("--models", c->models,
                 "Write the fitted models as JSON, as xtk batch --models reads them")

@@ -14,6 +14,10 @@ struct StemGroup {
   std::string name;  // the value of the --by column, or "all"
   std::vector<double> dbh, height, h, d;
   size_t trees = 0;  // distinct ids
+
+  // Whether row i is one the library fits (it skips the others): all four
+  // values finite, dbh and height above 0, h within [0, height], d/dbh finite.
+  bool usable(size_t i) const;
 };
 
 // One group's fit through PHFtDll or PHFsDll.

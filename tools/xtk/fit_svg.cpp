@@ -52,11 +52,8 @@ std::vector<Point> pointsOf(const GroupFit &f) {
   std::vector<Point> pts;
   const size_t stride = std::max<size_t>(1, g.d.size() / kMaxPoints);
   for (size_t i = 0; i < g.d.size(); i += stride) {
-    const double D = g.dbh[i], H = g.height[i], h = g.h[i], d = g.d[i];
-    if (!(std::isfinite(D) && std::isfinite(H) && std::isfinite(h) && std::isfinite(d) && D > 0 &&
-          H > 0 && h >= 0 && h <= H))
-      continue;
-    const double x = h / H, y = d / D;
+    if (!g.usable(i)) continue;
+    const double x = g.h[i] / g.height[i], y = g.d[i] / g.dbh[i];
     pts.push_back({x, y, y - profile(f.model, x)});
   }
   return pts;
