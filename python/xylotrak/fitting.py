@@ -70,13 +70,6 @@ class TaperFit:
         """The library's model check of the fitted profile on such a tree."""
         return self.taper(dbh, height).check()
 
-    def relative_diameter(self, x: float) -> float:
-        """The fitted relative diameter at relative height ``x`` (not floored at 0)."""
-        total = 0.0
-        for c, e in zip(self.coefs, self.exps):
-            total += c * (1.0 if e == 0 else float(x) ** e)
-        return total
-
 
 class _Columns:
     """The four measurement columns as C arrays, kept alive for the call."""
