@@ -25,9 +25,8 @@ xylotrak_version <- function() {
 }
 
 # How the package was built against the library: its compiler and linker
-# flags (for programs that must use the same library) and whether it has the
-# fitting exports.
+# flags (for programs that must use the same library).
 library_flags <- function() {
   raw <- .Call(C_xtk_build_flags)
-  list(cflags = raw[[1L]], libs = raw[[2L]], fit = identical(raw[[3L]], "fit"))
+  list(cflags = raw[[1L]], libs = raw[[2L]])
 }

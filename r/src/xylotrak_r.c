@@ -56,10 +56,9 @@ static Model model_of(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
 SEXP xtk_version(void) { return mkString(xylotrak_version()); }
 
 SEXP xtk_build_flags(void) {
-  SEXP out = PROTECT(allocVector(STRSXP, 3));
+  SEXP out = PROTECT(allocVector(STRSXP, 2));
   SET_STRING_ELT(out, 0, mkChar(XYLOTRAK_R_CFLAGS));
   SET_STRING_ELT(out, 1, mkChar(XYLOTRAK_R_LIBS));
-  SET_STRING_ELT(out, 2, mkChar(XYLOTRAK_R_HAVE_FIT ? "fit" : ""));
   UNPROTECT(1);
   return out;
 }
@@ -373,7 +372,6 @@ static const char *const kFitNames[] = {"code", "exps", "coefs", "std_errors", "
 static const char *const kStatNames[] = {"residual_std_error", "r_squared", "bias", "diameter_rmse",
                                          "diameter_bias"};
 
-#if XYLOTRAK_R_HAVE_FIT
 static SEXP fit_result(int code, int terms, const double *exps, const double *coefs,
                        const double *se, const xylotrak_fit_stats *stats) {
   SEXP out = PROTECT(named_list(6, kFitNames));
@@ -410,10 +408,8 @@ static R_xlen_t fit_rows(SEXP dbh, SEXP height, SEXP h, SEXP d) {
   need_doubles(d, n, "d");
   return n;
 }
-#endif
 
 SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps) {
-#if XYLOTRAK_R_HAVE_FIT
   const R_xlen_t n = fit_rows(dbh, height, h, d);
   need_doubles(exps, -1, "exps");
   const R_xlen_t terms = XLENGTH(exps);
@@ -425,14 +421,9 @@ SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps) {
   const int code = PHFtDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, REAL(exps),
                            (int)terms - 1, coefs, se, &stats);
   return fit_result(code, (int)terms, REAL(exps), coefs, se, &stats);
-#else
-  (void)dbh, (void)height, (void)h, (void)d, (void)exps;
-  error("this Xylotrak library has no fitting exports (PHFtDll); install a newer one");
-#endif
 }
 
 SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms) {
-#if XYLOTRAK_R_HAVE_FIT
   const R_xlen_t n = fit_rows(dbh, height, h, d);
   const int cap = scalar_int(max_terms, "max_terms");
   if (cap < 1 || cap > 32767) error("'max_terms' must be 1 to 32767");
@@ -455,8 +446,4 @@ SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP
   /* terms is n, the index of the last term: n + 1 values on success. */
   const int values = code == XYLOTRAK_FIT_OK ? (int)terms + 1 : 0;
   return fit_result(code, values, exps, coefs, se, &stats);
-#else
-  (void)dbh, (void)height, (void)h, (void)d, (void)candidates, (void)max_terms;
-  error("this Xylotrak library has no fitting exports (PHFsDll); install a newer one");
-#endif
 }

@@ -211,7 +211,6 @@ static void area(void) {
   }
 }
 
-#ifdef DIRECT_FIT
 static void fit(void) {
   const size_t rows = (size_t)next();
   double *v[4];
@@ -252,7 +251,6 @@ static void fit(void) {
   put((double)s.rowsUsed);
   put((double)s.rowsSkipped);
 }
-#endif
 
 int main(int argc, char **argv) {
   if (argc != 4) return 2;
@@ -276,10 +274,8 @@ int main(int argc, char **argv) {
     formula();
   else if (!strcmp(argv[1], "area"))
     area();
-#ifdef DIRECT_FIT
   else if (!strcmp(argv[1], "fit"))
     fit();
-#endif
   else
     return 2;
   return fclose(out) != 0;

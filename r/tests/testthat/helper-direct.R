@@ -11,7 +11,7 @@ direct_program <- local({
     r <- file.path(R.home("bin"), "R")
     cc <- system2(r, c("CMD", "config", "CC"), stdout = TRUE)
     path <- file.path(tempdir(), "xylotrak-direct")
-    cmd <- paste(cc, flags$cflags, if (flags$fit) "-DDIRECT_FIT", shQuote(test_path("direct.c")),
+    cmd <- paste(cc, flags$cflags, shQuote(test_path("direct.c")),
                  "-o", shQuote(path), flags$libs)
     log <- suppressWarnings(system(paste(cmd, "2>&1"), intern = TRUE))
     status <- attr(log, "status")

@@ -1,7 +1,3 @@
-skip_without_fitting <- function() {
-  if (!xylotrak:::library_flags()$fit) skip("the library has no fitting exports")
-}
-
 # Measured stems: trees of the given profile, each measured at a few heights,
 # the diameters with relative noise of sd `noise`.
 stem_data <- function(trees, coefs, exps, noise = 0, species = "spruce") {
@@ -35,7 +31,6 @@ expect_same_fit <- function(fit, d) {
 truth <- list(coefs = c(1.14, -1.23, 1.68, -1.59), exps = c(0, 1, 2, 3))
 
 test_that("fits answer what the fitting exports answer, bit for bit", {
-  skip_without_fitting()
   set.seed(17)
   stems <- stem_data(12, truth$coefs, truth$exps, noise = 0.02)
   stems$d[5] <- NA # skipped and counted
@@ -53,7 +48,6 @@ test_that("fits answer what the fitting exports answer, bit for bit", {
 })
 
 test_that("a fit of stems without noise recovers the profile and makes taper models", {
-  skip_without_fitting()
   set.seed(2)
   stems <- stem_data(5, truth$coefs, truth$exps)
   fit <- fit_taper(stems, exps = truth$exps)
@@ -69,7 +63,6 @@ test_that("a fit of stems without noise recovers the profile and makes taper mod
 })
 
 test_that("fits by group are the fits of each group's rows, and serve as models", {
-  skip_without_fitting()
   set.seed(4)
   fir <- list(coefs = c(1.2, -0.9, -0.3), exps = c(0, 0.7, 2.5))
   stems <- rbind(stem_data(6, truth$coefs, truth$exps, 0.01, "spruce"),
@@ -86,7 +79,6 @@ test_that("fits by group are the fits of each group's rows, and serve as models"
 })
 
 test_that("a fit that cannot be made is an error naming the group and the rows", {
-  skip_without_fitting()
   stems <- data.frame(dbh = 30, height = 25, h = c(1, 1, 1, 50), d = c(30, 29, 31, 1))
   expect_error(fit_taper(stems, exps = 0:3),
                "fit_taper: too_few_rows: .*\\(3 rows used, 1 skipped\\)")
