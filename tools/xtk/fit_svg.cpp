@@ -6,6 +6,7 @@
 
 #include "fit.h"
 #include "format.h"
+#include "svg.h"
 
 namespace xtk {
 
@@ -18,23 +19,6 @@ constexpr size_t kMaxPoints = 4000;
 
 const char *const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                 "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
-
-std::string escaped(const std::string &s) {
-  std::string out;
-  for (char ch : s) {
-    if (ch == '&')
-      out += "&amp;";
-    else if (ch == '<')
-      out += "&lt;";
-    else if (ch == '>')
-      out += "&gt;";
-    else if (ch == '"')
-      out += "&quot;";
-    else
-      out += ch;
-  }
-  return out;
-}
 
 double profile(const Model &m, double x) {
   double y = 0;
@@ -132,7 +116,7 @@ std::string renderFitSvg(const std::vector<GroupFit> &fits) {
     const double legendY = kTop + 16 + 18 * static_cast<double>(g);
     o << "<rect x='" << kWidth - kRight + 14 << "' y='" << legendY - 10
       << "' width='12' height='12' fill='" << colour << "'/><text x='" << kWidth - kRight + 32
-      << "' y='" << legendY << "' font-size='12'>" << escaped(f.group->name)
+      << "' y='" << legendY << "' font-size='12'>" << xmlEscape(f.group->name)
       << (f.ok() ? "" : " (not fitted)") << "</text>\n";
     if (!f.ok()) continue;
     o << "<g fill='" << colour << "' fill-opacity='0.35'>\n";

@@ -25,33 +25,6 @@ const char *const kPalette[] = {"#c8823c", "#e6c36a", "#9cc58a", "#7fb3d5",
                                 "#c39bd3", "#f0a18c", "#8fd1c8", "#d4b483"};
 const char *productColour(int number) { return kPalette[(number - 1) % 8]; }
 
-std::string esc(const std::string &s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        // Control characters are not allowed in XML 1.0.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
-    }
-  }
-  return out;
-}
-
 std::string px(double v) { return fixed(v, 1); }
 
 std::string trimmed(double v, int decimals) {
@@ -110,14 +83,14 @@ std::string sectionPoints(const Scale &s, double y0, double from, double to) {
 void polygon(std::ostringstream &o, const char *cls, const std::string &pts,
              const std::string &extra, const std::string &title) {
   o << "    <polygon class=\"" << cls << "\" points=\"" << pts << "\"" << extra << ">";
-  if (!title.empty()) o << "<title>" << esc(title) << "</title>";
+  if (!title.empty()) o << "<title>" << xmlEscape(title) << "</title>";
   o << "</polygon>\n";
 }
 
 void text(std::ostringstream &o, double x, double y, const std::string &cls,
           const std::string &content, const char *anchor = "middle") {
   o << "    <text class=\"" << cls << "\" x=\"" << px(x) << "\" y=\"" << px(y)
-    << "\" text-anchor=\"" << anchor << "\">" << esc(content) << "</text>\n";
+    << "\" text-anchor=\"" << anchor << "\">" << xmlEscape(content) << "</text>\n";
 }
 
 // A horizontal dimension line with end ticks and its label below.
@@ -277,7 +250,7 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
   o << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
     << px(height) << "\" viewBox=\"0 0 " << kWidth << " " << px(height) << "\">\n";
-  o << "  <title>" << esc("Bucking of a tree: " + treeSummary(tree)) << "</title>\n";
+  o << "  <title>" << xmlEscape("Bucking of a tree: " + treeSummary(tree)) << "</title>\n";
   o << "  <style>\n"
        "    text { font-family: 'DejaVu Sans', Arial, sans-serif; font-size: 12px; fill: #222; }\n"
        "    .title { font-size: 17px; font-weight: bold; }\n"
@@ -358,6 +331,33 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
   }
   o << "  </g>\n</svg>\n";
   return o.str();
+}
+
+std::string xmlEscape(const std::string &s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        // Control characters are not allowed in XML 1.0.
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+    }
+  }
+  return out;
 }
 
 void writeFileAtomically(const std::string &path, const std::string &content) {

@@ -20,6 +20,10 @@ struct SvgPanel {
 std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
                       const std::vector<SvgPanel> &panels);
 
+// Text for XML content or a quoted attribute: & < > " ' as entities, and the
+// control characters XML 1.0 does not allow (all but tab) left out.
+std::string xmlEscape(const std::string &s);
+
 // Writes a file whole or not at all (a temporary name renamed at the end).
 // Throws InputError when it cannot.
 void writeFileAtomically(const std::string &path, const std::string &content);
