@@ -527,6 +527,166 @@ XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                             LogEntry *logs);
 
 /* ------------------------------------------------------------------------ */
+/* Bucking a whole inventory                                                 */
+/* ------------------------------------------------------------------------ */
+/*
+ * PHVbDll bucks many trees in one call, on several threads, and hands the
+ * results back in the trees' order. Every tree is bucked exactly as its
+ * single-tree export (PHVsDll, PHVoDll or PHVxDll) would buck it with the
+ * same arguments: the same bytes in every record, whatever the thread count,
+ * and the call accounting advances as if each tree had been a call of that
+ * export from the host. PHVbDll itself is not accounted.
+ *
+ * A model shared by many trees is given once, in a table of models; each
+ * tree names its model by index. The arrays are only read.
+ */
+typedef struct xylotrak_taper_model {
+  const double *coefs; /*  0 coefs[0..n] */
+  const double *exps;  /*  8 exps[0..n] */
+  int32_t termCount;   /* 16 n, read in its low 16 bits as the exports read it */
+  int32_t reserved0;   /* 20 padding, not read */
+} xylotrak_taper_model;
+
+/* Which export bucks the trees (xylotrak_inventory_params.method). */
+#define XYLOTRAK_METHOD_SEQUENTIAL 0 /* PHVsDll */
+#define XYLOTRAK_METHOD_OPTIMISED 1  /* PHVoDll */
+#define XYLOTRAK_METHOD_EXACT 2      /* PHVxDll */
+
+/* Flags (xylotrak_inventory_params.flags). EXACT_WHEN_GIVEN_UP, with
+ * XYLOTRAK_METHOD_OPTIMISED: a tree on which PHVoDll gave up its search (99.0,
+ * not for want of memory) is bucked again by PHVxDll, and its result is
+ * PHVxDll's, marked by the tree's `method`. Both calls are accounted. Every
+ * other tree keeps PHVoDll's bytes. */
+#define XYLOTRAK_EXACT_WHEN_GIVEN_UP 0x1
+
+/* The bucking arguments shared by all trees of the call. */
+typedef struct xylotrak_inventory_params {
+  double startHeight;    /*  0 m, as the bucking exports read it */
+  double topHeightLimit; /*  8 m */
+  double stumpHeight;    /* 16 m */
+  double stumpTrim;      /* 24 m */
+  double heightLimit;    /* 32 m */
+  int32_t method;        /* 40 XYLOTRAK_METHOD_* */
+  int32_t objective;     /* 44 for the searches, read as they read it: 0 value, 1 net volume */
+  int32_t threads;       /* 48 worker threads; 0: one per processor; 1: none, all on the
+                                caller's thread; at most 256 */
+  int32_t flags;         /* 52 XYLOTRAK_EXACT_WHEN_GIVEN_UP or 0 */
+} xylotrak_inventory_params;
+
+/* What became of one tree (xylotrak_tree_result.status). Only a BUCKED tree
+ * was given to an export; the others have every result 0, outcome 0, method
+ * -1, and their product records carry the caller's input fields with cleared
+ * results. */
+#define XYLOTRAK_TREE_BUCKED 0
+/* Its model index lies outside the model table, or that model's coefs or
+ * exps pointer is null. */
+#define XYLOTRAK_TREE_BAD_MODEL 1
+/* Its dbh or totalHeight, or a coefficient or exponent its model reads, is
+ * NaN or infinite. */
+#define XYLOTRAK_TREE_NONFINITE 2
+/* The search ran out of memory on this tree: the export's answer (99.0, the
+ * output cleared) stands, but it is no verdict on the tree. */
+#define XYLOTRAK_TREE_OUT_OF_MEMORY 3
+
+typedef struct xylotrak_tree_result {
+  int64_t tree;      /*  0 index of the tree in the inventory, from 0 */
+  int32_t status;    /*  8 XYLOTRAK_TREE_* */
+  int32_t method;    /* 12 the XYLOTRAK_METHOD_* whose export bucked it, -1 when none did */
+  double outcome;    /* 16 the export's return value: 1.0, 0.0 or 99.0 */
+  double totals[8];  /* 24 the eight totals in the exports' argument order, productVolume
+                             to totalValue */
+  int32_t logCount;  /* 88 logs of the tree: the rows after its stump row */
+  int32_t firstRow;  /* 92 index in the block's rows of the tree's row 0 (the stump row) */
+} xylotrak_tree_result;
+
+/* A run of consecutive trees, handed to the callback when all of them are
+ * bucked. For tree t of the block (trees[t]), rows[trees[t].firstRow] is row
+ * 0 of its log table (the stump row, or zeros when the export wrote none) and
+ * the logCount rows after it are its rows 1..logCount; the rest of its
+ * 100-row table was all zero. products[t * productCount ...] are the product
+ * records as the export left them for that tree: the caller's input fields
+ * (padding included) and that tree's results. */
+typedef struct xylotrak_inventory_block {
+  int64_t firstTree;                  /*  0 trees[0].tree */
+  int32_t treeCount;                  /*  8 trees in the block, at least 1 */
+  int32_t rowCount;                   /* 12 rows in `rows` */
+  const xylotrak_tree_result *trees;  /* 16 */
+  const LogEntry *rows;               /* 24 */
+  const ProductSpec *products;        /* 32 treeCount x productCount records */
+} xylotrak_inventory_block;
+
+/* Receives each block in the trees' order, always on the thread that called
+ * PHVbDll, while the workers go on bucking the next trees. The block and
+ * everything it points to are valid only during the call. Returns 0 to go
+ * on; anything else stops the bucking: no further block is handed over and
+ * PHVbDll returns XYLOTRAK_INVENTORY_STOPPED once its workers have ended. */
+typedef int32_t (*xylotrak_inventory_callback)(void *context,
+                                               const xylotrak_inventory_block *block);
+
+#define XYLOTRAK_INVENTORY_OK 0
+#define XYLOTRAK_INVENTORY_STOPPED 1
+/* A null pointer where something is needed (dbh, totalHeight or modelIndex
+ * with trees, models with modelCount > 0, products with productCount > 0,
+ * params, callback), treeCount or modelCount below 0, threads below 0 or
+ * above 256, an unknown method or flag: nothing is bucked. */
+#define XYLOTRAK_INVENTORY_BAD_ARGUMENT 2
+/* Not even the memory to buck one tree could be had: nothing is bucked. */
+#define XYLOTRAK_INVENTORY_OUT_OF_MEMORY 3
+
+/*
+ * Bucks trees 0..treeCount-1: tree i has dbh[i], totalHeight[i] and the model
+ * models[modelIndex[i]]. productCount is read in its low 16 bits, as the
+ * bucking exports read it. The product table is only read: each tree is
+ * bucked on a copy of it.
+ *
+ * Memory stays bounded whatever the number of trees: the call holds a few
+ * blocks per thread (a block is at most 64 trees, each with 100 log rows of
+ * 80 bytes and productCount records of 144 bytes), besides what each bucking
+ * export allocates for itself. With threads other than 1 it starts its worker
+ * threads and ends them before it returns; if fewer can be started, it goes
+ * on with those it has, or alone. Returns an XYLOTRAK_INVENTORY_* code.
+ */
+XYLOTRAK_API int32_t PHVbDll(const double *dbh, const double *totalHeight,
+                             const int32_t *modelIndex, int64_t treeCount,
+                             const xylotrak_taper_model *models, int32_t modelCount,
+                             const ProductSpec *products, int productCount,
+                             const xylotrak_inventory_params *params,
+                             xylotrak_inventory_callback callback, void *context);
+
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_taper_model) == 24, "xylotrak_taper_model is 24 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_model, coefs) == 0, "coefs at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_model, exps) == 8, "exps at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_model, termCount) == 16, "termCount at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_model, reserved0) == 20, "padding at 20");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_inventory_block) == 40, "xylotrak_inventory_block is 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, firstTree) == 0, "firstTree at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, treeCount) == 8, "treeCount at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, rowCount) == 12, "rowCount at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, trees) == 16, "trees at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, rows) == 24, "rows at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_block, products) == 32, "products at 32");
+#endif
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_inventory_params) == 56, "inventory params are 56 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, startHeight) == 0, "startHeight at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, topHeightLimit) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, stumpHeight) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, stumpTrim) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, heightLimit) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, method) == 40, "method at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, objective) == 44, "objective at 44");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, threads) == 48, "threads at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_inventory_params, flags) == 52, "flags at 52");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_tree_result) == 96, "xylotrak_tree_result is 96 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, tree) == 0, "tree at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, status) == 8, "status at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, method) == 12, "method at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, outcome) == 16, "outcome at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, totals) == 24, "totals at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, logCount) == 88, "logCount at 88");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, firstRow) == 92, "firstRow at 92");
+
+/* ------------------------------------------------------------------------ */
 /* Web request                                                               */
 /* ------------------------------------------------------------------------ */
 /*

@@ -157,7 +157,9 @@ struct ExactSearch {
   }
 };
 
-Outcome exactSearch(Stem &stem, const SearchCall &call, Winner &winner) {
+}  // namespace
+
+Outcome xylotrak::bucking::exactSearch(Stem &stem, const SearchCall &call, Winner &winner) {
   if (call.objective != 0 && call.objective != 1) return Outcome::kNoWinner;  // nothing can win
   ExactSearch search{stem, call.limits, call.products, call.count, call.objective, {}, {}};
   search.run(call.stumpTop);
@@ -167,7 +169,5 @@ Outcome exactSearch(Stem &stem, const SearchCall &call, Winner &winner) {
   std::memcpy(winner.lengths, search.bestLengths, sizeof winner.lengths);
   return Outcome::kWinner;  // the search's memory is released on return
 }
-
-}  // namespace
 
 XYLOTRAK_SEARCH_EXPORT(PHVxDll, xylotrak::accounting::kExactBucking, &exactSearch)

@@ -167,11 +167,11 @@ Outcome BreadthFirst::run(Winner &winner) {
   return Outcome::kWinner;
 }
 
-Outcome breadthFirst(Stem &stem, const SearchCall &call, Winner &winner) {
+}  // namespace
+
+Outcome xylotrak::bucking::breadthFirstSearch(Stem &stem, const SearchCall &call, Winner &winner) {
   BreadthFirst search(stem, call);
   return search.run(winner);  // the lists live and die inside run()
 }
 
-}  // namespace
-
-XYLOTRAK_SEARCH_EXPORT(PHVoDll, xylotrak::accounting::kOptimisedBucking, &breadthFirst)
+XYLOTRAK_SEARCH_EXPORT(PHVoDll, xylotrak::accounting::kOptimisedBucking, &breadthFirstSearch)

@@ -129,8 +129,8 @@ void assembleWinner(Stem &stem, const Winner &w, double stumpHeight, double stum
 double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
                        const double *exps, int termCount, double topHeightLimit, double stumpHeight,
                        double stumpTrim, double heightLimit, ProductSpec *products,
-                       int productCount, int objective, const Totals &totals,
-                       LogEntry *logs) noexcept {
+                       int productCount, int objective, const Totals &totals, LogEntry *logs,
+                       bool *outOfMemory) noexcept {
   Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
   const int read = low16(productCount);
   const int count = read > 0 ? read : 0;  // 0 or less: an empty table
@@ -138,6 +138,7 @@ double runSearchExport(Search search, double dbh, double totalHeight, const doub
   const SearchCall call{
       {topHeightLimit, heightLimit}, stumpHeight + stumpTrim, products, count, low16(objective)};
   double result = 0.0;
+  if (outOfMemory != nullptr) *outOfMemory = false;
   try {
     Winner winner;
     const Outcome outcome = search(stem, call, winner);  // its memory is gone on return
@@ -151,6 +152,7 @@ double runSearchExport(Search search, double dbh, double totalHeight, const doub
     // Out of memory in the search: nothing to report, the output as cleared.
     clearOutput(totals, products, count, logs);
     result = 99.0;
+    if (outOfMemory != nullptr) *outOfMemory = true;
   }
   accounting::countInnerCalls(stem.tally());
   return result;

@@ -58,15 +58,20 @@ enum class Outcome { kNoWinner, kWinner, kGivenUp };
 // A search over cutting sequences; it may throw std::bad_alloc.
 using Search = Outcome (*)(Stem &stem, const SearchCall &call, Winner &winner);
 
+// The breadth-first search of PHVoDll and the dynamic programme of PHVxDll.
+Outcome breadthFirstSearch(Stem &stem, const SearchCall &call, Winner &winner);
+Outcome exactSearch(Stem &stem, const SearchCall &call, Winner &winner);
+
 // The whole of a searching export after its accounting prologue: clears the
 // output, runs the search, writes the winner and counts the taper work done.
 // Returns 1 with a winner, 0 without one, 99 when the search gave up or
-// memory ran out (the output then left as cleared).
+// memory ran out (the output then left as cleared); `outOfMemory`, when
+// given, tells the last two apart.
 double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
                        const double *exps, int termCount, double topHeightLimit, double stumpHeight,
                        double stumpTrim, double heightLimit, ProductSpec *products,
-                       int productCount, int objective, const Totals &totals,
-                       LogEntry *logs) noexcept;
+                       int productCount, int objective, const Totals &totals, LogEntry *logs,
+                       bool *outOfMemory = nullptr) noexcept;
 
 }  // namespace xylotrak::bucking
 
