@@ -589,14 +589,14 @@ typedef struct xylotrak_inventory_params {
 #define XYLOTRAK_TREE_OUT_OF_MEMORY 3
 
 typedef struct xylotrak_tree_result {
-  int64_t tree;      /*  0 index of the tree in the inventory, from 0 */
-  int32_t status;    /*  8 XYLOTRAK_TREE_* */
-  int32_t method;    /* 12 the XYLOTRAK_METHOD_* whose export bucked it, -1 when none did */
-  double outcome;    /* 16 the export's return value: 1.0, 0.0 or 99.0 */
-  double totals[8];  /* 24 the eight totals in the exports' argument order, productVolume
-                             to totalValue */
-  int32_t logCount;  /* 88 logs of the tree: the rows after its stump row */
-  int32_t firstRow;  /* 92 index in the block's rows of the tree's row 0 (the stump row) */
+  int64_t tree;     /*  0 index of the tree in the inventory, from 0 */
+  int32_t status;   /*  8 XYLOTRAK_TREE_* */
+  int32_t method;   /* 12 the XYLOTRAK_METHOD_* whose export bucked it, -1 when none did */
+  double outcome;   /* 16 the export's return value: 1.0, 0.0 or 99.0 */
+  double totals[8]; /* 24 the eight totals in the exports' argument order, productVolume
+                            to totalValue */
+  int32_t logCount; /* 88 logs of the tree: the rows after its stump row */
+  int32_t firstRow; /* 92 index in the block's rows of the tree's row 0 (the stump row) */
 } xylotrak_tree_result;
 
 /* A run of consecutive trees, handed to the callback when all of them are
@@ -607,12 +607,12 @@ typedef struct xylotrak_tree_result {
  * records as the export left them for that tree: the caller's input fields
  * (padding included) and that tree's results. */
 typedef struct xylotrak_inventory_block {
-  int64_t firstTree;                  /*  0 trees[0].tree */
-  int32_t treeCount;                  /*  8 trees in the block, at least 1 */
-  int32_t rowCount;                   /* 12 rows in `rows` */
-  const xylotrak_tree_result *trees;  /* 16 */
-  const LogEntry *rows;               /* 24 */
-  const ProductSpec *products;        /* 32 treeCount x productCount records */
+  int64_t firstTree;                 /*  0 trees[0].tree */
+  int32_t treeCount;                 /*  8 trees in the block, at least 1 */
+  int32_t rowCount;                  /* 12 rows in `rows` */
+  const xylotrak_tree_result *trees; /* 16 */
+  const LogEntry *rows;              /* 24 */
+  const ProductSpec *products;       /* 32 treeCount x productCount records */
 } xylotrak_inventory_block;
 
 /* Receives each block in the trees' order, always on the thread that called
