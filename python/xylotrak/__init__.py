@@ -32,6 +32,7 @@ from .formulas import (
     smalian_volume,
 )
 from .fitting import TaperFit, XylotrakFitError, fit_taper
+from .inventory import buck_inventory
 from .products import RECORD_NAMES, Product, load_products
 from .taper import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
 
@@ -68,6 +69,7 @@ __all__ = [
     "basal_area",
     "basal_areas",
     "buck",
+    "buck_inventory",
     "buck_optimal",
     "cone_volume",
     "cylinder_volume",

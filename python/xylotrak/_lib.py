@@ -16,10 +16,15 @@ from pathlib import Path
 from typing import Any
 
 __all__ = [
+    "INVENTORY_CALLBACK",
     "LOG_ROWS",
     "FitStats",
+    "InventoryBlock",
+    "InventoryParams",
     "LogEntry",
     "ProductSpec",
+    "TaperModel",
+    "TreeResult",
     "XylotrakLibraryNotFound",
     "library_candidates",
     "load_library",
@@ -156,9 +161,93 @@ FIT_STATS_LAYOUT = (
 )  # fmt: skip
 
 
+class TaperModel(ctypes.Structure):
+    """One model of an inventory's model table (24 bytes)."""
+
+    _fields_ = [
+        ("coefs", ctypes.POINTER(_d)),
+        ("exps", ctypes.POINTER(_d)),
+        ("termCount", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
+class InventoryParams(ctypes.Structure):
+    """The bucking arguments of an inventory call (56 bytes)."""
+
+    _fields_ = [
+        ("startHeight", _d),
+        ("topHeightLimit", _d),
+        ("stumpHeight", _d),
+        ("stumpTrim", _d),
+        ("heightLimit", _d),
+        ("method", ctypes.c_int32),
+        ("objective", ctypes.c_int32),
+        ("threads", ctypes.c_int32),
+        ("flags", ctypes.c_int32),
+    ]
+
+
+class TreeResult(ctypes.Structure):
+    """What became of one tree of an inventory call (96 bytes)."""
+
+    _fields_ = [
+        ("tree", ctypes.c_int64),
+        ("status", ctypes.c_int32),
+        ("method", ctypes.c_int32),
+        ("outcome", _d),
+        ("totals", _d * 8),
+        ("logCount", ctypes.c_int32),
+        ("firstRow", ctypes.c_int32),
+    ]
+
+
+class InventoryBlock(ctypes.Structure):
+    """A run of bucked trees handed to the inventory callback (40 bytes)."""
+
+    _fields_ = [
+        ("firstTree", ctypes.c_int64),
+        ("treeCount", ctypes.c_int32),
+        ("rowCount", ctypes.c_int32),
+        ("trees", ctypes.POINTER(TreeResult)),
+        ("rows", ctypes.POINTER(LogEntry)),
+        ("products", ctypes.POINTER(ProductSpec)),
+    ]
+
+
+TAPER_MODEL_LAYOUT = (24, {"coefs": 0, "exps": 8, "termCount": 16, "reserved0": 20})
+INVENTORY_PARAMS_LAYOUT = (
+    56,
+    {
+        "startHeight": 0, "topHeightLimit": 8, "stumpHeight": 16, "stumpTrim": 24,
+        "heightLimit": 32, "method": 40, "objective": 44, "threads": 48, "flags": 52,
+    },
+)  # fmt: skip
+TREE_RESULT_LAYOUT = (
+    96,
+    {
+        "tree": 0, "status": 8, "method": 12, "outcome": 16, "totals": 24, "logCount": 88,
+        "firstRow": 92,
+    },
+)  # fmt: skip
+INVENTORY_BLOCK_LAYOUT = (
+    40,
+    {"firstTree": 0, "treeCount": 8, "rowCount": 12, "trees": 16, "rows": 24, "products": 32},
+)  # fmt: skip
+
+#: The inventory callback: (context, block) -> 0 to go on, anything else to stop.
+INVENTORY_CALLBACK = ctypes.CFUNCTYPE(
+    ctypes.c_int32, ctypes.c_void_p, ctypes.POINTER(InventoryBlock)
+)
+
 _check_layout(ProductSpec, PRODUCT_SPEC_LAYOUT)
 _check_layout(LogEntry, LOG_ENTRY_LAYOUT)
 _check_layout(FitStats, FIT_STATS_LAYOUT)
+if ctypes.sizeof(ctypes.c_void_p) == 8:
+    _check_layout(TaperModel, TAPER_MODEL_LAYOUT)
+    _check_layout(InventoryBlock, INVENTORY_BLOCK_LAYOUT)
+_check_layout(InventoryParams, INVENTORY_PARAMS_LAYOUT)
+_check_layout(TreeResult, TREE_RESULT_LAYOUT)
 
 # ---------------------------------------------------------------------------
 # Function signatures
@@ -215,6 +304,12 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
         _d,
         _taper + _bucking + [ctypes.POINTER(ProductSpec), _int, _int] + _totals
         + [ctypes.POINTER(LogEntry)],
+    ),
+    "PHVbDll": (
+        ctypes.c_int32,
+        [_pd, _pd, ctypes.POINTER(ctypes.c_int32), ctypes.c_int64, ctypes.POINTER(TaperModel),
+         ctypes.c_int32, ctypes.POINTER(ProductSpec), _int, ctypes.POINTER(InventoryParams),
+         INVENTORY_CALLBACK, ctypes.c_void_p],
     ),
 }  # fmt: skip
 

@@ -20,7 +20,7 @@ from .inventory import (
     TOTAL_COLUMNS,
     Models,
     Row,
-    buck_trees,
+    buck_inventory as _buck_frame,
     check_parameters,
     load_models,
 )
@@ -64,15 +64,19 @@ def _buck_partition(
     params: dict[str, float],
 ) -> pd.DataFrame:
     """Runs on a worker: the totals of each tree, with its log rows in an object column."""
-    logs, totals = buck_trees(
-        part.to_dict("records"), products, models=models, objective=objective, exact=exact,
-        **params,
+    logs, totals = _buck_frame(
+        part, products, models=models, method=objective or "sequential", exact=exact,
+        **cast("dict[str, Any]", params),
     )
-    frame = _frame(totals, TOTAL_COLUMNS)
-    per_tree: dict[str, list[Row]] = {tree_id: [] for tree_id in frame["id"]}
-    for row in logs:
-        per_tree[row[0]].append(row)
-    frame[_LOGS] = pd.Series([per_tree[tree_id] for tree_id in frame["id"]], dtype="object")
+    frame = _frame([tuple(row) for row in totals.itertuples(index=False, name=None)],
+                   TOTAL_COLUMNS)
+    rows = list(logs.itertuples(index=False, name=None))
+    per_tree: list[list[Row]] = []
+    start = 0
+    for count in frame["logCount"]:
+        per_tree.append(rows[start:start + count])
+        start += count
+    frame[_LOGS] = pd.Series(per_tree, dtype="object")
     return frame
 
 

@@ -162,17 +162,17 @@ print.xylotrak_bucking <- function(x, ...) {
 
 # ------------------------------------------------------------------ inventory
 
-batch_log_columns <- c("id", "logNumber", "productNumber", "productName", "baseHeight", "length",
-                       "topHeight", "trimTopHeight", "baseDiam", "topDiam", "trimTopDiam",
-                       "volume", "value")
-batch_total_columns <- c("id", "outcome", "logCount", "productVolume", "stumpVolume",
-                         "leftoverVolume", "topVolume", "trimVolume", "lossVolume", "stemVolume",
-                         "totalValue")
+# The columns of the tables buck_inventory() returns: those of `xtk batch`'s
+# logs and totals files, in snake_case.
+inventory_log_columns <- c("id", "log_number", "product_number", "product_name", "base_height",
+                           "length", "top_height", "trim_top_height", "base_diam", "top_diam",
+                           "trim_top_diam", "volume", "value")
+inventory_total_columns <- c("id", "outcome", "log_count", total_names)
 
 buck_inventory <- function(trees, products, models = NULL,
                            method = c("sequential", "value", "volume"), exact = FALSE,
                            stump_height = 0.3, stump_trim = 0, start_height = 0,
-                           top_height_limit = 999, height_limit = 999) {
+                           top_height_limit = 999, height_limit = 999, threads = 1L) {
   if (!is.character(method) || anyNA(method)) {
     stop_arg("method", "must be \"sequential\", \"value\" or \"volume\"")
   }
@@ -181,50 +181,32 @@ buck_inventory <- function(trees, products, models = NULL,
   })
   exact <- check_flag(exact, "exact")
   if (exact && method == "sequential") stop_arg("exact", "needs method \"value\" or \"volume\"")
+  if (!is.numeric(threads) || length(threads) != 1L || is.na(threads) ||
+      threads != round(threads) || threads < 0 || threads > 256) {
+    stop_arg("threads", "must be a whole number from 0 to 256 (0: one per processor)")
+  }
   table <- product_table(products)
   heights <- height_arguments(stump_height, stump_trim, start_height, top_height_limit,
                               height_limit)
-  list_of <- tree_models(trees, models)
+  t <- tree_model_table(trees, models)
   ids <- if ("id" %in% names(trees)) as.character(trees$id) else as.character(seq_len(nrow(trees)))
   if (anyNA(ids) || any(!nzchar(ids))) stop_arg("trees$id", "must not be empty or NA")
   if (anyDuplicated(ids)) {
     stop_arg("trees$id", sprintf("holds \"%s\" twice", ids[anyDuplicated(ids)]))
   }
-  how <- if (method == "sequential") -1L else if (exact) 1L else 0L
+  how <- if (method == "sequential") 0L else if (exact) 2L else 1L
   goal <- if (method == "volume") 1L else 0L
-
-  per_tree <- lapply(seq_along(list_of), function(i) {
-    raw <- buck_raw(list_of[[i]], table, heights, how, goal)
-    logs <- raw$logs
-    n <- length(logs$log_number) - 1L
-    keep <- seq_len(n) + 1L
-    number <- logs$product_number[keep]
-    name <- ifelse(number >= 1L & number <= length(table$names),
-                   table$names[pmax(1L, pmin(number, length(table$names)))], "?")
-    list(
-      logs = data.frame(id = rep(ids[i], n), logNumber = logs$log_number[keep],
-                        productNumber = number, productName = name,
-                        baseHeight = logs$base_height[keep], length = logs$length[keep],
-                        topHeight = logs$top_height[keep],
-                        trimTopHeight = logs$trim_top_height[keep],
-                        baseDiam = logs$base_diam[keep], topDiam = logs$top_diam[keep],
-                        trimTopDiam = logs$trim_top_diam[keep], volume = logs$volume[keep],
-                        value = logs$value[keep], stringsAsFactors = FALSE),
-      totals = c(raw$outcome, n, raw$totals)
-    )
-  })
-  logs <- do.call(rbind, c(list(empty_frame(batch_log_columns)), lapply(per_tree, `[[`, "logs")))
-  t <- matrix(as.numeric(unlist(lapply(per_tree, `[[`, "totals"))), ncol = 10L, byrow = TRUE)
-  totals <- data.frame(id = ids, outcome = as.integer(t[, 1L]), logCount = as.integer(t[, 2L]),
+  raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, unname(heights),
+               table$columns, how, goal, as.integer(threads))
+  l <- raw$logs
+  number <- l$product_number
+  name <- ifelse(number >= 1L & number <= length(table$names),
+                 table$names[pmax(1L, pmin(number, length(table$names)))], "?")
+  logs <- data.frame(id = ids[l$tree], log_number = l$log_number, product_number = number,
+                     product_name = name, stringsAsFactors = FALSE)
+  for (col in inventory_log_columns[-(1:4)]) logs[[col]] <- l[[col]]
+  totals <- data.frame(id = ids, outcome = as.integer(raw$outcome), log_count = raw$log_count,
                        stringsAsFactors = FALSE)
-  for (k in seq_along(total_names)) totals[[batch_total_columns[k + 3L]]] <- t[, k + 2L]
-  rownames(logs) <- NULL
+  for (k in seq_along(total_names)) totals[[total_names[k]]] <- raw$totals[, k]
   list(logs = logs, totals = totals)
-}
-
-empty_frame <- function(columns) {
-  out <- data.frame(id = character(0), logNumber = integer(0), productNumber = integer(0),
-                    productName = character(0), stringsAsFactors = FALSE)
-  for (col in setdiff(columns, names(out))) out[[col]] <- numeric(0)
-  out[columns]
 }

@@ -123,10 +123,14 @@ form_factor <- function(model) {
   .Call(C_xtk_form_factor, m$coefs, m$exps)
 }
 
-# The model of each row of a tree table: from the list of models by the
-# name in `model`, or from the list-columns `coefs` and `exps` (or their
-# numbers separated by blanks).
-tree_models <- function(trees, models, name = "trees") {
+# The trees of a table and their models, as the library's inventory call
+# takes them: dbh and height per tree, and each tree's model as a 0-based
+# index into one list of models, in which a model shared by many trees (a
+# name of `models`, or the same numbers given inline) appears once. The
+# models come from the list of models by the name in `model`, or from the
+# columns `coefs` and `exps` (list-columns, or numbers separated by blanks).
+# A fault is reported at the first row that has it.
+tree_model_table <- function(trees, models, name = "trees") {
   if (!is.data.frame(trees)) stop_arg(name, "must be a data frame")
   for (col in c("dbh", "height")) {
     if (!col %in% names(trees)) stop_arg(name, sprintf("has no column '%s'", col))
@@ -141,35 +145,56 @@ tree_models <- function(trees, models, name = "trees") {
   if (!use_names && !use_inline) {
     stop_arg(name, "needs a column 'model' or the columns 'coefs' and 'exps'")
   }
+  named <- logical(n)
   if (use_names) {
     if (is.null(models)) stop_arg("models", "is needed for the column 'model'")
     if (!is.list(models) || is.null(names(models)) || any(names(models) == "")) {
       stop_arg("models", "must be a named list of models (each with coefs and exps)")
     }
     labels <- as.character(trees$model)
+    named <- !is.na(labels) & nzchar(labels)
   }
-  lapply(seq_len(n), function(i) {
-    where <- sprintf("%s row %d", name, i)
-    if (use_names && !is.na(labels[i]) && nzchar(labels[i])) {
+  # One key per distinct model: its name, or the inline cells as written (a
+  # list-column entry is a model of its own row).
+  key <- character(n)
+  if (use_names) key[named] <- paste0("n:", labels[named])
+  own <- which(!named)
+  if (length(own) > 0L && use_inline) {
+    cell <- function(x) {
+      if (is.list(x)) return(paste0("row ", own))
+      paste0("text ", trimws(as.character(x[own])))
+    }
+    key[own] <- paste0("i:", cell(trees$coefs), "|", cell(trees$exps))
+  } else if (length(own) > 0L) {
+    key[own] <- paste0("none:", own)
+  }
+  distinct <- unique(key)
+  first <- match(distinct, key)
+  coefs <- vector("list", length(distinct))
+  exps <- vector("list", length(distinct))
+  for (k in seq_along(distinct)) {
+    i <- first[k]
+    if (named[i]) {
       if (!labels[i] %in% names(models)) {
         stop_arg(paste0(name, "$model"), sprintf("names \"%s\" (row %d), which is not in 'models'",
                                                  labels[i], i))
       }
       entry <- models[[labels[i]]]
       if (!is.list(entry)) stop_arg(sprintf("models$%s", labels[i]), "must have coefs and exps")
-      coefs <- entry$coefs
-      exps <- entry$exps
+      c0 <- entry$coefs
+      e0 <- entry$exps
       src <- sprintf("models$%s", labels[i])
     } else {
       if (!use_inline) stop_arg(paste0(name, "$model"), sprintf("is empty in row %d", i))
-      coefs <- inline_numbers(trees$coefs[[i]])
-      exps <- inline_numbers(trees$exps[[i]])
-      src <- where
+      c0 <- inline_numbers(trees$coefs[[i]])
+      e0 <- inline_numbers(trees$exps[[i]])
+      src <- sprintf("%s row %d", name, i)
     }
-    profile <- check_profile(coefs, exps, paste0(src, " coefs"), paste0(src, " exps"))
-    structure(list(dbh = dbh[i], height = height[i], coefs = profile$coefs, exps = profile$exps),
-              class = "taper_model")
-  })
+    profile <- check_profile(c0, e0, paste0(src, " coefs"), paste0(src, " exps"))
+    coefs[[k]] <- profile$coefs
+    exps[[k]] <- profile$exps
+  }
+  list(dbh = dbh, height = height, model = match(key, distinct) - 1L, coefs = coefs, exps = exps)
 }
 
 inline_numbers <- function(x) {
@@ -181,23 +206,14 @@ inline_numbers <- function(x) {
 
 taper_table <- function(trees, at = c(0.3, 1.3, 5, 10, 15, 20), models = NULL) {
   at <- check_numeric(at, "at")
-  list_of <- tree_models(trees, models)
-  d <- if (length(list_of) == 0L) {
-    matrix(numeric(0), 0L, length(at))
-  } else {
-    t(vapply(list_of, function(m) {
-      .Call(C_xtk_diameter, m$dbh, m$height, m$coefs, m$exps, at)
-    }, numeric(length(at))))
-  }
-  d <- matrix(d, nrow = length(list_of), ncol = length(at))
+  t <- tree_model_table(trees, models)
+  values <- .Call(C_xtk_taper_table, t$dbh, t$height, t$model, t$coefs, t$exps, at)
+  d <- values[, seq_along(at), drop = FALSE]
   colnames(d) <- paste0("d_", as.character(at))
   keep <- intersect(c("id", "dbh", "height", "model"), names(trees))
   out <- cbind(trees[keep], as.data.frame(d, optional = TRUE))
-  out$volume <- vapply(list_of, function(m) {
-    .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, as.list(numeric(5)), 0L)
-  }, numeric(1))
-  out$form_factor <- vapply(list_of, function(m) .Call(C_xtk_form_factor, m$coefs, m$exps),
-                            numeric(1))
+  out$volume <- values[, length(at) + 1L]
+  out$form_factor <- values[, length(at) + 2L]
   rownames(out) <- NULL
   out
 }

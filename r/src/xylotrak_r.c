@@ -6,8 +6,10 @@
 #include "xylotrak_r.h"
 
 #include <R.h>
+#include <R_ext/Utils.h>
 #include <Rinternals.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "config.h"
@@ -165,30 +167,22 @@ static SEXP named_list(int n, const char *const *names) {
 /*
  * table: a list of the twelve input columns of ProductSpec in record order,
  * nine doubles and three integers (priceBasis, logPosition, heightRule).
- * heights: startHeight, topHeightLimit, stumpHeight, stumpTrim, heightLimit.
- * method: -1 sequential, 0 the search, 1 the exact optimiser; objective 0
- * value, 1 volume.
+ * The records live until the .Call returns (R_alloc); *count receives their
+ * number.
  */
-SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
-              SEXP objective) {
-  const Model m = model_of(dbh, height, coefs, exps);
-  need_doubles(heights, 5, "heights");
-  const double *hs = REAL(heights);
-  const int how = scalar_int(method, "method");
-  const int goal = scalar_int(objective, "objective");
+static ProductSpec *product_records(SEXP table, R_xlen_t *count) {
   if (TYPEOF(table) != VECSXP || XLENGTH(table) != 12) error("'products' must be a list of 12");
-  const R_xlen_t count = XLENGTH(VECTOR_ELT(table, 0));
-  if (count > 32767) error("'products' holds more than 32767 products");
+  const R_xlen_t n = XLENGTH(VECTOR_ELT(table, 0));
+  if (n > 32767) error("'products' holds more than 32767 products");
   for (int j = 0; j < 12; ++j) {
     SEXP col = VECTOR_ELT(table, j);
     const int whole = j >= 7 && j <= 9;
-    if (TYPEOF(col) != (whole ? INTSXP : REALSXP) || XLENGTH(col) != count)
+    if (TYPEOF(col) != (whole ? INTSXP : REALSXP) || XLENGTH(col) != n)
       error("'products' column %d has the wrong type or length", j + 1);
   }
-
-  ProductSpec *records = (ProductSpec *)R_alloc(count > 0 ? (size_t)count : 1, sizeof *records);
-  memset(records, 0, (count > 0 ? (size_t)count : 1) * sizeof *records);
-  for (R_xlen_t i = 0; i < count; ++i) {
+  ProductSpec *records = (ProductSpec *)R_alloc(n > 0 ? (size_t)n : 1, sizeof *records);
+  memset(records, 0, (n > 0 ? (size_t)n : 1) * sizeof *records);
+  for (R_xlen_t i = 0; i < n; ++i) {
 #define COL_D(j) REAL(VECTOR_ELT(table, j))[i]
 #define COL_I(j) (int16_t) INTEGER(VECTOR_ELT(table, j))[i]
     ProductSpec *p = &records[i];
@@ -207,6 +201,26 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
 #undef COL_D
 #undef COL_I
   }
+  *count = n;
+  return records;
+}
+
+/*
+ * table: a list of the twelve input columns of ProductSpec in record order,
+ * nine doubles and three integers (priceBasis, logPosition, heightRule).
+ * heights: startHeight, topHeightLimit, stumpHeight, stumpTrim, heightLimit.
+ * method: -1 sequential, 0 the search, 1 the exact optimiser; objective 0
+ * value, 1 volume.
+ */
+SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
+              SEXP objective) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  need_doubles(heights, 5, "heights");
+  const double *hs = REAL(heights);
+  const int how = scalar_int(method, "method");
+  const int goal = scalar_int(objective, "objective");
+  R_xlen_t count;
+  ProductSpec *records = product_records(table, &count);
 
   LogEntry *logs = (LogEntry *)R_alloc(XYLOTRAK_LOG_ROWS, sizeof *logs);
   memset(logs, 0, XYLOTRAK_LOG_ROWS * sizeof *logs);
@@ -256,6 +270,226 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
   memcpy(REAL(totals), t, sizeof t);
   SET_VECTOR_ELT(out, 3, totals);
   UNPROTECT(4);
+  return out;
+}
+
+/* ------------------------------------------------------------------ inventory */
+
+/* One log of an inventory as it comes from the library, until it is copied
+ * into the R vectors. */
+typedef struct {
+  int tree; /* 1-based */
+  int log_number, product_number;
+  double v[9];
+} InventoryLog;
+
+/* What the callback gathers. Only malloc'd memory: no R allocation may
+ * happen while the library is running (an R error would jump over it). */
+typedef struct {
+  R_xlen_t trees;
+  double *outcome, *totals; /* totals: 8 per tree */
+  int *log_count, *status, *method;
+  InventoryLog *logs;
+  size_t log_count_all, log_capacity;
+  int interrupted, out_of_memory;
+} Gathered;
+
+static void check_interrupt(void *unused) {
+  (void)unused;
+  R_CheckUserInterrupt();
+}
+
+static int32_t gather_block(void *context, const xylotrak_inventory_block *block) {
+  Gathered *g = (Gathered *)context;
+  /* Ctrl-C: the check runs on this thread, the one R called from. */
+  if (!R_ToplevelExec(check_interrupt, NULL)) {
+    g->interrupted = 1;
+    return 1;
+  }
+  for (int32_t t = 0; t < block->treeCount; ++t) {
+    const xylotrak_tree_result *r = &block->trees[t];
+    const R_xlen_t i = (R_xlen_t)r->tree;
+    g->outcome[i] = r->outcome;
+    g->log_count[i] = r->logCount;
+    g->status[i] = r->status;
+    g->method[i] = r->method;
+    memcpy(g->totals + 8 * i, r->totals, sizeof r->totals);
+    if (g->log_count_all + (size_t)r->logCount > g->log_capacity) {
+      size_t capacity = g->log_capacity ? 2 * g->log_capacity : 4096;
+      while (capacity < g->log_count_all + (size_t)r->logCount) capacity *= 2;
+      InventoryLog *grown = (InventoryLog *)realloc(g->logs, capacity * sizeof *grown);
+      if (grown == NULL) {
+        g->out_of_memory = 1;
+        return 1;
+      }
+      g->logs = grown;
+      g->log_capacity = capacity;
+    }
+    for (int k = 1; k <= r->logCount; ++k) {
+      const LogEntry *e = &block->rows[r->firstRow + k];
+      InventoryLog *l = &g->logs[g->log_count_all++];
+      l->tree = (int)(i + 1);
+      l->log_number = e->logNumber;
+      l->product_number = e->productNumber;
+      const double v[9] = {e->baseHeight,    e->length,   e->topHeight,
+                           e->trimTopHeight, e->baseDiam, e->topDiam,
+                           e->trimTopDiam,   e->volume,   e->value};
+      memcpy(l->v, v, sizeof v);
+    }
+  }
+  return 0;
+}
+
+static void release_gathered(void *data) {
+  Gathered *g = (Gathered *)data;
+  free(g->logs);
+  g->logs = NULL;
+}
+
+static const char *const kInventoryLogNames[] = {
+    "tree",     "log_number",    "product_number",  "base_height",
+    "length",   "top_height",    "trim_top_height", "base_diam",
+    "top_diam", "trim_top_diam", "volume",          "value"};
+
+/* The R vectors of what was gathered (may raise an R error; the logs are
+ * released by the cleanup either way). */
+static SEXP gathered_to_r(void *data) {
+  Gathered *g = (Gathered *)data;
+  static const char *const top[] = {"outcome", "log_count", "status", "method", "totals", "logs"};
+  SEXP out = PROTECT(named_list(6, top));
+  const R_xlen_t n = g->trees;
+  SET_VECTOR_ELT(out, 0, allocVector(REALSXP, n));
+  SET_VECTOR_ELT(out, 1, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 2, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 3, allocVector(INTSXP, n));
+  SET_VECTOR_ELT(out, 4, allocMatrix(REALSXP, (int)n, 8));
+  if (n > 0) {
+    memcpy(REAL(VECTOR_ELT(out, 0)), g->outcome, (size_t)n * sizeof(double));
+    memcpy(INTEGER(VECTOR_ELT(out, 1)), g->log_count, (size_t)n * sizeof(int));
+    memcpy(INTEGER(VECTOR_ELT(out, 2)), g->status, (size_t)n * sizeof(int));
+    memcpy(INTEGER(VECTOR_ELT(out, 3)), g->method, (size_t)n * sizeof(int));
+  }
+  double *totals = REAL(VECTOR_ELT(out, 4));
+  for (R_xlen_t i = 0; i < n; ++i)
+    for (int j = 0; j < 8; ++j) totals[i + j * n] = g->totals[8 * i + j];
+
+  const R_xlen_t m = (R_xlen_t)g->log_count_all;
+  SEXP logs = PROTECT(named_list(12, kInventoryLogNames));
+  for (int j = 0; j < 12; ++j) SET_VECTOR_ELT(logs, j, allocVector(j < 3 ? INTSXP : REALSXP, m));
+  int *tree = INTEGER(VECTOR_ELT(logs, 0)), *number = INTEGER(VECTOR_ELT(logs, 1)),
+      *product = INTEGER(VECTOR_ELT(logs, 2));
+  double *col[9];
+  for (int j = 0; j < 9; ++j) col[j] = REAL(VECTOR_ELT(logs, j + 3));
+  for (R_xlen_t k = 0; k < m; ++k) {
+    const InventoryLog *l = &g->logs[k];
+    tree[k] = l->tree;
+    number[k] = l->log_number;
+    product[k] = l->product_number;
+    for (int j = 0; j < 9; ++j) col[j][k] = l->v[j];
+  }
+  SET_VECTOR_ELT(out, 5, logs);
+  UNPROTECT(2);
+  return out;
+}
+
+/*
+ * A whole inventory in one call of PHVbDll. dbh, height: doubles per tree;
+ * model: the 0-based index of each tree's model in coefs/exps (lists of
+ * double vectors); heights and table as for xtk_buck; method 0 sequential,
+ * 1 the search, 2 the exact optimiser; objective 0 value, 1 volume; threads
+ * as PHVbDll takes them.
+ */
+SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP heights,
+                        SEXP table, SEXP method, SEXP objective, SEXP threads) {
+  need_doubles(dbh, -1, "dbh");
+  const R_xlen_t n = XLENGTH(dbh);
+  need_doubles(height, n, "height");
+  if (TYPEOF(model) != INTSXP || XLENGTH(model) != n) error("'model' must be integer per tree");
+  if (TYPEOF(coefs) != VECSXP || TYPEOF(exps) != VECSXP || XLENGTH(exps) != XLENGTH(coefs))
+    error("'coefs' and 'exps' must be lists of one length");
+  if (XLENGTH(coefs) > INT32_MAX) error("too many models");
+  const int32_t models = (int32_t)XLENGTH(coefs);
+  xylotrak_taper_model *table_of_models =
+      (xylotrak_taper_model *)R_alloc(models > 0 ? (size_t)models : 1, sizeof *table_of_models);
+  for (int32_t k = 0; k < models; ++k) {
+    SEXP c = VECTOR_ELT(coefs, k), e = VECTOR_ELT(exps, k);
+    need_doubles(c, -1, "coefs");
+    need_doubles(e, XLENGTH(c), "exps");
+    if (XLENGTH(c) < 1 || XLENGTH(c) > 32768) error("'coefs' must hold 1 to 32768 coefficients");
+    table_of_models[k].coefs = REAL(c);
+    table_of_models[k].exps = REAL(e);
+    table_of_models[k].termCount = (int32_t)XLENGTH(c) - 1;
+    table_of_models[k].reserved0 = 0;
+  }
+  need_doubles(heights, 5, "heights");
+  const double *hs = REAL(heights);
+  R_xlen_t count;
+  const ProductSpec *records = product_records(table, &count);
+  xylotrak_inventory_params q;
+  memset(&q, 0, sizeof q);
+  q.startHeight = hs[0];
+  q.topHeightLimit = hs[1];
+  q.stumpHeight = hs[2];
+  q.stumpTrim = hs[3];
+  q.heightLimit = hs[4];
+  q.method = scalar_int(method, "method");
+  q.objective = scalar_int(objective, "objective");
+  q.threads = scalar_int(threads, "threads");
+
+  Gathered g;
+  memset(&g, 0, sizeof g);
+  g.trees = n;
+  const size_t each = n > 0 ? (size_t)n : 1;
+  g.outcome = (double *)R_alloc(each, sizeof(double));
+  g.totals = (double *)R_alloc(each, 8 * sizeof(double));
+  g.log_count = (int *)R_alloc(each, sizeof(int));
+  g.status = (int *)R_alloc(each, sizeof(int));
+  g.method = (int *)R_alloc(each, sizeof(int));
+  const int32_t result =
+      PHVbDll(REAL(dbh), REAL(height), INTEGER(model), (int64_t)n, table_of_models, models, records,
+              (int)count, &q, gather_block, &g);
+  if (result != XYLOTRAK_INVENTORY_OK || g.interrupted || g.out_of_memory) {
+    release_gathered(&g);
+    if (g.interrupted) error("the bucking of the inventory was interrupted");
+    if (g.out_of_memory || result == XYLOTRAK_INVENTORY_OUT_OF_MEMORY)
+      error("not enough memory to buck the inventory");
+    error("the inventory bucking answered %d", (int)result);
+  }
+  return R_ExecWithCleanup(gathered_to_r, &g, release_gathered, &g);
+}
+
+/* The diameters at `at`, the stem volume and the form factor of every tree:
+ * a matrix of one row per tree, length(at) + 2 columns. */
+SEXP xtk_taper_table(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP at) {
+  need_doubles(dbh, -1, "dbh");
+  const R_xlen_t n = XLENGTH(dbh);
+  need_doubles(height, n, "height");
+  need_doubles(at, -1, "at");
+  if (TYPEOF(model) != INTSXP || XLENGTH(model) != n) error("'model' must be integer per tree");
+  if (TYPEOF(coefs) != VECSXP || TYPEOF(exps) != VECSXP || XLENGTH(exps) != XLENGTH(coefs))
+    error("'coefs' and 'exps' must be lists of one length");
+  const R_xlen_t models = XLENGTH(coefs), heights = XLENGTH(at);
+  for (R_xlen_t k = 0; k < models; ++k) {
+    need_doubles(VECTOR_ELT(coefs, k), -1, "coefs");
+    need_doubles(VECTOR_ELT(exps, k), XLENGTH(VECTOR_ELT(coefs, k)), "exps");
+    if (XLENGTH(VECTOR_ELT(coefs, k)) < 1 || XLENGTH(VECTOR_ELT(coefs, k)) > 32768)
+      error("'coefs' must hold 1 to 32768 coefficients");
+  }
+  for (R_xlen_t i = 0; i < n; ++i)
+    if (INTEGER(model)[i] < 0 || INTEGER(model)[i] >= models)
+      error("a model index is out of range");
+  SEXP out = PROTECT(allocMatrix(REALSXP, (int)n, (int)(heights + 2)));
+  double *o = REAL(out);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const int k = INTEGER(model)[i];
+    const double *c = REAL(VECTOR_ELT(coefs, k)), *e = REAL(VECTOR_ELT(exps, k));
+    const int terms = (int)XLENGTH(VECTOR_ELT(coefs, k)) - 1;
+    const double d = REAL(dbh)[i], h = REAL(height)[i];
+    for (R_xlen_t j = 0; j < heights; ++j) o[i + j * n] = PHDiDll(d, h, c, e, terms, REAL(at)[j]);
+    o[i + heights * n] = PHViDll(d, h, c, e, terms, 0, 0, 0, 0, 0);
+    o[i + (heights + 1) * n] = PHFFDll(c, e, terms);
+  }
+  UNPROTECT(1);
   return out;
 }
 

@@ -13,6 +13,9 @@ SEXP xtk_form_factor(SEXP coefs, SEXP exps);
 SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
 SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
               SEXP objective);
+SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP heights,
+                        SEXP table, SEXP method, SEXP objective, SEXP threads);
+SEXP xtk_taper_table(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP at);
 SEXP xtk_formula(SEXP which, SEXP args);
 SEXP xtk_calc_area(SEXP doubles, SEXP codes);
 SEXP xtk_tally(SEXP op);

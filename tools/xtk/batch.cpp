@@ -6,16 +6,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <thread>
-#include <unordered_map>
+#include <tuple>
 
 #include "batch_models.h"
 #include "check.h"
@@ -41,18 +40,54 @@ std::string trimmed(const std::string &s) {
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// The model a row of the inventory names.
-const Model *namedModel(const std::map<std::string, Model> *models, const std::string &modelsPath,
-                        const std::string &name, const std::string &where) {
-  if (!models) fail(where, "field 'model': \"" + name + "\" needs --models FILE");
-  const auto it = models->find(name);
-  if (it == models->end()) fail(where, "field 'model': \"" + name + "\" is not in " + modelsPath);
-  return &it->second;
-}
+// Ids seen so far, each held as its tree's index: an open-addressing table
+// over the inventory's own id text, so that a million ids cost a few
+// megabytes rather than a string each.
+class IdSet {
+ public:
+  explicit IdSet(const Inventory &inventory) : inventory_(inventory) {}
+  // The index of an earlier tree with tree i's id, or -1 after adding it.
+  long addOrFind(std::size_t i) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const std::string_view id = inventory_.id(i);
+    for (std::size_t s = home(id);; s = (s + 1) & (slots_.size() - 1)) {
+      if (slots_[s] == 0) {
+        slots_[s] = static_cast<std::uint32_t>(i + 1);
+        ++used_;
+        return -1;
+      }
+      if (inventory_.id(slots_[s] - 1) == id) return static_cast<long>(slots_[s] - 1);
+    }
+  }
 
-std::vector<InventoryTree> readInventory(const std::string &path,
-                                         const std::map<std::string, Model> *models,
-                                         const std::string &modelsPath, int &skipped) {
+ private:
+  std::size_t home(std::string_view id) const {
+    return std::hash<std::string_view>()(id) & (slots_.size() - 1);
+  }
+  void grow() {
+    std::vector<std::uint32_t> old(slots_.empty() ? 1024 : 2 * slots_.size(), 0);
+    old.swap(slots_);
+    for (std::uint32_t tree : old) {
+      if (tree == 0) continue;
+      std::size_t s = home(inventory_.id(tree - 1));
+      while (slots_[s] != 0) s = (s + 1) & (slots_.size() - 1);
+      slots_[s] = tree;
+    }
+  }
+  const Inventory &inventory_;
+  std::vector<std::uint32_t> slots_;
+  std::size_t used_ = 0;
+};
+
+// Orders models given in the inventory by their numbers.
+struct SameNumbers {
+  bool operator()(const Model &a, const Model &b) const {
+    return std::tie(a.coefs, a.exps) < std::tie(b.coefs, b.exps);
+  }
+};
+
+Inventory readInventory(const std::string &path, const std::map<std::string, Model> *models,
+                        const std::string &modelsPath, int &skipped) {
   CsvReader csv(path);
   const std::vector<std::string> head = csv.header();
   std::map<std::string, size_t> col;
@@ -73,43 +108,72 @@ std::vector<InventoryTree> readInventory(const std::string &path,
   if (hasModel && !hasInline && !models)
     fail(at(path, 1), "column 'model' needs the models file (--models FILE)");
 
-  std::vector<InventoryTree> trees;
-  std::unordered_map<std::string, int> seen;  // id -> line
+  Inventory inv;
+  IdSet seen(inv);
+  std::map<std::string, std::int32_t> named;           // name -> model index
+  std::map<Model, std::int32_t, SameNumbers> inlined;  // coefficients -> model index
+  auto addModel = [&inv](const Model &m, const std::string *name) {
+    if (inv.models.size() >= static_cast<size_t>(INT32_MAX)) fail("inventory", "too many models");
+    inv.models.push_back(m);
+    inv.modelNames.push_back(name);
+    return static_cast<std::int32_t>(inv.models.size() - 1);
+  };
   forEachCsvRow(
       csv, head.size(), skipped,
       [&](const std::vector<std::string> &cells, int line, const std::string &where) {
-        InventoryTree t;
         const std::string id = trimmed(cells[col["id"]]);
         if (id.empty()) fail(where, "field 'id': empty");
-        t.dbh = numberField(cells[col["dbh"]], where, "dbh");
-        t.height = numberField(cells[col["height"]], where, "height");
+        const double dbh = numberField(cells[col["dbh"]], where, "dbh");
+        const double height = numberField(cells[col["height"]], where, "height");
         const std::string modelName = hasModel ? trimmed(cells[col["model"]]) : std::string();
         const bool inlineGiven =
             hasInline && (cells[col["coefs"]].find_first_not_of(" \t") != std::string::npos ||
                           cells[col["exps"]].find_first_not_of(" \t") != std::string::npos);
+        const std::map<std::string, Model>::const_iterator *found = nullptr;
+        std::map<std::string, Model>::const_iterator byName;
+        Model own;
         if (!modelName.empty()) {
           if (inlineGiven) fail(where, "field 'model': given together with 'coefs'/'exps'");
-          t.model = namedModel(models, modelsPath, modelName, where);
+          if (!models) fail(where, "field 'model': \"" + modelName + "\" needs --models FILE");
+          byName = models->find(modelName);
+          if (byName == models->end())
+            fail(where, "field 'model': \"" + modelName + "\" is not in " + modelsPath);
+          found = &byName;
         } else {
           if (!hasInline) fail(where, "field 'model': empty");
-          t.own.coefs = numberList(cells[col["coefs"]], ' ', where, "coefs");
-          t.own.exps = numberList(cells[col["exps"]], ' ', where, "exps");
-          checkModel(t.own, TreeSource::fields(where));
+          own.coefs = numberList(cells[col["coefs"]], ' ', where, "coefs");
+          own.exps = numberList(cells[col["exps"]], ' ', where, "exps");
+          checkModel(own, TreeSource::fields(where));
         }
-        checkDimensions(t.dbh, t.height, TreeSource::fields(where));
-        const auto [it, fresh] = seen.emplace(id, line);
-        if (!fresh)
-          fail(where,
-               "field 'id': \"" + id + "\" already used on line " + std::to_string(it->second));
-        t.id = csvCell(id);
-        t.name = id;
-        t.line = line;
-        trees.push_back(std::move(t));
+        checkDimensions(dbh, height, TreeSource::fields(where));
+        // The tree's id goes in first, to be checked against the others';
+        // a tree refused after that takes it out again.
+        inv.ids += id;
+        inv.idEnd.push_back(inv.ids.size());
+        const long earlier = seen.addOrFind(inv.idEnd.size() - 1);
+        if (earlier >= 0) {
+          inv.idEnd.pop_back();
+          inv.ids.resize(inv.idEnd.empty() ? 0 : inv.idEnd.back());
+          fail(where, "field 'id': \"" + id + "\" already used on line " +
+                          std::to_string(inv.line[static_cast<size_t>(earlier)]));
+        }
+        std::int32_t index;
+        if (found != nullptr) {
+          const auto [it, fresh] = named.emplace((*found)->first, 0);
+          if (fresh) it->second = addModel((*found)->second, &(*found)->first);
+          index = it->second;
+        } else {
+          const auto it = inlined.find(own);
+          index = it != inlined.end() ? it->second : addModel(own, nullptr);
+          if (it == inlined.end()) inlined.emplace(std::move(own), index);
+        }
+        inv.dbh.push_back(dbh);
+        inv.height.push_back(height);
+        inv.model.push_back(index);
+        inv.line.push_back(line);
       });
-  // Trees with their own coefficients point at them once the list stands still.
-  for (auto &t : trees)
-    if (t.model == nullptr) t.model = &t.own;
-  return trees;
+  if (inv.size() >= UINT32_MAX) fail(path, "more trees than one run can take");
+  return inv;
 }
 
 // ------------------------------------------------------------ output files
@@ -194,33 +258,51 @@ class Progress {
 
 // ------------------------------------------------------------ the run
 
-constexpr size_t kBlock = 64;  // trees per unit of work
-
-struct Block {
-  std::string logs, totals;
-  bool done = false;
+// Receives the bucked trees from the library in the inventory's order and
+// writes their rows. An exception cannot cross the library, so a failure to
+// write stops the run and is thrown again once the library has returned.
+struct Writer {
+  const Inventory &inventory;
+  const std::vector<Product> &products;
+  OutputFile &logs;
+  OutputFile &totals;
+  Progress &progress;
+  std::size_t productCount;
+  std::size_t logRows = 0;
+  std::string logText, totalText;
+  std::exception_ptr failure;
 };
 
-void buckBlock(const std::vector<InventoryTree> &trees, size_t b,
-               const std::vector<Product> &products, const BuckParams &params, BuckResult &scratch,
-               Block &out) {
-  const size_t end = std::min(trees.size(), (b + 1) * kBlock);
-  for (size_t i = b * kBlock; i < end; ++i) {
-    const InventoryTree &it = trees[i];
-    const Tree tree{it.dbh, it.height, *it.model};
-    buck(tree, products, params, scratch);
-    appendLogRows(out.logs, &it.id, products, scratch);
-    appendTotalsRow(out.totals, it.id, scratch);
+extern "C" std::int32_t writeBlock(void *context, const xylotrak_inventory_block *block) {
+  Writer &w = *static_cast<Writer *>(context);
+  try {
+    w.logText.clear();
+    w.totalText.clear();
+    for (std::int32_t t = 0; t < block->treeCount; ++t) {
+      const xylotrak_tree_result &r = block->trees[t];
+      const std::string id = csvCell(std::string(w.inventory.id(static_cast<size_t>(r.tree))));
+      appendLogRows(w.logText, &id, w.products, block->rows + r.firstRow + 1, r.logCount);
+      appendTotalsRow(w.totalText, id, r.outcome, r.logCount, r.totals);
+      w.logRows += static_cast<size_t>(r.logCount);
+    }
+    w.logs.write(w.logText);
+    w.totals.write(w.totalText);
+    w.progress.update(static_cast<size_t>(block->firstTree + block->treeCount));
+    return 0;
+  } catch (...) {
+    w.failure = std::current_exception();
+    return 1;
   }
 }
 
 int runBatch(const BatchCommand &c) {
   const BuckParams params = c.buck.get();
   const auto jobs = toNumber(c.jobsRaw);
-  if (!jobs || *jobs != std::floor(*jobs) || *jobs < 1 || *jobs > 256)
+  if (!jobs || *jobs != std::floor(*jobs) || *jobs < 0 || *jobs > 256)
     fail("option -j",
-         "expected a whole number of threads from 1 to 256, got \"" + c.jobsRaw + "\"");
-  const size_t threads = static_cast<size_t>(*jobs);
+         "expected a whole number of threads from 1 to 256 (0: one per processor), got \"" +
+             c.jobsRaw + "\"");
+  const int threads = static_cast<int>(*jobs);
   const std::vector<Product> products = readProducts(c.products);
   std::map<std::string, Model> models;
   if (!c.models.empty()) models = readModelsJson(c.models);
@@ -236,113 +318,54 @@ int runBatch(const BatchCommand &c) {
   if (logsPath == totalsPath) fail(logsPath, "given as both the logs and the totals file");
 
   int skipped = 0;
-  const std::vector<InventoryTree> trees =
+  const Inventory inventory =
       readInventory(c.inventory, c.models.empty() ? nullptr : &models, c.models, skipped);
-  for (const ModelUse &use : checkModels(trees, models, threads))
-    reportFindings(modelPlace(use, c.inventory, c.models), use.findings, c.buck.strict);
+  const std::size_t checkThreads =
+      threads > 0 ? static_cast<std::size_t>(threads)
+                  : std::max<std::size_t>(1, std::thread::hardware_concurrency());
+  for (const ModelUse &use : checkModels(inventory, checkThreads))
+    reportFindings(modelPlace(use, inventory, c.inventory, c.models), use.findings, c.buck.strict);
 
   // Without the handler an interrupted run would leave its .partial files
   // behind, but would run the same: a failure to install it is not fatal.
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)std::signal(sig, removeTempsAndDie);
   OutputFile logs(logsPath, (std::string("id,") + kLogsCsvHeader).c_str());
   OutputFile totals(totalsPath, kTotalsCsvHeader);
-  Progress progress(trees.size());
+  Progress progress(inventory.size());
 
-  const size_t blocks = (trees.size() + kBlock - 1) / kBlock;
-  size_t logRows = 0;
-  // Takes the block over, so that its text is freed once written.
-  auto writeBlock = [&](Block b) {
-    logs.write(b.logs);
-    totals.write(b.totals);
-    logRows += static_cast<size_t>(std::count(b.logs.begin(), b.logs.end(), '\n'));
-  };
-
-  if (threads == 1) {
-    BuckResult scratch;
-    for (size_t b = 0; b < blocks; ++b) {
-      Block block;
-      buckBlock(trees, b, products, params, scratch, block);
-      writeBlock(std::move(block));
-      progress.update(std::min(trees.size(), (b + 1) * kBlock));
-    }
-  } else {
-    // Workers take blocks in order and keep at most `window` blocks ahead of
-    // the writer, so memory stays bounded while the files come out in order.
-    std::vector<Block> done(blocks);
-    std::mutex mutex;
-    std::condition_variable blockDone, blockWritten;
-    size_t next = 0, written = 0;
-    const size_t window = 8 * threads;
-    bool failed = false;
-    std::string failure;
-    auto worker = [&] {
-      BuckResult scratch;
-      for (;;) {
-        size_t b;
-        {
-          std::unique_lock lock(mutex);
-          blockWritten.wait(lock, [&] { return failed || next < written + window; });
-          if (failed || next >= blocks) return;
-          b = next++;
-        }
-        Block out;
-        try {
-          buckBlock(trees, b, products, params, scratch, out);
-        } catch (const std::exception &e) {
-          std::lock_guard lock(mutex);
-          failed = true;
-          failure = e.what();
-          blockDone.notify_all();
-          blockWritten.notify_all();
-          return;
-        }
-        std::lock_guard lock(mutex);
-        done[b] = std::move(out);
-        done[b].done = true;
-        blockDone.notify_all();
-      }
-    };
-    std::vector<std::thread> pool;
-    for (size_t i = 0; i < threads; ++i) pool.emplace_back(worker);
-    auto stop = [&] {
-      {
-        std::lock_guard lock(mutex);
-        failed = true;
-      }
-      blockWritten.notify_all();
-      for (auto &t : pool) t.join();
-    };
-    try {
-      for (size_t b = 0; b < blocks; ++b) {
-        Block block;
-        {
-          std::unique_lock lock(mutex);
-          blockDone.wait(lock, [&] { return failed || done[b].done; });
-          if (!done[b].done) break;
-          block = std::move(done[b]);
-          done[b] = Block{};
-        }
-        writeBlock(std::move(block));
-        {
-          std::lock_guard lock(mutex);
-          written = b + 1;
-        }
-        blockWritten.notify_all();
-        progress.update(std::min(trees.size(), (b + 1) * kBlock));
-      }
-    } catch (...) {
-      stop();
-      throw;
-    }
-    stop();
-    if (!failure.empty()) throw std::runtime_error(failure);
-  }
+  std::vector<xylotrak_taper_model> table;
+  for (const Model &m : inventory.models)
+    table.push_back({m.coefs.data(), m.exps.data(), m.terms(), 0});
+  std::vector<ProductSpec> records;
+  for (const Product &p : products) records.push_back(p.record);
+  xylotrak_inventory_params q{};
+  q.startHeight = params.startHeight;
+  q.topHeightLimit = params.topHeightLimit;
+  q.stumpHeight = params.stumpHeight;
+  q.stumpTrim = params.stumpTrim;
+  q.heightLimit = params.heightLimit;
+  q.method = params.objective < 0 ? XYLOTRAK_METHOD_SEQUENTIAL
+             : params.exact       ? XYLOTRAK_METHOD_EXACT
+                                  : XYLOTRAK_METHOD_OPTIMISED;
+  q.objective = params.objective < 0 ? 0 : params.objective;
+  q.threads = threads;
+  Writer writer{inventory, products, logs, totals, progress, records.size(), 0, {}, {}, nullptr};
+  const std::int32_t result =
+      PHVbDll(inventory.dbh.data(), inventory.height.data(), inventory.model.data(),
+              static_cast<std::int64_t>(inventory.size()), table.data(),
+              static_cast<std::int32_t>(table.size()), records.data(),
+              static_cast<int>(records.size()), &q, &writeBlock, &writer);
+  if (writer.failure) std::rethrow_exception(writer.failure);
+  if (result == XYLOTRAK_INVENTORY_OUT_OF_MEMORY) throw std::bad_alloc();
+  if (result != XYLOTRAK_INVENTORY_OK)
+    throw std::runtime_error("the inventory bucking answered " + std::to_string(result));
   progress.finish();
   logs.commit();
   totals.commit();
   gTempCount = 0;
-  std::cerr << "xtk batch: " << trees.size() << " trees bucked (" << logRows << " logs), "
-            << skipped << " skipped; wrote " << logsPath << " and " << totalsPath << "\n";
+  std::cerr << "xtk batch: " << inventory.size() << " trees bucked (" << writer.logRows
+            << " logs), " << skipped << " skipped; wrote " << logsPath << " and " << totalsPath
+            << "\n";
   return skipped > 0 ? 1 : 0;
 }
 
@@ -367,7 +390,8 @@ Runner addBatch(CLI::App &app) {
       ->type_name("FILE");
   s->add_option("--totals", c->totals, "Totals CSV (default <inventory stem>_totals.csv)")
       ->type_name("FILE");
-  s->add_option("-j,--jobs", c->jobsRaw, "Threads (default 1)")->type_name("N");
+  s->add_option("-j,--jobs", c->jobsRaw, "Threads (default 1; 0: one per processor)")
+      ->type_name("N");
   c->buck.add(s);
   return [c] { return runBatch(*c); };
 }

@@ -3,62 +3,44 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
-#include <tuple>
 
 #include "format.h"
 
 namespace xtk {
 
-namespace {
-
-// Orders models given in the inventory by their numbers.
-struct SameNumbers {
-  bool operator()(const Model *a, const Model *b) const {
-    return std::tie(a->coefs, a->exps) < std::tie(b->coefs, b->exps);
+std::vector<ModelUse> checkModels(const Inventory &inventory, std::size_t threads) {
+  std::vector<ModelUse> uses(inventory.models.size());
+  for (std::size_t i = inventory.size(); i-- > 0;) {
+    ModelUse &use = uses[static_cast<std::size_t>(inventory.model[i])];
+    use.firstTree = i;
+    ++use.trees;
   }
-};
-
-}  // namespace
-
-std::vector<ModelUse> checkModels(const std::vector<InventoryTree> &trees,
-                                  const std::map<std::string, Model> &models, size_t threads) {
-  std::map<const Model *, const std::string *> names;
-  for (const auto &[name, model] : models) names.emplace(&model, &name);
-  std::vector<ModelUse> uses;
-  std::map<const Model *, size_t> named;
-  std::map<const Model *, size_t, SameNumbers> given;
-  for (const InventoryTree &t : trees) {
-    const auto name = names.find(t.model);
-    const bool isNamed = name != names.end();
-    const auto [it, fresh] =
-        isNamed ? named.emplace(t.model, uses.size()) : given.emplace(t.model, uses.size());
-    if (fresh) uses.push_back({&t, isNamed ? name->second : nullptr, 0, {}});
-    ++uses[it->second].trees;
-  }
+  for (std::size_t m = 0; m < uses.size(); ++m) uses[m].name = inventory.modelNames[m];
   // A check samples the profile thousands of times: an inventory of distinct
   // models shares them out over the threads of the run.
-  std::atomic<size_t> next{0};
+  std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (size_t i; (i = next++) < uses.size();) {
-      const InventoryTree &t = *uses[i].first;
-      uses[i].findings = checkTaperModel(t.dbh, t.height, *t.model);
+    for (std::size_t i; (i = next++) < uses.size();) {
+      const std::size_t t = uses[i].firstTree;
+      uses[i].findings =
+          checkTaperModel(inventory.dbh[t], inventory.height[t], inventory.models[i]);
     }
   };
   std::vector<std::thread> pool;
-  for (size_t i = 1; i < std::min(threads, uses.size()); ++i) pool.emplace_back(work);
+  for (std::size_t i = 1; i < std::min(threads, uses.size()); ++i) pool.emplace_back(work);
   work();
   for (auto &t : pool) t.join();
   return uses;
 }
 
-std::string modelPlace(const ModelUse &use, const std::string &inventoryPath,
-                       const std::string &modelsPath) {
-  const std::string tree = "tree \"" + use.first->name + "\"";
+std::string modelPlace(const ModelUse &use, const Inventory &inventory,
+                       const std::string &inventoryPath, const std::string &modelsPath) {
+  const std::string tree = "tree \"" + std::string(inventory.id(use.firstTree)) + "\"";
   const std::string others = std::to_string(use.trees - 1);
   if (use.name)
     return modelsPath + ": model \"" + *use.name + "\" (" + tree +
            (use.trees > 1 ? " and " + others + " more)" : ")");
-  return at(inventoryPath, use.first->line) + ": " + tree +
+  return at(inventoryPath, inventory.line[use.firstTree]) + ": " + tree +
          (use.trees > 1 ? " (and " + others + " more with the same coefficients)" : "");
 }
 

@@ -181,8 +181,13 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
 
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
                    const BuckResult &result) {
-  for (int k = 1; k <= result.logCount; ++k) {
-    const LogEntry &r = result.rows[k];
+  appendLogRows(out, id, products, result.rows.data() + 1, result.logCount);
+}
+
+void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
+                   const LogEntry *logs, int logCount) {
+  for (int k = 0; k < logCount; ++k) {
+    const LogEntry &r = logs[k];
     if (id) {
       out += *id;
       out += ',';
@@ -202,14 +207,19 @@ void appendLogRows(std::string &out, const std::string *id, const std::vector<Pr
 }
 
 void appendTotalsRow(std::string &out, const std::string &id, const BuckResult &result) {
+  appendTotalsRow(out, id, result.outcome, result.logCount, result.totals.data());
+}
+
+void appendTotalsRow(std::string &out, const std::string &id, double outcome, int logCount,
+                     const double *totals) {
   out += id;
   out += ',';
-  out += std::to_string(static_cast<int>(result.outcome));
+  out += std::to_string(static_cast<int>(outcome));
   out += ',';
-  out += std::to_string(result.logCount);
-  for (double v : result.totals) {
+  out += std::to_string(logCount);
+  for (int i = 0; i < TotalCount; ++i) {
     out += ',';
-    appendNum17(out, v);
+    appendNum17(out, totals[i]);
   }
   out += '\n';
 }

@@ -40,5 +40,11 @@ extern const char *const kTotalsCsvHeader;
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
                    const BuckResult &result);
 void appendTotalsRow(std::string &out, const std::string &id, const BuckResult &result);
+// The same from a bucking's rows 1..logCount (`logs` points at row 1), its
+// outcome and its eight totals.
+void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
+                   const LogEntry *logs, int logCount);
+void appendTotalsRow(std::string &out, const std::string &id, double outcome, int logCount,
+                     const double *totals);
 
 }  // namespace xtk

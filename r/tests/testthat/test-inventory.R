@@ -51,6 +51,9 @@ write_case <- function(case, dir) {
   writeLines(c(paste(c(record, "name"), collapse = ","), body), file.path(dir, "products.csv"))
 }
 
+# xtk's column names in the package's snake_case.
+snake <- function(x) gsub("([A-Z])", "_\\L\\1", x, perl = TRUE)
+
 frame_lines <- function(df) {
   cells <- lapply(df, function(x) if (is.double(x)) g17(x) else as.character(x))
   do.call(paste, c(cells, sep = ","))
@@ -76,8 +79,8 @@ test_that("buck_inventory gives the rows of xtk batch, bit for bit", {
     expect_identical(status, 0L)
     got <- buck_inventory(case$trees, case$products, case$models, method = run[[1]],
                           exact = run[[2]], stump_height = 0.25)
-    expect_identical(names(got$logs), strsplit(readLines(logs, n = 1), ",")[[1]])
-    expect_identical(names(got$totals), strsplit(readLines(totals, n = 1), ",")[[1]])
+    expect_identical(names(got$logs), snake(strsplit(readLines(logs, n = 1), ",")[[1]]))
+    expect_identical(names(got$totals), snake(strsplit(readLines(totals, n = 1), ",")[[1]]))
     expect_identical(frame_lines(got$logs), readLines(logs)[-1])
     expect_identical(frame_lines(got$totals), readLines(totals)[-1])
   }
@@ -91,9 +94,44 @@ test_that("buck_inventory agrees with buck() tree by tree", {
   second <- taper_model(case$trees$dbh[2], case$trees$height[2], case$models$fir$coefs,
                         case$models$fir$exps)
   b <- buck_optimal(second, case$products, exact = TRUE)
-  expect_identical(inv$totals$logCount[2], nrow(b$logs))
+  expect_identical(inv$totals$log_count[2], nrow(b$logs))
   expect_identical(inv$logs$volume[inv$logs$id == case$trees$id[2]], b$logs$volume)
   expect_identical(unlist(inv$totals[2, -(1:3)], use.names = FALSE), unname(b$totals))
+})
+
+test_that("buck_inventory gives the same tables on any number of threads", {
+  case <- inventory_case()
+  trees <- case$trees[rep(seq_len(nrow(case$trees)), 5), ]
+  trees$id <- sprintf("r%04d", seq_len(nrow(trees)))
+  one <- buck_inventory(trees, case$products, case$models, method = "value")
+  for (threads in c(0L, 2L, 7L)) {
+    expect_identical(buck_inventory(trees, case$products, case$models, method = "value",
+                                    threads = threads), one)
+  }
+  expect_identical(nrow(one$totals), nrow(trees))
+  expect_error(buck_inventory(trees, case$products, case$models, threads = -1), "'threads'")
+  expect_error(buck_inventory(trees, case$products, case$models, threads = 1.5), "'threads'")
+})
+
+test_that("buck_inventory and taper_table read each distinct model once, faults at their rows", {
+  case <- inventory_case()
+  t <- xylotrak:::tree_model_table(case$trees, case$models)
+  # Two named models and one list-column model per third row.
+  expect_identical(length(t$coefs), 2L + sum(case$trees$model == ""))
+  expect_identical(t$coefs[[t$model[2] + 1L]], case$models$fir$coefs)
+  text <- data.frame(id = c("a", "b", "c"), dbh = c(30, 31, 32), height = c(20, 21, 22),
+                     coefs = c("1 -1", " 1  -1 ", "1\t-1"), exps = c("0 1", "0 1", "0 1"),
+                     stringsAsFactors = FALSE)
+  tt <- xylotrak:::tree_model_table(text, NULL)
+  expect_identical(tt$coefs[[tt$model[1] + 1L]], c(1, -1))
+  expect_true(all(vapply(tt$model + 1L, function(k) identical(tt$coefs[[k]], c(1, -1)), TRUE)))
+  table <- taper_table(text, at = c(0, 10))
+  expect_identical(table$d_10, c(15, 31 * (1 - 10 / 21), 32 * (1 - 10 / 22)))
+  cone <- taper_model(31, 21, c(1, -1), c(0, 1))
+  expect_identical(table$volume[2], stem_volume(cone))
+  bad <- text
+  bad$coefs[3] <- "1 x"
+  expect_error(taper_table(bad), "row 3")
 })
 
 test_that("buck_inventory refuses what xtk batch refuses", {
