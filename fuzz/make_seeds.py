@@ -101,6 +101,35 @@ def exact(dbh, height, shape, products, objective=0, fault=255, tiny_cache=0, **
                    extra=code_arg(objective) + byte(fault) + byte(tiny_cache), **kw)
 
 
+def inventory(shape, products, trees, models=(), method=0, objective=0, flag=0, threads=1,
+              stop_after=0, fault=255, **kw):
+    """An inventory_fuzz input: model 0 and the call of the sequential harness (at most two
+    power terms, four products), then the other models (shape, termCount), the trees (dbh,
+    height, model index; an index of None goes past the table as a 32-bit number), the
+    method, objective, flag, threads, when to stop and the failing allocation."""
+    head = bucking(trees[0][0] if trees else 30.0, trees[0][1] if trees else 20.0, shape, [],
+                   max_products=4, max_terms=2, **kw)
+    extra = byte(len(models) % 3)
+    for other, terms in models:
+        extra += count(terms)
+        low = max(terms & 0xFFFF if (terms & 0xFFFF) < 0x8000 else -1, 0)
+        low = min(low, 2)
+        extra += b"".join(map(real, (other["coefs"] + [0.0] * 3)[:low + 1]))
+        extra += b"".join(map(real, (other["exps"] + [0.0] * 3)[:low + 1]))
+    extra += byte(len(trees)) + b"".join(real(t[0]) for t in trees)
+    extra += b"".join(real(t[1]) for t in trees)
+    for t in trees:
+        extra += byte(0xF0) + struct.pack("<I", 0x7FFFFFFF) if t[2] is None else byte(t[2])
+    extra += byte(method) + code_arg(objective)
+    if method == 1:
+        extra += byte(flag)
+    extra += byte(threads - 1) + byte(stop_after) + byte(fault)
+    table = (len(products) - 1) % 4
+    # The table size byte and productCount sit at the end of the call, before `extra`.
+    call = head[:-5] + byte(table) + count(kw.get("product_count", len(products)))
+    return call + extra + b"".join(products)
+
+
 def seeds():
     s = {}
     s["taper_fuzz"] = {
@@ -163,6 +192,25 @@ def seeds():
         "nan_product": exact(30, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99), product()]),
         "four_products": exact(35, 30, SPRUCE, four_bases, stump=0.3, stump_trim=0.05,
                                tiny_cache=1),
+    }
+    forest = [(30.0, 20.0, 0), (42.0, 31.0, 1), (18.0, 14.0, 2), (NAN, 20.0, 0),
+              (35.0, 25.0, None), (25.0, INF, 1), (50.0, 36.0, 1), (12.0, 9.0, 0)]
+    s["inventory_fuzz"] = {
+        "sequential": inventory(CONE, two, forest, models=[(BIRCH, 2), (CONE, 0x10001)]),
+        "value_two_threads": inventory(CONE, two, forest, models=[(BIRCH, 2)], method=1,
+                                       threads=2, stump=0.5),
+        "gives_up_then_exact": inventory(CONE, four, forest[:3], method=1, flag=1, threads=3,
+                                         stump=0.5),
+        "exact_by_volume": inventory(BIRCH, four_bases, forest, models=[(CONE, 1)], method=2,
+                                     objective=1, threads=2),
+        "stops_after_one_block": inventory(CONE, two, forest, method=0, threads=2,
+                                           stop_after=1),
+        "first_allocation_fails": inventory(CONE, two, forest, method=1, fault=0),
+        "search_allocation_fails": inventory(CONE, two, forest[:2], method=1, fault=3),
+        "nan_model": inventory(CONE, two, forest, models=[(dict(coefs=[NAN, 1.0], exps=[0.0, 1.0],
+                                                                terms=1), 1)]),
+        "no_trees": inventory(CONE, two, [], method=2),
+        "empty_table": inventory(CONE, two, forest, product_count=0x10000),
     }
     s["formulas_fuzz"] = {
         "logs": real(30) + real(25) + real(20) + real(4),

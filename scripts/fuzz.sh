@@ -37,7 +37,8 @@ if [ "${1:-}" = "--long" ]; then
   seconds=${2:?usage: scripts/fuzz.sh --long SECONDS [HARNESS...]}
   shift 2
 fi
-all=(taper_fuzz sequential_fuzz optimised_fuzz exact_fuzz formulas_fuzz plot_area_fuzz fitting_fuzz)
+all=(taper_fuzz sequential_fuzz optimised_fuzz exact_fuzz formulas_fuzz plot_area_fuzz fitting_fuzz
+  inventory_fuzz)
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
@@ -45,7 +46,7 @@ harnesses=("$@")
 # the exact harness makes each call three times (normal, no and a tiny cache).
 declare -A runs=([taper_fuzz]=20000 [sequential_fuzz]=20000 [optimised_fuzz]=4000
   [exact_fuzz]=3000 [formulas_fuzz]=20000 [plot_area_fuzz]=20000
-  [fitting_fuzz]=8000)
+  [fitting_fuzz]=8000 [inventory_fuzz]=2000)
 
 scripts/install-deps.sh
 jobs=$(nproc)
