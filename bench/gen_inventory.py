@@ -4,8 +4,10 @@
 Usage: gen_inventory.py N DIR [SEED]
 
 DIR receives trees.csv (N trees: id, dbh, height, and a named model or
-inline coefficients), models.json (three taper models by name) and
-products.json (veneer, sawlog, pole, pulp). The same N and SEED always give
+inline coefficients), models.json (three taper models by name),
+products.json (veneer, sawlog, pole, pulp) and products5.json (butt veneer,
+two saw-log lengths, post and pulp, on which the breadth-first search gives
+up on about one tree in forty). The same N and SEED always give
 the same files.
 """
 import json
@@ -28,6 +30,15 @@ def product(name, min_top, min_len, max_len, price, basis, position=0, loss=0.05
             "trimLength": 0.1}
 
 
+# A realistic five-product table on which the breadth-first search gives up on
+# about one tree in forty (the tall ones, where short posts and pulp bolts
+# multiply the sequences): a butt veneer, two saw-log lengths, a post and pulp.
+FIVE_PRODUCTS = [product("butt veneer", 30, 2.5, 3.5, 180, 0, position=1, loss=0.03),
+                 product("saw log 4.9", 16, 4.9, 4.9, 95, 0),
+                 product("saw log 3.7", 14, 3.7, 3.7, 85, 0),
+                 dict(product("post", 9, 1.2, 1.2, 4, 2, loss=0, max_top=18), trimLength=0.05),
+                 dict(product("pulp", 6, 1.8, 1.8, 22, 0, loss=0), trimLength=0)]
+
 PRODUCTS = [product("veneer", 26, 3, 4, 150, 0, position=1),
             product("sawlog", 18, 3, 5, 90, 0),
             product("pole", 14, 6, 6, 16, 2, loss=0, max_top=20),
@@ -44,6 +55,8 @@ def main():
         json.dump(MODELS, f, indent=2)
     with open(os.path.join(out, "products.json"), "w") as f:
         json.dump(PRODUCTS, f, indent=2)
+    with open(os.path.join(out, "products5.json"), "w") as f:
+        json.dump(FIVE_PRODUCTS, f, indent=2)
     names = sorted(MODELS)
     with open(os.path.join(out, "trees.csv"), "w") as f:
         f.write("id,dbh,height,model,coefs,exps\n")

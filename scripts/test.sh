@@ -28,12 +28,14 @@ if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
 fi
 
-# The concurrency tests once more under ThreadSanitizer.
+# The concurrency tests (the accounting's, the inventory export's worker
+# threads) once more under ThreadSanitizer.
 if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=thread \
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
-  cmake --build build-tsan -j"$jobs" --target accounting_threads_tests
-  TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R '^Concurrent'
+  cmake --build build-tsan -j"$jobs" --target accounting_threads_tests inventory_tests
+  TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure \
+    -R '^(Concurrent|Inventory\.)'
 fi
 
 # Each fuzz harness for a short fixed number of runs, and the static analysis.

@@ -94,9 +94,9 @@ class XtkCase(unittest.TestCase):
         self.assertEqual(len(lines), 1, r.stderr)
         self.assertRegex(lines[0], message)
 
-    def buck_json(self, *extra, products=None):
-        r = run("buck", "--json", "--tree", self.tree, "--products", products or self.products,
-                *extra)
+    def buck_json(self, *extra, products=None, tree=None):
+        r = run("buck", "--json", "--tree", tree or self.tree, "--products",
+                products or self.products, *extra)
         self.assertEqual(r.returncode, 0, r.stderr)
         return json.loads(r.stdout)
 
@@ -683,6 +683,58 @@ class Exact(XtkCase):
             with open(self.path("trees_totals.csv")) as f:
                 rows = list(csv.DictReader(f))
             self.assertEqual(rows[0]["outcome"], outcome)
+
+    def test_batch_and_buck_fall_back_to_the_exact_optimiser_where_the_search_gives_up(self):
+        gen = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench",
+                           "gen_inventory.py")
+        subprocess.run([sys.executable, gen, "400", self.dir, "5"], check=True,
+                       capture_output=True)
+        inventory = self.path("trees.csv")
+        table = self.path("products5.json")
+
+        def totals(*extra):
+            r = run("batch", inventory, "--products", table, "--models",
+                    self.path("models.json"), "--optimise", "value", "-j", "2", *extra)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(self.path("trees_totals.csv")) as f:
+                lines = f.read().splitlines()
+            with open(self.path("trees_logs.csv")) as f:
+                logs = f.read().splitlines()
+            return lines, logs
+
+        plain, plain_logs = totals()
+        helped, helped_logs = totals("--exact-when-given-up")
+        self.assertEqual(helped[0], plain[0] + ",servedByExact")
+        given_up = {line.split(",")[0] for line in plain[1:] if line.split(",")[1] == "99"}
+        self.assertTrue(0 < len(given_up) < len(plain) - 1, len(given_up))
+        for before, after in zip(plain[1:], helped[1:]):
+            tree = before.split(",")[0]
+            if tree in given_up:
+                self.assertEqual(after.split(",")[1], "1")
+                self.assertTrue(after.endswith(",1"), after)
+            else:
+                self.assertEqual(after, before + ",0")  # every other tree keeps its bytes
+        self.assertEqual([l for l in helped_logs if l.split(",")[0] not in given_up],
+                         [l for l in plain_logs if l.split(",")[0] not in given_up])
+        # The exact optimiser's own answer for a tree it served, through xtk buck.
+        tree_id = sorted(given_up)[0]
+        row = next(r for r in csv.DictReader(open(inventory)) if r["id"] == tree_id)
+        models = json.load(open(self.path("models.json")))
+        model = models[row["model"]] if row["model"] else {
+            "coefs": [float(x) for x in row["coefs"].split()],
+            "exps": [float(x) for x in row["exps"].split()]}
+        tree = self.write("one.json", json.dumps(dict(dbh=float(row["dbh"]),
+                                                     height=float(row["height"]), **model)))
+        exact = self.buck_json("--optimise", "value", "--exact", products=table, tree=tree)
+        served = self.buck_json("--optimise", "value", "--exact-when-given-up", products=table,
+                                tree=tree)
+        self.assertTrue(served["servedByExact"])
+        self.assertEqual({k: v for k, v in served.items() if k not in ("servedByExact", "method")},
+                         {k: v for k, v in exact.items() if k != "method"})
+        line = [l for l in helped[1:] if l.startswith(tree_id + ",")][0]
+        self.assertEqual(float(line.split(",")[-2]), exact["totals"]["totalValue"])
+        self.expect_error(["buck", "--tree", tree, "--products", table, "--exact-when-given-up"],
+                          r"option --exact-when-given-up.*--optimise")
 
 
 if __name__ == "__main__":

@@ -4,11 +4,12 @@
 import json
 import random
 import subprocess
+import sys
 
 import numpy as np
 import pandas as pd
 import pytest
-from conftest import FOUR_PRODUCTS, as_products, bits, find_xtk
+from conftest import FOUR_PRODUCTS, REPO, as_products, bits, find_xtk
 from test_dask import MODELS, PARAMETERS, assert_same_table, expected_tables
 
 import xylotrak
@@ -146,3 +147,37 @@ def test_frames_equal_the_files_of_xtk_batch(tmp_path):
                     mine = [str(x) for x in got[column]]
                     theirs = [row[k] for row in cells]
                 assert mine == theirs, (method, name, column)
+
+
+def test_trees_the_search_gives_up_on_go_to_the_exact_optimiser(tmp_path):
+    gen = REPO / "bench" / "gen_inventory.py"
+    subprocess.run([sys.executable, str(gen), "300", str(tmp_path), "5"], check=True,
+                   capture_output=True)
+    trees = pd.read_csv(tmp_path / "trees.csv", dtype=str, keep_default_na=False)
+    table, models = tmp_path / "products5.json", tmp_path / "models.json"
+    logs, totals = xylotrak.buck_inventory(trees, table, models=models, method="value",
+                                           threads=2)
+    helped_logs, helped = xylotrak.buck_inventory(trees, table, models=models, method="value",
+                                                  threads=2, exact_when_given_up=True)
+    exact_logs, exact = xylotrak.buck_inventory(trees, table, models=models, method="value",
+                                                exact=True)
+    given_up = totals["outcome"] == 99
+    assert 0 < given_up.sum() < len(trees)
+    assert helped["servedByExact"].tolist() == given_up.astype("int64").tolist()
+    assert list(helped.columns) == list(TOTAL_COLUMNS) + ["servedByExact"]
+    # The trees the search answered keep its bytes; the others have the exact optimiser's.
+    assert_same_table(helped[~given_up][list(TOTAL_COLUMNS)].reset_index(drop=True),
+                      totals[~given_up].reset_index(drop=True))
+    assert_same_table(helped[given_up][list(TOTAL_COLUMNS)].reset_index(drop=True),
+                      exact[given_up].reset_index(drop=True))
+    served = set(totals["id"][given_up])
+    assert_same_table(helped_logs[~helped_logs["id"].isin(served)].reset_index(drop=True),
+                      logs[~logs["id"].isin(served)].reset_index(drop=True))
+    assert_same_table(helped_logs[helped_logs["id"].isin(served)].reset_index(drop=True),
+                      exact_logs[exact_logs["id"].isin(served)].reset_index(drop=True))
+    rows = trees.to_dict("records")
+    _, total_rows = buck_trees(rows, table, models=models, objective="value",
+                               exact_when_given_up=True)
+    assert [row[-1] for row in total_rows] == helped["servedByExact"].tolist()
+    with pytest.raises(ValueError, match="exact_when_given_up"):
+        xylotrak.buck_inventory(trees, table, models=models, exact_when_given_up=True)

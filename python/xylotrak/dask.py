@@ -17,6 +17,7 @@ import pandas as pd  # type: ignore[import]  # pandas 1.5 ships no type informat
 
 from .inventory import (
     LOG_COLUMNS,
+    SERVED_BY_EXACT,
     TOTAL_COLUMNS,
     Models,
     Row,
@@ -34,7 +35,7 @@ if TYPE_CHECKING:
 __all__ = ["buck_inventory", "read_inventory"]
 
 _TEXT_COLUMNS = ("id", "productName")
-_INT_COLUMNS = ("logNumber", "productNumber", "outcome", "logCount")
+_INT_COLUMNS = ("logNumber", "productNumber", "outcome", "logCount", "servedByExact")
 _LOGS = "_logs"  # per-tree list of log rows, between the bucking and the two tables
 
 
@@ -61,15 +62,16 @@ def _buck_partition(
     models: Models,
     objective: str | None,
     exact: bool,
+    exact_when_given_up: bool,
     params: dict[str, float],
 ) -> pd.DataFrame:
     """Runs on a worker: the totals of each tree, with its log rows in an object column."""
     logs, totals = _buck_frame(
         part, products, models=models, method=objective or "sequential", exact=exact,
-        **cast("dict[str, Any]", params),
+        exact_when_given_up=exact_when_given_up, **cast("dict[str, Any]", params),
     )
     frame = _frame([tuple(row) for row in totals.itertuples(index=False, name=None)],
-                   TOTAL_COLUMNS)
+                   _total_columns(exact_when_given_up))
     rows = list(logs.itertuples(index=False, name=None))
     per_tree: list[list[Row]] = []
     start = 0
@@ -78,6 +80,10 @@ def _buck_partition(
         start += count
     frame[_LOGS] = pd.Series(per_tree, dtype="object")
     return frame
+
+
+def _total_columns(exact_when_given_up: bool) -> tuple[str, ...]:
+    return TOTAL_COLUMNS + ((SERVED_BY_EXACT,) if exact_when_given_up else ())
 
 
 def _explode_logs(part: pd.DataFrame) -> pd.DataFrame:
@@ -103,13 +109,16 @@ def buck_inventory(
     models: Mapping[str, Any] | str | os.PathLike[str] | None = None,
     objective: str | None = None,
     exact: bool = False,
+    exact_when_given_up: bool = False,
     **params: float,
 ) -> tuple[DaskDataFrame, DaskDataFrame]:
     """Bucks every tree of ``ddf`` on the workers and returns ``(logs, totals)``.
 
     ``products``: Product objects or a product table file; ``models``: taper models by name (dict
     or JSON file) for rows with a ``model`` cell; ``objective``: None for sequential bucking,
-    "value" or "volume" for optimised bucking (by the exact optimiser with ``exact``); ``params``: the bucking keywords of ``buck``
+    "value" or "volume" for optimised bucking (by the exact optimiser with ``exact``, or only
+    for the trees on which the search gives up with ``exact_when_given_up``, which adds the
+    totals column ``servedByExact``); ``params``: the bucking keywords of ``buck``
     (stump_height, stump_trim, start_height, top_height_limit, height_limit).
 
     The result is lazy. Rows come in input order, logs in log order within a tree. A bad row
@@ -129,11 +138,12 @@ def buck_inventory(
     models = load_models(models)  # read here: workers need not see the file
     params = check_parameters(objective, params)
 
-    meta = _empty(TOTAL_COLUMNS, {_LOGS: "object"})
+    total_columns = _total_columns(exact_when_given_up)
+    meta = _empty(total_columns, {_LOGS: "object"})
     bucked = ddf.map_partitions(
-        _buck_partition, products, models, objective, exact, params, meta=meta,
-        align_dataframes=False,
+        _buck_partition, products, models, objective, exact, exact_when_given_up, params,
+        meta=meta, align_dataframes=False,
     )
-    totals = bucked[list(TOTAL_COLUMNS)]
+    totals = bucked[list(total_columns)]
     logs = bucked.map_partitions(_explode_logs, meta=_empty(LOG_COLUMNS))
     return logs, totals

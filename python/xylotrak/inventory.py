@@ -29,6 +29,7 @@ from .taper import Taper
 __all__ = [
     "BUCKING_PARAMETERS",
     "LOG_COLUMNS",
+    "SERVED_BY_EXACT",
     "TOTAL_COLUMNS",
     "buck_inventory",
     "buck_trees",
@@ -168,6 +169,9 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
 # The library's inventory call
 # ---------------------------------------------------------------------------
 _METHOD_SEQUENTIAL, _METHOD_OPTIMISED, _METHOD_EXACT = 0, 1, 2
+_EXACT_WHEN_GIVEN_UP = 0x1
+#: The column that says which trees the exact optimiser bucked after the search gave up.
+SERVED_BY_EXACT = "servedByExact"
 _TREE_STATUS = {1: "its model index is outside the model table", 2: "a value is not finite",
                 3: "the search ran out of memory"}  # fmt: skip
 
@@ -228,11 +232,15 @@ def _run(
     exact: bool,
     threads: int,
     params: Mapping[str, float],
+    exact_when_given_up: bool = False,
 ) -> _Blocks:
     """One call of the library's inventory export; the blocks it handed over."""
     if isinstance(threads, bool) or not isinstance(threads, int) or not 0 <= threads <= 256:
         raise ValueError(f"threads must be a whole number from 0 to 256, got {threads!r}")
     method, code = _method_code(objective, exact)
+    if exact_when_given_up and method != _METHOD_OPTIMISED:
+        raise ValueError("exact_when_given_up needs an objective ('value' or 'volume') "
+                         "without exact")
     heights = heights_of(dict(params))
     lib = load_library()
     n = len(trees.ids)
@@ -246,6 +254,7 @@ def _run(
         startHeight=heights.start_height, topHeightLimit=heights.top_height_limit,
         stumpHeight=heights.stump_height, stumpTrim=heights.stump_trim,
         heightLimit=heights.height_limit, method=method, objective=code, threads=threads,
+        flags=_EXACT_WHEN_GIVEN_UP if exact_when_given_up else 0,
     )  # fmt: skip
     blocks = _Blocks()
     callback = INVENTORY_CALLBACK(blocks)
@@ -263,8 +272,11 @@ def _run(
     return blocks
 
 
-def _rows(trees: _Trees, products: Sequence[Product], blocks: _Blocks) -> tuple[list[Row], list[Row]]:
-    """The logs and totals rows of the blocks, in LOG_COLUMNS / TOTAL_COLUMNS order."""
+def _rows(
+    trees: _Trees, products: Sequence[Product], blocks: _Blocks, mark_exact: bool = False
+) -> tuple[list[Row], list[Row]]:
+    """The logs and totals rows of the blocks, in LOG_COLUMNS / TOTAL_COLUMNS order (and, with
+    ``mark_exact``, whether the exact optimiser bucked the tree)."""
     results = (TreeResult * len(trees.ids)).from_buffer_copy(b"".join(blocks.trees))
     rows_bytes = b"".join(blocks.rows)
     rows = (LogEntry * (len(rows_bytes) // ctypes.sizeof(LogEntry))).from_buffer_copy(rows_bytes)
@@ -282,7 +294,8 @@ def _rows(trees: _Trees, products: Sequence[Product], blocks: _Blocks) -> tuple[
                  e.trimTopHeight, e.baseDiam, e.topDiam, e.trimTopDiam, e.volume, e.value)
             )  # fmt: skip
         row += 1 + r.logCount
-        totals.append((tree_id, int(r.outcome), r.logCount) + tuple(r.totals))
+        line: Row = (tree_id, int(r.outcome), r.logCount) + tuple(r.totals)
+        totals.append(line + (int(r.method == _METHOD_EXACT),) if mark_exact else line)
     return logs, totals
 
 
@@ -321,17 +334,21 @@ def buck_trees(
     objective: str | None = None,
     exact: bool = False,
     threads: int = 1,
+    exact_when_given_up: bool = False,
     **params: float,
 ) -> tuple[list[Row], list[Row]]:
     """Bucks every row (sequentially, or optimised for ``objective``, by the exact optimiser
     with ``exact``) in one call of the library's inventory export on ``threads`` threads (0: one
     per processor) and returns the rows of the logs and totals tables (tuples in LOG_COLUMNS /
-    TOTAL_COLUMNS order), in input order. A bad row raises InputFileError naming the tree and
-    the field; duplicate ids are refused."""
+    TOTAL_COLUMNS order), in input order. With ``exact_when_given_up`` (an objective without
+    ``exact``), a tree on which the search gives up is bucked by the exact optimiser instead,
+    and each totals row ends with 1 for such a tree, 0 for the others. A bad row raises
+    InputFileError naming the tree and the field; duplicate ids are refused."""
     products, models = _prepare(products, models)
     params = check_parameters(objective, params)
     trees = _resolve_rows(rows, models)
-    return _rows(trees, products, _run(trees, products, objective, exact, threads, params))
+    blocks = _run(trees, products, objective, exact, threads, params, exact_when_given_up)
+    return _rows(trees, products, blocks, exact_when_given_up)
 
 
 # ---------------------------------------------------------------------------
@@ -415,15 +432,17 @@ def _fast_trees(columns: dict[str, Any], models: Models, np: Any) -> _Trees | No
     return trees
 
 
-def _frames(trees: _Trees, products: Sequence[Product], blocks: _Blocks) -> tuple[Any, Any]:
+def _frames(
+    trees: _Trees, products: Sequence[Product], blocks: _Blocks, mark_exact: bool = False
+) -> tuple[Any, Any]:
     """The logs and totals DataFrames of the blocks, built column by column."""
     import numpy as np
     import pandas as pd  # type: ignore[import]  # pandas 1.5 ships no type information
 
     tree_dtype = np.dtype({
-        "names": ["outcome", "totals", "logCount"],
-        "formats": [np.float64, (np.float64, 8), np.int32],
-        "offsets": [16, 24, 88],
+        "names": ["method", "outcome", "totals", "logCount"],
+        "formats": [np.int32, np.float64, (np.float64, 8), np.int32],
+        "offsets": [12, 16, 24, 88],
         "itemsize": ctypes.sizeof(TreeResult),
     })  # fmt: skip
     row_dtype = np.dtype({
@@ -460,6 +479,8 @@ def _frames(trees: _Trees, products: Sequence[Product], blocks: _Blocks) -> tupl
     }
     for k, name in enumerate(TOTAL_COLUMNS[3:]):
         total_columns[name] = results["totals"][:, k].copy()
+    if mark_exact:
+        total_columns[SERVED_BY_EXACT] = (results["method"] == _METHOD_EXACT).astype(np.int64)
     return pd.DataFrame(log_columns), pd.DataFrame(total_columns)
 
 
@@ -471,6 +492,7 @@ def buck_inventory(
     method: str = "sequential",
     exact: bool = False,
     threads: int = 1,
+    exact_when_given_up: bool = False,
     **params: float,
 ) -> tuple[Any, Any]:
     """Bucks a whole inventory in one call of the library's inventory export and returns the
@@ -482,7 +504,10 @@ def buck_inventory(
     ``products``: Product objects or a product table file; ``models``: taper models by name (a
     dict or a JSON file); ``method``: "sequential", "value" or "volume" (the optimised bucking,
     by the exact optimiser with ``exact``); ``threads``: worker threads (0: one per processor),
-    the tables are the same for any number; ``params``: the bucking keywords of ``buck``. The
+    the tables are the same for any number; ``exact_when_given_up``: with "value" or "volume"
+    and without ``exact``, a tree on which the search gives up is bucked by the exact optimiser
+    instead, and the totals gain the column ``servedByExact`` (1 for such a tree, 0 for the
+    others, whose rows are as without it); ``params``: the bucking keywords of ``buck``. The
     interpreter's lock is released while the library bucks. A bad row raises InputFileError
     naming the tree and the field.
     """
@@ -504,4 +529,5 @@ def buck_inventory(
         n = len(columns["id"])
         rows = ({name: values[i] for name, values in columns.items()} for i in range(n))
         resolved = _resolve_rows(rows, models)
-    return _frames(resolved, products, _run(resolved, products, objective, exact, threads, params))
+    blocks = _run(resolved, products, objective, exact, threads, params, exact_when_given_up)
+    return _frames(resolved, products, blocks, exact_when_given_up)

@@ -172,7 +172,8 @@ inventory_total_columns <- c("id", "outcome", "log_count", total_names)
 buck_inventory <- function(trees, products, models = NULL,
                            method = c("sequential", "value", "volume"), exact = FALSE,
                            stump_height = 0.3, stump_trim = 0, start_height = 0,
-                           top_height_limit = 999, height_limit = 999, threads = 1L) {
+                           top_height_limit = 999, height_limit = 999, threads = 1L,
+                           exact_when_given_up = FALSE) {
   if (!is.character(method) || anyNA(method)) {
     stop_arg("method", "must be \"sequential\", \"value\" or \"volume\"")
   }
@@ -181,6 +182,10 @@ buck_inventory <- function(trees, products, models = NULL,
   })
   exact <- check_flag(exact, "exact")
   if (exact && method == "sequential") stop_arg("exact", "needs method \"value\" or \"volume\"")
+  exact_when_given_up <- check_flag(exact_when_given_up, "exact_when_given_up")
+  if (exact_when_given_up && (exact || method == "sequential")) {
+    stop_arg("exact_when_given_up", "needs method \"value\" or \"volume\" without exact")
+  }
   if (!is.numeric(threads) || length(threads) != 1L || is.na(threads) ||
       threads != round(threads) || threads < 0 || threads > 256) {
     stop_arg("threads", "must be a whole number from 0 to 256 (0: one per processor)")
@@ -197,7 +202,8 @@ buck_inventory <- function(trees, products, models = NULL,
   how <- if (method == "sequential") 0L else if (exact) 2L else 1L
   goal <- if (method == "volume") 1L else 0L
   raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, unname(heights),
-               table$columns, how, goal, as.integer(threads))
+               table$columns, how, goal, as.integer(threads),
+               if (exact_when_given_up) 1L else 0L)
   l <- raw$logs
   number <- l$product_number
   name <- ifelse(number >= 1L & number <= length(table$names),
@@ -208,5 +214,6 @@ buck_inventory <- function(trees, products, models = NULL,
   totals <- data.frame(id = ids, outcome = as.integer(raw$outcome), log_count = raw$log_count,
                        stringsAsFactors = FALSE)
   for (k in seq_along(total_names)) totals[[total_names[k]]] <- raw$totals[, k]
+  if (exact_when_given_up) totals$served_by_exact <- raw$method == 2L
   list(logs = logs, totals = totals)
 }

@@ -397,10 +397,10 @@ static SEXP gathered_to_r(void *data) {
  * model: the 0-based index of each tree's model in coefs/exps (lists of
  * double vectors); heights and table as for xtk_buck; method 0 sequential,
  * 1 the search, 2 the exact optimiser; objective 0 value, 1 volume; threads
- * as PHVbDll takes them.
+ * and flags as PHVbDll takes them.
  */
 SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP heights,
-                        SEXP table, SEXP method, SEXP objective, SEXP threads) {
+                        SEXP table, SEXP method, SEXP objective, SEXP threads, SEXP flags) {
   need_doubles(dbh, -1, "dbh");
   const R_xlen_t n = XLENGTH(dbh);
   need_doubles(height, n, "height");
@@ -435,6 +435,7 @@ SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps
   q.method = scalar_int(method, "method");
   q.objective = scalar_int(objective, "objective");
   q.threads = scalar_int(threads, "threads");
+  q.flags = scalar_int(flags, "flags");
 
   Gathered g;
   memset(&g, 0, sizeof g);

@@ -14,7 +14,7 @@ SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
 SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
               SEXP objective);
 SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP heights,
-                        SEXP table, SEXP method, SEXP objective, SEXP threads);
+                        SEXP table, SEXP method, SEXP objective, SEXP threads, SEXP flags);
 SEXP xtk_taper_table(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP at);
 SEXP xtk_formula(SEXP which, SEXP args);
 SEXP xtk_calc_area(SEXP doubles, SEXP codes);

@@ -245,6 +245,117 @@ static void buckingCases(long cases) {
   }
 }
 
+/* One inventory of `trees` random trees over three models, bucked by value
+ * with PHVbDll on two worker threads. Each tree is checked in this process
+ * against PHVoDll called on its own ("PHVbDll-matches" 1 when every byte
+ * agrees), and its results are printed for the comparison of the platforms. */
+typedef int32_t (*InventoryFn)(const double *, const double *, const int32_t *, int64_t,
+                               const xylotrak_taper_model *, int32_t, const ProductSpec *, int,
+                               const xylotrak_inventory_params *, xylotrak_inventory_callback,
+                               void *);
+
+typedef struct {
+  OptimisedFn optimised;
+  const double *dbh, *height;
+  const int32_t *model;
+  const xylotrak_taper_model *models;
+  const unsigned char *products;
+  int count;
+  const xylotrak_inventory_params *q;
+  long seen;
+} InventoryCheck;
+
+static int32_t checkBlock(void *context, const xylotrak_inventory_block *block) {
+  InventoryCheck *c = (InventoryCheck *)context;
+  static double productStore[kMaxProducts * kProductSize / sizeof(double)];
+  static double logStore[kLogRows * kLogSize / sizeof(double)];
+  unsigned char *products = (unsigned char *)productStore, *logs = (unsigned char *)logStore;
+  for (int32_t t = 0; t < block->treeCount; ++t) {
+    const xylotrak_tree_result *r = &block->trees[t];
+    const long i = (long)r->tree;
+    const xylotrak_taper_model *m = &c->models[c->model[i]];
+    memcpy(products, c->products, (size_t)c->count * kProductSize);
+    memset(logs, 0, kLogRows * kLogSize);
+    double totals[8];
+    const double outcome =
+        c->optimised(c->dbh[i], c->height[i], m->coefs, m->exps, m->termCount, c->q->startHeight,
+                     c->q->topHeightLimit, 0, 0, c->q->stumpHeight, c->q->stumpTrim,
+                     c->q->heightLimit, products, c->count, c->q->objective, &totals[0], &totals[1],
+                     &totals[2], &totals[3], &totals[4], &totals[5], &totals[6], &totals[7], logs);
+    int same = i == c->seen && r->status == XYLOTRAK_TREE_BUCKED &&
+               memcmp(&outcome, &r->outcome, sizeof outcome) == 0 &&
+               memcmp(totals, r->totals, sizeof totals) == 0 &&
+               memcmp(products, block->products + (size_t)t * c->count,
+                      (size_t)c->count * kProductSize) == 0 &&
+               memcmp(logs, block->rows + r->firstRow, (size_t)(r->logCount + 1) * kLogSize) == 0;
+    for (int row = r->logCount + 1; row < kLogRows && same; ++row) {
+      static const unsigned char zero[kLogSize];
+      same = memcmp(logs + (size_t)row * kLogSize, zero, kLogSize) == 0;
+    }
+    decision("PHVbDll-matches", i, same);
+    /* The tree's whole table: its rows, then zeros. */
+    memset(logs, 0, kLogRows * kLogSize);
+    memcpy(logs, block->rows + r->firstRow, (size_t)(r->logCount + 1) * kLogSize);
+    reportBucking("PHVbDll", i, r->outcome, r->totals,
+                  (const unsigned char *)(block->products + (size_t)t * c->count), c->count, logs);
+    ++c->seen;
+  }
+  return 0;
+}
+
+static void inventoryCase(long trees) {
+  InventoryFn inventory = (InventoryFn)lookup("PHVbDll");
+  OptimisedFn optimised = (OptimisedFn)lookup("PHVoDll");
+  if (!inventory || !optimised || trees <= 0) return;
+  Model shapes[3];
+  xylotrak_taper_model models[3];
+  for (int k = 0; k < 3; ++k) {
+    randomModel(&shapes[k]);
+    shapes[k].terms = 2;
+    shapes[k].coefs[0] = between(1.05, 1.25);
+    shapes[k].exps[1] = 1;
+    shapes[k].coefs[1] = -between(0.6, 1.0);
+    shapes[k].exps[2] = between(2, 6);
+    shapes[k].coefs[2] = -(shapes[k].coefs[0] + shapes[k].coefs[1]);
+    models[k].coefs = shapes[k].coefs;
+    models[k].exps = shapes[k].exps;
+    models[k].termCount = shapes[k].terms;
+    models[k].reserved0 = 0;
+  }
+  static double productStore[kMaxProducts * kProductSize / sizeof(double)];
+  unsigned char *products = (unsigned char *)productStore;
+  const int count = 3;
+  for (int p = 0; p < count; ++p) randomProduct(products + (size_t)p * kProductSize);
+  double *dbh = (double *)malloc((size_t)trees * sizeof *dbh);
+  double *height = (double *)malloc((size_t)trees * sizeof *height);
+  int32_t *model = (int32_t *)malloc((size_t)trees * sizeof *model);
+  if (!dbh || !height || !model) {
+    fprintf(stderr, "out of memory\n");
+    exit(1);
+  }
+  for (long i = 0; i < trees; ++i) {
+    dbh[i] = between(10, 70);
+    height[i] = between(8, 40);
+    model[i] = below(3);
+  }
+  xylotrak_inventory_params q;
+  memset(&q, 0, sizeof q);
+  q.topHeightLimit = 999;
+  q.stumpHeight = 0.3;
+  q.stumpTrim = 0.05;
+  q.heightLimit = 999;
+  q.method = XYLOTRAK_METHOD_OPTIMISED;
+  q.threads = 2;
+  InventoryCheck c = {optimised, dbh, height, model, models, products, count, &q, 0};
+  const int32_t result = inventory(dbh, height, model, trees, models, 3,
+                                   (const ProductSpec *)products, count, &q, checkBlock, &c);
+  decision("PHVbDll-result", 0, result);
+  decision("PHVbDll-trees", 0, c.seen);
+  free(dbh);
+  free(height);
+  free(model);
+}
+
 int main(int argc, char **argv) {
   if (argc != 4) {
     fprintf(stderr, "usage: parity_probe SEED TAPER_CASES BUCKING_CASES\n");
@@ -255,5 +366,6 @@ int main(int argc, char **argv) {
   taperCases(taper);
   formulaCases(taper);
   buckingCases(bucking);
+  inventoryCase(bucking);
   return fflush(stdout) == 0 ? 0 : 1;
 }

@@ -35,7 +35,7 @@ GTEST_SUMMARY = re.compile(r"\[  (PASSED|FAILED)  \]|\[==========\]")
 # The one documented alias of the export table.
 ALIASES = {"VTCiDll": "VTHuDll"}
 # Bucking exports: their decisions must agree between the two builds.
-BUCKING = {"PHVsDll", "PHVoDll"}
+BUCKING = {"PHVsDll", "PHVoDll", "PHVbDll", "PHVbDll-matches", "PHVbDll-result", "PHVbDll-trees"}
 
 
 def fail(message):
@@ -550,6 +550,16 @@ def cmd_parity(args):
           % (same, total, 100.0 * same / total, largest))
     if not any(kind in BUCKING for kind in stats):
         print("bucking exports absent: bucking tables not compared")
+    # The inventory export, on two threads, against the single-tree export in the same process.
+    for name, probe in (("Linux", a), ("Windows", b)):
+        matches = [x for kind, _, x in probe if kind == "=PHVbDll-matches"]
+        results = [x for kind, _, x in probe if kind == "=PHVbDll-result"]
+        if matches or results:
+            if results != ["0"] or len(matches) != args.bucking_cases or set(matches) != {"1"}:
+                fail("%s: PHVbDll answered %s and matched its single-tree export on %d of %d "
+                     "trees" % (name, results, matches.count("1"), args.bucking_cases))
+            print("%s: PHVbDll on two threads matched PHVoDll on all %d trees"
+                  % (name, len(matches)))
     if bucking_differs:
         for line in bucking_differs[:20]:
             print("  " + line)

@@ -268,6 +268,7 @@ struct Writer {
   OutputFile &totals;
   Progress &progress;
   std::size_t productCount;
+  bool markExact;  // the totals say which trees the exact optimiser bucked
   std::size_t logRows = 0;
   std::string logText, totalText;
   std::exception_ptr failure;
@@ -283,6 +284,10 @@ extern "C" std::int32_t writeBlock(void *context, const xylotrak_inventory_block
       const std::string id = csvCell(std::string(w.inventory.id(static_cast<size_t>(r.tree))));
       appendLogRows(w.logText, &id, w.products, block->rows + r.firstRow + 1, r.logCount);
       appendTotalsRow(w.totalText, id, r.outcome, r.logCount, r.totals);
+      if (w.markExact) {
+        w.totalText.pop_back();  // the line break
+        w.totalText += r.method == XYLOTRAK_METHOD_EXACT ? ",1\n" : ",0\n";
+      }
       w.logRows += static_cast<size_t>(r.logCount);
     }
     w.logs.write(w.logText);
@@ -330,7 +335,9 @@ int runBatch(const BatchCommand &c) {
   // behind, but would run the same: a failure to install it is not fatal.
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)std::signal(sig, removeTempsAndDie);
   OutputFile logs(logsPath, (std::string("id,") + kLogsCsvHeader).c_str());
-  OutputFile totals(totalsPath, kTotalsCsvHeader);
+  const bool markExact = params.exactWhenGivenUp;
+  OutputFile totals(totalsPath,
+                    (std::string(kTotalsCsvHeader) + (markExact ? ",servedByExact" : "")).c_str());
   Progress progress(inventory.size());
 
   std::vector<xylotrak_taper_model> table;
@@ -349,7 +356,9 @@ int runBatch(const BatchCommand &c) {
                                   : XYLOTRAK_METHOD_OPTIMISED;
   q.objective = params.objective < 0 ? 0 : params.objective;
   q.threads = threads;
-  Writer writer{inventory, products, logs, totals, progress, records.size(), 0, {}, {}, nullptr};
+  q.flags = markExact ? XYLOTRAK_EXACT_WHEN_GIVEN_UP : 0;
+  Writer writer{inventory, products, logs, totals, progress, records.size(),
+                markExact, 0,        {},   {},     nullptr};
   const std::int32_t result =
       PHVbDll(inventory.dbh.data(), inventory.height.data(), inventory.model.data(),
               static_cast<std::int64_t>(inventory.size()), table.data(),

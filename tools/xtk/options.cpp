@@ -99,6 +99,9 @@ void BuckOptions::add(CLI::App *app) {
   app->add_flag("--exact", exact,
                 "With --optimise: the exact optimum over every admissible sequence of logs, "
                 "which never gives up on a large search");
+  app->add_flag("--exact-when-given-up", exactWhenGivenUp,
+                "With --optimise (without --exact): a tree on which the search gives up is "
+                "bucked by the exact optimiser instead");
   app->add_flag("--strict", strict,
                 "Stop with exit code 2 when the check of a taper model has findings "
                 "(without it they are warnings; see xtk taper --check)");
@@ -123,6 +126,9 @@ BuckParams BuckOptions::get() const {
     fail("option --optimise", "expected value or volume, got " + shown(optimise));
   if (exact && p.objective < 0) fail("option --exact", "needs --optimise value or volume");
   p.exact = exact;
+  if (exactWhenGivenUp && (p.objective < 0 || exact))
+    fail("option --exact-when-given-up", "needs --optimise value or volume without --exact");
+  p.exactWhenGivenUp = exactWhenGivenUp;
   return p;
 }
 

@@ -47,6 +47,7 @@ struct BuckOptions {
   NumberOption stumpHeight, stumpTrim, startHeight, topLimit, heightLimit;
   std::string optimise;
   bool exact = false;
+  bool exactWhenGivenUp = false;
   bool strict = false;
 
   void add(CLI::App *app);

@@ -52,7 +52,8 @@ json treeJson(const Tree &tree) {
           {"exps", tree.model.exps}};
 }
 
-std::string outcomeText(double outcome, const BuckParams &params) {
+std::string outcomeText(double outcome, const BuckParams &params, bool servedByExact) {
+  if (outcome == 1 && servedByExact) return "bucked by the exact optimiser (the search gave up)";
   if (outcome == 1) return "bucked";
   if (outcome == 0) return "no sequence of logs found";
   // Both searches give up with 99, each for its own reason; the sequential
@@ -104,7 +105,7 @@ void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Produ
   out << "Tree: " << treeSummary(tree) << "\n";
   out << "Bucking: " << methodName(params) << ", stump " << compact(params.stumpHeight) << " m";
   if (params.stumpTrim > 0) out << " + " << compact(params.stumpTrim) << " m trim";
-  out << ": " << outcomeText(result.outcome, params) << "\n\n";
+  out << ": " << outcomeText(result.outcome, params, result.servedByExact) << "\n\n";
   if (result.outcome == 1) {
     Table logs;
     for (const char *title : {"log", "product", "base m", "length m", "top m", "trim top m",
@@ -158,25 +159,28 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
   }
   json totals = json::object();
   for (int i = 0; i < TotalCount; ++i) totals[kTotalNames[i]] = result.totals[i];
-  return {{"tree", treeJson(tree)},
-          {"method", params.objective < 0 ? "sequential"
-                     : params.exact       ? "exact"
-                                          : "optimised"},
-          {"objective", params.objective < 0    ? json(nullptr)
-                        : params.objective == 0 ? json("value")
-                                                : json("volume")},
-          {"parameters",
-           {{"stumpHeight", params.stumpHeight},
-            {"stumpTrim", params.stumpTrim},
-            {"startHeight", params.startHeight},
-            {"topHeightLimit", params.topHeightLimit},
-            {"heightLimit", params.heightLimit}}},
-          {"outcome", result.outcome},
-          {"logCount", result.logCount},
-          {"stump", rowJson(result.rows[0])},
-          {"logs", std::move(logs)},
-          {"products", std::move(prods)},
-          {"totals", std::move(totals)}};
+  json out = {{"tree", treeJson(tree)},
+              {"method", params.objective < 0 ? "sequential"
+                         : params.exact       ? "exact"
+                                              : "optimised"},
+              {"objective", params.objective < 0    ? json(nullptr)
+                            : params.objective == 0 ? json("value")
+                                                    : json("volume")},
+              {"parameters",
+               {{"stumpHeight", params.stumpHeight},
+                {"stumpTrim", params.stumpTrim},
+                {"startHeight", params.startHeight},
+                {"topHeightLimit", params.topHeightLimit},
+                {"heightLimit", params.heightLimit}}},
+              {"outcome", result.outcome},
+              {"logCount", result.logCount},
+              {"stump", rowJson(result.rows[0])},
+              {"logs", std::move(logs)},
+              {"products", std::move(prods)},
+              {"totals", std::move(totals)}};
+  // Only a bucking that may fall back says whether it did.
+  if (params.exactWhenGivenUp) out["servedByExact"] = result.servedByExact;
+  return out;
 }
 
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,

@@ -16,7 +16,7 @@ std::string treeSummary(const Tree &tree);
 nlohmann::ordered_json treeJson(const Tree &tree);
 
 // What the outcome of a bucking by the method of `params` means, in words.
-std::string outcomeText(double outcome, const BuckParams &params);
+std::string outcomeText(double outcome, const BuckParams &params, bool servedByExact = false);
 
 // The bucking as readable tables: logs, products, totals.
 void printBuckTable(std::ostream &out, const Tree &tree, const std::vector<Product> &products,

@@ -1,12 +1,65 @@
 #include "stem.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <new>
+#include <stdexcept>
 
 namespace xtk {
 
 const std::array<const char *, TotalCount> kTotalNames = {
     "productVolume", "stumpVolume", "leftoverVolume", "topVolume",
     "trimVolume",    "lossVolume",  "stemVolume",     "totalValue"};
+
+namespace {
+
+// What the inventory call hands back for the one tree of buckWithFallback.
+struct OneTree {
+  BuckResult &result;
+  std::size_t productCount;
+};
+
+extern "C" std::int32_t takeTree(void *context, const xylotrak_inventory_block *block) {
+  auto &one = *static_cast<OneTree *>(context);
+  const xylotrak_tree_result &r = block->trees[0];
+  BuckResult &result = one.result;
+  result.outcome = r.outcome;
+  std::copy(std::begin(r.totals), std::end(r.totals), result.totals.begin());
+  result.rows = {};
+  std::copy(block->rows + r.firstRow, block->rows + r.firstRow + r.logCount + 1,
+            result.rows.begin());
+  std::copy(block->products, block->products + one.productCount, result.products.begin());
+  result.servedByExact = r.method == XYLOTRAK_METHOD_EXACT;
+  return 0;
+}
+
+// The optimised bucking with the exact optimiser for a search that gives up:
+// the library's inventory call with this one tree.
+void buckWithFallback(const Tree &tree, const BuckParams &params, BuckResult &result) {
+  const Model &m = tree.model;
+  const xylotrak_taper_model model{m.coefs.data(), m.exps.data(), m.terms(), 0};
+  const std::int32_t index = 0;
+  xylotrak_inventory_params q{};
+  q.startHeight = params.startHeight;
+  q.topHeightLimit = params.topHeightLimit;
+  q.stumpHeight = params.stumpHeight;
+  q.stumpTrim = params.stumpTrim;
+  q.heightLimit = params.heightLimit;
+  q.method = XYLOTRAK_METHOD_OPTIMISED;
+  q.objective = params.objective;
+  q.threads = 1;
+  q.flags = XYLOTRAK_EXACT_WHEN_GIVEN_UP;
+  OneTree one{result, result.products.size()};
+  const std::int32_t code =
+      PHVbDll(&tree.dbh, &tree.height, &index, 1, &model, 1, result.products.data(),
+              static_cast<int>(result.products.size()), &q, &takeTree, &one);
+  if (code == XYLOTRAK_INVENTORY_OUT_OF_MEMORY) throw std::bad_alloc();
+  if (code != XYLOTRAK_INVENTORY_OK)
+    throw std::runtime_error("the inventory bucking answered " + std::to_string(code));
+}
+
+}  // namespace
 
 void buck(const Tree &tree, const std::vector<Product> &products, const BuckParams &params,
           BuckResult &result) {
@@ -18,11 +71,14 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
   double *t = result.totals.data();
   ProductSpec *table = result.products.data();
   const int count = static_cast<int>(result.products.size());
+  result.servedByExact = false;
   if (params.objective < 0)
     result.outcome = PHVsDll(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(),
                              params.startHeight, params.topHeightLimit, 0, 0, params.stumpHeight,
                              params.stumpTrim, params.heightLimit, table, count, t, t + 1, t + 2,
                              t + 3, t + 4, t + 5, t + 6, t + 7, result.rows.data());
+  else if (params.exactWhenGivenUp && !params.exact)
+    buckWithFallback(tree, params, result);
   else
     result.outcome = (params.exact ? PHVxDll : PHVoDll)(
         tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.startHeight,

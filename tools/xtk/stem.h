@@ -12,7 +12,9 @@ namespace xtk {
 
 // The scalar arguments of a bucking call and the method: objective -1 is the
 // sequential bucking, 0 the optimised bucking by value, 1 by volume; exact
-// selects the exact optimiser for objectives 0 and 1.
+// selects the exact optimiser for objectives 0 and 1; exactWhenGivenUp, with
+// the optimised bucking, has a tree on which its search gives up bucked by the
+// exact optimiser instead (the library's inventory call decides when).
 struct BuckParams {
   double stumpHeight = 0.3;
   double stumpTrim = 0;
@@ -21,6 +23,7 @@ struct BuckParams {
   double heightLimit = 999;
   int objective = -1;
   bool exact = false;
+  bool exactWhenGivenUp = false;
 };
 
 // The eight stem totals in the order of the bucking exports' arguments.
@@ -43,6 +46,7 @@ struct BuckResult {
   std::array<LogEntry, XYLOTRAK_LOG_ROWS> rows{};  // row 0 the stump
   std::vector<ProductSpec> products;               // the table with its results
   int logCount = 0;                                // rows 1..logCount are logs
+  bool servedByExact = false;  // the search gave up and the exact optimiser answered
 };
 
 // Bucks one tree. `result.products` is the working copy of the table: when it

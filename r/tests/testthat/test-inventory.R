@@ -134,6 +134,28 @@ test_that("buck_inventory and taper_table read each distinct model once, faults 
   expect_error(taper_table(bad), "row 3")
 })
 
+test_that("trees the search gives up on can go to the exact optimiser", {
+  # Twelve short fixed lengths: the search gives up on the tall trees only.
+  many <- products(min_top_diam = 8, min_length = 1 + 0.25 * (0:11),
+                   max_length = 1 + 0.25 * (0:11), unit_price = 20 + 0:11)
+  trees <- data.frame(id = sprintf("s%02d", 1:12), dbh = seq(14, 58, 4),
+                      height = seq(8, 41, 3), stringsAsFactors = FALSE)
+  trees$coefs <- "1.14 -1.23 1.68 -3.14 1.55"
+  trees$exps <- "0 1 2 3 4"
+  plain <- buck_inventory(trees, many, method = "value", threads = 2L)
+  helped <- buck_inventory(trees, many, method = "value", threads = 2L,
+                           exact_when_given_up = TRUE)
+  exact <- buck_inventory(trees, many, method = "value", exact = TRUE)
+  given_up <- plain$totals$outcome == 99L
+  expect_true(any(given_up) && !all(given_up))
+  expect_identical(helped$totals$served_by_exact, given_up)
+  keep <- setdiff(names(helped$totals), "served_by_exact")
+  expect_identical(helped$totals[!given_up, keep], plain$totals[!given_up, ])
+  expect_identical(helped$totals[given_up, keep], exact$totals[given_up, ])
+  expect_error(buck_inventory(trees, many, method = "value", exact = TRUE,
+                              exact_when_given_up = TRUE), "'exact_when_given_up'")
+})
+
 test_that("buck_inventory refuses what xtk batch refuses", {
   case <- inventory_case()
   dup <- case$trees[1:3, ]
