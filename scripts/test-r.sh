@@ -49,3 +49,5 @@ if [ "$status" -ne 0 ] || [ -z "$summary" ] || echo "$summary" | grep -Eq 'ERROR
   exit 1
 fi
 echo "test-r.sh: R CMD check passed (${summary})"
+# Ctrl-C during a long inventory, against the package as the check installed it.
+"$root/tests/r_interrupt_test.sh" "$out/xylotrak.Rcheck"
