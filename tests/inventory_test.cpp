@@ -280,8 +280,8 @@ void expectAsTheExports(const Inventory &inv, int method, int objective, int thr
 }
 
 TEST(Inventory, EveryTreeAsItsExportWouldBuckItOnAnyNumberOfThreads) {
-  for (std::uint64_t seed = 1; seed <= 3; ++seed) {
-    const Inventory inv = randomInventory(seed, 150 + static_cast<int>(seed) * 37);
+  for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+    const Inventory inv = randomInventory(seed, 60 + static_cast<int>(seed) * 37);
     for (int threads : {1, 2, 7}) {
       expectAsTheExports(inv, XYLOTRAK_METHOD_SEQUENTIAL, 0, threads);
       expectAsTheExports(inv, XYLOTRAK_METHOD_OPTIMISED, 0, threads);
@@ -335,9 +335,9 @@ TEST(Inventory, AGivenUpSearchCanBeAnsweredByTheExactOptimiser) {
     inv.products.push_back(
         xylotrak::support::product(6 + j, 1 + 0.25 * j, 1.2 + 0.25 * j, 20 + j, 0, 0, 0x11));
   inv.productCount = static_cast<int>(inv.products.size());
-  for (int i = 0; i < 24; ++i) {
-    inv.dbh.push_back(10 + 2 * i);
-    inv.height.push_back(8 + i);
+  for (int i = 0; i < 10; ++i) {
+    inv.dbh.push_back(10 + 4 * i);
+    inv.height.push_back(8 + 2 * i);
     inv.model.push_back(0);
   }
   inv.link();
@@ -429,7 +429,7 @@ TEST(Inventory, BadArgumentsBuckNothing) {
 // out of memory, and every tree handed over is either its export's answer or
 // flagged as having run out of memory with the output cleared.
 TEST(Inventory, MemoryThatRunsOutAnywhere) {
-  const Inventory inv = randomInventory(21, 30);
+  const Inventory inv = randomInventory(21, 16);
   for (int threads : {1, 2}) {
     std::vector<TreeOutput> expected;
     for (size_t i = 0; i < inv.dbh.size(); ++i)
