@@ -268,6 +268,237 @@ XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const
                              int candidateCount, int maxTerms, double *exps, double *coefs,
                              double *standardErrors, int32_t *termCount, xylotrak_fit_stats *stats);
 
+/* The mixed-effects search stopped without converging (see
+ * xylotrak_mixed_stats.convergence for the reason); nothing else is written. */
+#define XYLOTRAK_FIT_NOT_CONVERGED 6
+
+/* Options of PHFcDll and PHFwDll. */
+/* Fit through the tip: the coefficients are constrained to sum to 0, so the
+ * profile (whose value at the tip, h = H, is sum c_k) ends at diameter 0. */
+#define XYLOTRAK_FIT_TIP_ZERO 0x01
+
+/*
+ * PHFtDll with options and the coefficients' covariance. flags: 0 (the fit of
+ * PHFtDll, the same coefficients and standard errors to the bit) or
+ * XYLOTRAK_FIT_TIP_ZERO; other bits are a bad argument. Through the tip the
+ * fit is the constrained least-squares estimator: with N the last n columns
+ * of the orthogonal factor of a Householder QR factorisation of the column of
+ * ones (so that the c with sum c_k = 0 are c = N z), z is fitted to X N by
+ * PHFtDll's factorisation and c = N z. It needs n >= 1 (else a bad argument)
+ * and rows used >= n + 1; its residual degrees of freedom are rows - n, and
+ * s^2 = RSS / (rows - n). covariance (may be null) receives the (n+1) x (n+1)
+ * row-major matrix s^2 (X'X)^-1, or s^2 N ((XN)'(XN))^-1 N' through the tip;
+ * standardErrors the square roots of its diagonal (PHFtDll's to the bit for
+ * the free fit). *residualDf (may be null) receives the residual degrees of
+ * freedom. On an error every output is cleared as for PHFtDll. Returns an
+ * XYLOTRAK_FIT_* code.
+ */
+XYLOTRAK_API int32_t PHFcDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *exps,
+                             int termCount, int flags, double *coefs, double *standardErrors,
+                             double *covariance, int64_t *residualDf, xylotrak_fit_stats *stats);
+
+/*
+ * PHFsDll with options and the covariance of the final fit. With
+ * XYLOTRAK_FIT_TIP_ZERO every model the selection compares is fitted through
+ * the tip (term 0's coefficient minus the sum of the others: a term enters as
+ * the column x^e - 1, the model has no free constant, and the partial F tests
+ * count the free coefficients), and the final fit is that of PHFcDll.
+ * Without it the selection and its results are PHFsDll's. covariance (may
+ * be null) has room for maxTerms x maxTerms doubles and receives the
+ * (n+1) x (n+1) row-major covariance at its start, the rest cleared.
+ */
+XYLOTRAK_API int32_t PHFwDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *candidates,
+                             int candidateCount, int maxTerms, int flags, double *exps,
+                             double *coefs, double *standardErrors, double *covariance,
+                             int32_t *termCount, int64_t *residualDf, xylotrak_fit_stats *stats);
+
+/* Why a mixed-effects fit did not converge (xylotrak_mixed_stats.convergence). */
+#define XYLOTRAK_MIXED_CONVERGED 0
+/* The search still moved after 5000 iterations. */
+#define XYLOTRAK_MIXED_ITERATION_LIMIT 1
+/* The restricted likelihood is not finite where the search starts or ends. */
+#define XYLOTRAK_MIXED_NONFINITE 2
+
+typedef struct xylotrak_mixed_stats {
+  double residualSd;   /*  0 sigma, relative diameter */
+  double remlLogLik;   /*  8 the restricted log-likelihood at the optimum */
+  int64_t rowsUsed;    /* 16 */
+  int64_t rowsSkipped; /* 24 */
+  int64_t trees;       /* 32 distinct tree ids among the rows used */
+  int32_t iterations;  /* 40 Nelder-Mead iterations */
+  int32_t convergence; /* 44 an XYLOTRAK_MIXED_* value */
+} xylotrak_mixed_stats;
+
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_mixed_stats) == 48, "xylotrak_mixed_stats is 48 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, residualSd) == 0, "residualSd at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, remlLogLik) == 8, "remlLogLik at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, rowsUsed) == 16, "rowsUsed at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, rowsSkipped) == 24, "rowsSkipped at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, trees) == 32, "trees at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, iterations) == 40, "iterations at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_mixed_stats, convergence) == 44, "convergence at 44");
+
+/*
+ * Mixed-effects fit by restricted maximum likelihood (REML): for tree i
+ *     d/dbh = sum_k (beta_k + b_ik) x^e_k + eps,   x = h/H,
+ * b_ik = 0 for the terms not named in randomTerms[0..randomCount-1] (term
+ * indices 0..n, distinct; randomCount read in its low 16 bits, at least 1),
+ * b_i ~ N(0, D) with D unstructured, eps ~ N(0, sigma^2), all independent.
+ * tree[r] names the tree of row r (rows of one tree need not be adjacent).
+ * The profiled restricted log-likelihood
+ *     l_R = -1/2 [ (N-p)(1 + log(2 pi sigma^2)) + sum_i log|I + L'Z_i'Z_i L|
+ *                  + log|X'V^-1 X sigma^2| ],  sigma^2 = r'V^-1 r sigma^2/(N-p)
+ * (N rows used, p = n+1 fixed effects, D = sigma^2 L L', V the covariance of
+ * the observations) is maximised over the lower triangle of L by a
+ * Nelder-Mead search started at L = I, then restarted once where it stopped;
+ * it has converged when the deviances of the simplex agree to 1e-10
+ * (relative) and its vertices to 1e-7. Each evaluation factorises the
+ * per-tree q x q matrices and X'V^-1X by Cholesky (Eigen).
+ *
+ * Writes the fixed effects (coefs), their standard errors and covariance
+ * sigma^2 (X'V^-1X)^-1 ((n+1) x (n+1) row-major; both may be null), D
+ * (randomCovariance, randomCount x randomCount row-major in randomTerms'
+ * order) and stats. Rows are skipped as for PHFtDll. Returns an
+ * XYLOTRAK_FIT_* code: TOO_FEW_ROWS also when there are fewer than
+ * randomCount + 1 trees; NOT_CONVERGED with stats->convergence giving the
+ * reason and stats->iterations the iterations made. On an error every output
+ * but the row counts, trees, iterations and convergence is cleared.
+ */
+XYLOTRAK_API int32_t PHFmDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, const int64_t *tree, int64_t rowCount,
+                             const double *exps, int termCount, const int32_t *randomTerms,
+                             int randomCount, double *coefs, double *standardErrors,
+                             double *covariance, double *randomCovariance,
+                             xylotrak_mixed_stats *stats);
+
+/* ------------------------------------------------------------------------ */
+/* Intervals and calibration of fitted models                                */
+/* ------------------------------------------------------------------------ */
+/*
+ * A fitted model with what its intervals need: the model's coefficients and
+ * exponents, their covariance C ((n+1) x (n+1) row-major, as PHFcDll, PHFwDll
+ * or PHFmDll write it), the random terms and their covariance D (randomCount
+ * 0 for a least-squares fit: randomTerms and randomCovariance are then not
+ * read), the residual variance sigma^2 of the relative diameter, and the
+ * degrees of freedom of the quantile (residualDf of a least-squares fit; 0
+ * takes the normal quantile, as for mixed-effects fits). With flags
+ * XYLOTRAK_TAPER_FIT_CALIBRATED the coefficients and C are one tree's own,
+ * as PHCbDll writes them: everything uncertain about its curve is in C.
+ * termCount and randomCount are read in their low 16 bits.
+ */
+#define XYLOTRAK_TAPER_FIT_CALIBRATED 0x01
+
+typedef struct xylotrak_taper_fit {
+  const double *coefs;            /*  0 coefs[0..n] */
+  const double *exps;             /*  8 exps[0..n] */
+  const double *covariance;       /* 16 C, (n+1) x (n+1) */
+  const int32_t *randomTerms;     /* 24 term indices, randomCount of them */
+  const double *randomCovariance; /* 32 D, randomCount x randomCount */
+  double residualVariance;        /* 40 sigma^2 */
+  double degreesOfFreedom;        /* 48 */
+  int32_t termCount;              /* 56 n */
+  int32_t randomCount;            /* 60 */
+  int32_t flags;                  /* 64 XYLOTRAK_TAPER_FIT_* */
+  int32_t reserved0;              /* 68 not read */
+} xylotrak_taper_fit;
+
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_taper_fit) == 72, "xylotrak_taper_fit is 72 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, coefs) == 0, "coefs at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, exps) == 8, "exps at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, covariance) == 16, "covariance at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, randomTerms) == 24, "randomTerms at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, randomCovariance) == 32, "D at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, residualVariance) == 40, "sigma^2 at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, degreesOfFreedom) == 48, "df at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, termCount) == 56, "termCount at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, randomCount) == 60, "randomCount at 60");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, flags) == 64, "flags at 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, reserved0) == 68, "padding at 68");
+#endif
+
+/* Interval kinds of PHDcDll and PHVcDll. */
+#define XYLOTRAK_INTERVAL_CONFIDENCE 0
+#define XYLOTRAK_INTERVAL_PREDICTION 1
+
+/*
+ * The diameter at a height (cm, as PHDiDll reports it) with an interval at
+ * `level` (in (0, 1)): dhat -/+ t se, t the (1 + level)/2 quantile of
+ * Student's t with the fit's degrees of freedom (normal with 0), both ends
+ * cut at 0. With g = (1, x^e_1, ..., x^e_n), x = height / totalHeight:
+ * - confidence (of the mean curve, or a calibrated tree's own curve):
+ *   se^2 = dbh^2 g'Cg;
+ * - prediction (of a diameter measured on a new tree): se^2 = dbh^2 (g'Cg +
+ *   z'Dz + sigma^2), z the entries of g of the random terms; a calibrated
+ *   model adds sigma^2 only (its tree's effects are already in C), a
+ *   least-squares fit sigma^2 only (it has no D).
+ * Returns XYLOTRAK_FIT_OK, XYLOTRAK_FIT_BAD_ARGUMENT (null fit, arrays or
+ * outputs; a count out of range; a random term repeated or outside 0..n; a
+ * non-finite entry; sigma^2 or the degrees of freedom negative; dbh or
+ * totalHeight not above 0; height outside [0, totalHeight]; level outside
+ * (0, 1); an unknown kind) or XYLOTRAK_FIT_OUT_OF_MEMORY; on an error the
+ * three outputs are 0. Not accounted.
+ */
+XYLOTRAK_API int32_t PHDcDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             double height, int interval, double level, double *diameter,
+                             double *lower, double *upper);
+
+/*
+ * A section volume (m^3, as PHViDll reports it for the same limits) with a
+ * delta-method interval. The section is resolved once from the fitted
+ * coefficients (heights of diameter limits found by the height search, the
+ * top cut to whole logs); on [hl, hu] so resolved the volume
+ * V(c) = K H int_{xl}^{xu} (sum c_k x^e_k)^2 dx, K = pi/40000 dbh^2, is
+ * quadratic in c, and its exact gradient is
+ *     dV/dc_j = 2 K H sum_k c_k (xu^q - xl^q) / q,   q = e_j + e_k + 1
+ * (term 0 read with its exponent, as the volume exports integrate it). The
+ * interval is V -/+ t se, the lower end cut at 0, with
+ * - confidence: se^2 = grad' C grad;
+ * - prediction (the volume of a new tree of this dbh and height): se^2 =
+ *   grad' C grad + gz' D gz, gz the entries of the gradient of the random
+ *   terms (a tree's deviation from the mean curve); for a least-squares
+ *   fit, which has no D, sigma^2 (dV/dc_0)^2 (the residual taken as a shift
+ *   of the whole profile: an upper bound, as if the residuals along a stem
+ *   were fully correlated); a calibrated model adds nothing (a tree's volume
+ *   carries no measurement error of its own).
+ * An empty section has volume 0 and the interval [0, 0]. Errors as for
+ * PHDcDll (without the height); not accounted.
+ */
+XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             double lowerHeight, double upperHeight, double lowerDiam,
+                             double upperDiam, double logLength, int interval, double level,
+                             double *volume, double *lower, double *upper);
+
+/* PHCbDll's flag: a measurement lies beyond 99.9% of trees
+ * (|d/dbh - g'beta| > 3.29 sqrt(z'Dz + sigma^2)). Allowed, but suspect. */
+#define XYLOTRAK_CALIBRATION_OUTLYING 0x01
+
+/*
+ * Calibrates a mixed-effects fit to one tree from measured diameters
+ * diameters[j] (cm) at heights[j] (m), j < measurementCount (low 16 bits, 0
+ * or more; with 0 the result is the mean curve). With y_j = d_j / dbh, X the
+ * measurements' rows of the fit's terms, Z those of its random terms, E the
+ * (n+1) x q matrix placing the random terms among the terms:
+ *     V = Z D Z' + sigma^2 I,  K = D Z' V^-1,  b = K (y - X beta)
+ * (b the best linear unbiased predictor of the tree's random effects), and
+ * the tree's coefficients coefs = beta + E b, with covariance
+ *     (I - E K X) C (I - E K X)' + E (D - K Z D) E'
+ * (the fixed effects' error carried through, and what the measurements
+ * leave unknown of the tree's effects; with no measurement C + E D E').
+ * Written to coefs[0..n] and covariance ((n+1) x (n+1) row-major); use them
+ * in a xylotrak_taper_fit with XYLOTRAK_TAPER_FIT_CALIBRATED, or as a taper
+ * model anywhere. *flags (may be null) receives XYLOTRAK_CALIBRATION_*
+ * bits. A least-squares fit (randomCount 0) calibrates to its mean curve.
+ * Errors as for PHDcDll, and also a measurement with a height outside
+ * [0, totalHeight] or a diameter negative or not finite, or a fit already
+ * calibrated; on an error the outputs are cleared. Not accounted.
+ */
+XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             const double *heights, const double *diameters, int measurementCount,
+                             double *coefs, double *covariance, int32_t *flags);
+
 /* ------------------------------------------------------------------------ */
 /* Basal area and log volume formulas                                        */
 /* ------------------------------------------------------------------------ */

@@ -14,6 +14,8 @@ packages+=(python3-pip python3-setuptools python3-wheel python3-venv mypy)
 packages+=(libcli11-dev nlohmann-json3-dev)
 # The R package in r/ (scripts/test-r.sh): R, its headers and testthat.
 packages+=(r-base-core r-base-dev r-cran-testthat)
+# The mixed-effects fit is compared with nlme::lme (tests/nlme_compare.R).
+packages+=(r-cran-nlme r-cran-jsonlite)
 # Fuzzing (scripts/fuzz.sh) and static analysis (scripts/static-analysis.sh).
 packages+=(clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck)
 # The formatting check (scripts/check-format.sh).

@@ -34,7 +34,7 @@ from .formulas import (
 from .fitting import TaperFit, XylotrakFitError, fit_taper
 from .inventory import buck_inventory
 from .products import RECORD_NAMES, Product, load_products
-from .taper import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
+from .taper import FINDINGS, FitCovariance, Interval, ModelCheck, Taper, XylotrakModelWarning
 
 
 def __getattr__(name: str) -> str:
@@ -48,7 +48,9 @@ def __getattr__(name: str) -> str:
 __all__ = [
     "BuckingResult",
     "FINDINGS",
+    "FitCovariance",
     "Heights",
+    "Interval",
     "InputFileError",
     "Log",
     "LogEntry",

@@ -161,6 +161,38 @@ FIT_STATS_LAYOUT = (
 )  # fmt: skip
 
 
+class MixedStats(ctypes.Structure):
+    """What a REML fit reports besides its matrices (48 bytes)."""
+
+    _fields_ = [
+        ("residualSd", _d),
+        ("remlLogLik", _d),
+        ("rowsUsed", ctypes.c_int64),
+        ("rowsSkipped", ctypes.c_int64),
+        ("trees", ctypes.c_int64),
+        ("iterations", ctypes.c_int32),
+        ("convergence", ctypes.c_int32),
+    ]
+
+
+class TaperFitRecord(ctypes.Structure):
+    """A fitted model with its covariances, as the interval exports read it (72 bytes)."""
+
+    _fields_ = [
+        ("coefs", ctypes.POINTER(_d)),
+        ("exps", ctypes.POINTER(_d)),
+        ("covariance", ctypes.POINTER(_d)),
+        ("randomTerms", ctypes.POINTER(ctypes.c_int32)),
+        ("randomCovariance", ctypes.POINTER(_d)),
+        ("residualVariance", _d),
+        ("degreesOfFreedom", _d),
+        ("termCount", ctypes.c_int32),
+        ("randomCount", ctypes.c_int32),
+        ("flags", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
 class TaperModel(ctypes.Structure):
     """One model of an inventory's model table (24 bytes)."""
 
@@ -280,6 +312,35 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
         ctypes.c_int32,
         [_pd, _pd, _pd, _pd, ctypes.c_int64, _pd, _int, _int, _pd, _pd, _pd,
          ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(FitStats)],
+    ),
+    "PHFcDll": (
+        ctypes.c_int32,
+        [_pd, _pd, _pd, _pd, ctypes.c_int64, _pd, _int, _int, _pd, _pd, _pd,
+         ctypes.POINTER(ctypes.c_int64), ctypes.POINTER(FitStats)],
+    ),
+    "PHFwDll": (
+        ctypes.c_int32,
+        [_pd, _pd, _pd, _pd, ctypes.c_int64, _pd, _int, _int, _int, _pd, _pd, _pd, _pd,
+         ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_int64),
+         ctypes.POINTER(FitStats)],
+    ),
+    "PHFmDll": (
+        ctypes.c_int32,
+        [_pd, _pd, _pd, _pd, ctypes.POINTER(ctypes.c_int64), ctypes.c_int64, _pd, _int,
+         ctypes.POINTER(ctypes.c_int32), _int, _pd, _pd, _pd, _pd, ctypes.POINTER(MixedStats)],
+    ),
+    "PHDcDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(TaperFitRecord), _d, _d, _d, _int, _d, _pd, _pd, _pd],
+    ),
+    "PHVcDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(TaperFitRecord), _d, _d, _d, _d, _d, _d, _d, _int, _d, _pd, _pd, _pd],
+    ),
+    "PHCbDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(TaperFitRecord), _d, _d, _pd, _pd, _int, _pd, _pd,
+         ctypes.POINTER(ctypes.c_int32)],
     ),
     "gDll": (_d, [_d]),
     "dgDll": (_d, [_d, _d]),

@@ -13,7 +13,7 @@ from dataclasses import dataclass
 from typing import Any
 
 from . import _lib
-from .taper import ModelCheck, Taper
+from .taper import FitCovariance, ModelCheck, Taper
 
 __all__ = ["DEFAULT_EXPS", "TaperFit", "XylotrakFitError", "fit_taper"]
 
@@ -29,19 +29,29 @@ _CODE_WORDS = {
     3: "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
     4: "out of memory",
     5: "the fit overflows: measurements too large for doubles",
+    6: "the REML fit did not converge",
+}
+
+#: Why a REML fit did not converge (``xylotrak_mixed_stats.convergence``).
+_CONVERGENCE_WORDS = {
+    1: "the search was still moving after its last iteration",
+    2: "the restricted likelihood is not finite",
 }
 
 
 class XylotrakFitError(ValueError):
     """A fit the library could not make; ``code`` is its XYLOTRAK_FIT_* value."""
 
-    def __init__(self, code: int, rows_used: int, rows_skipped: int, group: object = None):
+    def __init__(self, code: int, rows_used: int, rows_skipped: int, group: object = None,
+                 reason: int = 0):  # fmt: skip
         self.code = code
         self.rows_used = rows_used
         self.rows_skipped = rows_skipped
         self.group = group
         where = "" if group is None else f"group {group!r}: "
         words = _CODE_WORDS.get(code, f"unknown error {code}")
+        if code == 6:
+            words += f" ({_CONVERGENCE_WORDS.get(reason, f'reason {reason}')})"
         super().__init__(
             f"{where}{words} ({rows_used} rows used, {rows_skipped} skipped)"
         )
@@ -61,10 +71,40 @@ class TaperFit:
     diameter_bias: float
     rows_used: int
     rows_skipped: int
+    #: The coefficients' covariance, row-major (of the constrained estimator with tip_zero).
+    covariance: tuple[float, ...] = ()
+    residual_df: int = 0
+    tip_zero: bool = False
+    #: A mixed-effects fit: its random terms (indices), their exponents and covariance (rows
+    #: in that order), the residual standard deviation, REML log-likelihood and search.
+    random_terms: tuple[int, ...] = ()
+    random_exps: tuple[float, ...] = ()
+    random_covariance: tuple[tuple[float, ...], ...] = ()
+    residual_sd: float = 0.0
+    reml_loglik: float = 0.0
+    converged: bool = True
+    iterations: int = 0
 
-    def taper(self, dbh: float, height: float) -> Taper:
-        """The fitted profile on a tree of this ``dbh`` (cm) and total ``height`` (m)."""
-        return Taper(dbh, height, self.coefs, self.exps)
+    def statistics(self) -> FitCovariance:
+        """What the intervals and the calibration of the fitted profile need."""
+        if self.random_terms:
+            return FitCovariance(
+                self.covariance, self.residual_sd * self.residual_sd, 0.0, self.random_terms,
+                tuple(v for row in self.random_covariance for v in row),
+            )  # fmt: skip
+        return FitCovariance(
+            self.covariance, self.residual_std_error * self.residual_std_error,
+            float(self.residual_df),
+        )  # fmt: skip
+
+    def taper(
+        self, dbh: float, height: float, measured: Iterable[tuple[float, float]] | None = None
+    ) -> Taper:
+        """The fitted profile on a tree of this ``dbh`` (cm) and total ``height`` (m), with the
+        fit's covariances for intervals; with ``measured`` (``(height, diameter)`` pairs) the
+        curve calibrated to this tree (see :meth:`Taper.calibrate`)."""
+        tree = Taper(dbh, height, self.coefs, self.exps, statistics=self.statistics())
+        return tree if measured is None else tree.calibrate(measured)
 
     def check(self, dbh: float, height: float) -> ModelCheck:
         """The library's model check of the fitted profile on such a tree."""
@@ -105,9 +145,16 @@ def _fit_rows(
     candidates: Sequence[float] | None,
     max_terms: int,
     group: object,
+    tip_zero: bool = False,
+    random: Sequence[int] | None = None,
+    trees: Sequence[Any] | None = None,
 ) -> TaperFit:
     lib = _lib.load_library()
     stats = _lib.FitStats()
+    flags = 1 if tip_zero else 0
+    df = ctypes.c_int64(0)
+    if random:
+        return _fit_mixed(columns, exps, random, trees, group)
     if select:
         room = int(max_terms)
         if not 1 <= room <= 32767:
@@ -116,10 +163,11 @@ def _fit_rows(
         out_exps = (ctypes.c_double * room)()
         coefs = (ctypes.c_double * room)()
         errors = (ctypes.c_double * room)()
+        cov = (ctypes.c_double * (room * room))()
         n = ctypes.c_int32(0)
-        code = lib.PHFsDll(
-            *columns.pointers, columns.rows, pool, len(candidates or ()), room,
-            out_exps, coefs, errors, ctypes.byref(n), ctypes.byref(stats),
+        code = lib.PHFwDll(
+            *columns.pointers, columns.rows, pool, len(candidates or ()), room, flags,
+            out_exps, coefs, errors, cov, ctypes.byref(n), ctypes.byref(df), ctypes.byref(stats),
         )  # fmt: skip
         terms = n.value + 1
         fitted_exps = tuple(out_exps[:terms])
@@ -130,9 +178,10 @@ def _fit_rows(
         terms = len(given)
         coefs = (ctypes.c_double * terms)()
         errors = (ctypes.c_double * terms)()
-        code = lib.PHFtDll(
-            *columns.pointers, columns.rows, _lib.double_array(given), terms - 1,
-            coefs, errors, ctypes.byref(stats),
+        cov = (ctypes.c_double * (terms * terms))()
+        code = lib.PHFcDll(
+            *columns.pointers, columns.rows, _lib.double_array(given), terms - 1, flags,
+            coefs, errors, cov, ctypes.byref(df), ctypes.byref(stats),
         )  # fmt: skip
         fitted_exps = given
     if code != 0:
@@ -148,6 +197,58 @@ def _fit_rows(
         diameter_bias=stats.diameterBias,
         rows_used=stats.rowsUsed,
         rows_skipped=stats.rowsSkipped,
+        covariance=tuple(cov[: terms * terms]),
+        residual_df=df.value,
+        tip_zero=tip_zero,
+    )
+
+
+def _fit_mixed(
+    columns: _Columns,
+    exps: Sequence[float] | None,
+    random: Sequence[int],
+    trees: Sequence[Any] | None,
+    group: object,
+) -> TaperFit:
+    if trees is None:
+        raise ValueError("a mixed-effects fit needs the trees: a column 'id'")
+    given = tuple(float(e) for e in (DEFAULT_EXPS if exps is None else exps))
+    p, q = len(given), len(random)
+    if not 1 <= p <= 32768 or not 1 <= q <= p:
+        raise ValueError("random must name 1 to len(exps) terms")
+    index: dict[Any, int] = {}
+    ids = (ctypes.c_int64 * max(columns.rows, 1))(*(index.setdefault(t, len(index)) for t in trees))
+    terms = (ctypes.c_int32 * q)(*(int(t) for t in random))
+    coefs = (ctypes.c_double * p)()
+    errors = (ctypes.c_double * p)()
+    cov = (ctypes.c_double * (p * p))()
+    rcov = (ctypes.c_double * (q * q))()
+    stats = _lib.MixedStats()
+    code = _lib.load_library().PHFmDll(
+        *columns.pointers, ids, columns.rows, _lib.double_array(given), p - 1, terms, q,
+        coefs, errors, cov, rcov, ctypes.byref(stats),
+    )  # fmt: skip
+    if code != 0:
+        raise XylotrakFitError(code, stats.rowsUsed, stats.rowsSkipped, group, stats.convergence)
+    return TaperFit(
+        exps=given,
+        coefs=tuple(coefs),
+        standard_errors=tuple(errors),
+        residual_std_error=stats.residualSd,
+        r_squared=float("nan"),
+        bias=float("nan"),
+        diameter_rmse=float("nan"),
+        diameter_bias=float("nan"),
+        rows_used=stats.rowsUsed,
+        rows_skipped=stats.rowsSkipped,
+        covariance=tuple(cov),
+        random_terms=tuple(int(t) for t in random),
+        random_exps=tuple(given[int(t)] for t in random),
+        random_covariance=tuple(tuple(rcov[i * q : (i + 1) * q]) for i in range(q)),
+        residual_sd=stats.residualSd,
+        reml_loglik=stats.remlLogLik,
+        converged=stats.convergence == 0,
+        iterations=stats.iterations,
     )
 
 
@@ -166,6 +267,8 @@ def fit_taper(
     candidates: Sequence[float] | None = None,
     max_terms: int = 8,
     by: str | None = None,
+    tip_zero: bool = False,
+    random: Sequence[int] | None = None,
 ) -> Any:
     """Fits the relative profile to measurements.
 
@@ -177,21 +280,33 @@ def fit_taper(
     Returns a :class:`TaperFit`, or with ``by`` (the name of a grouping column) a dict of them by
     group value, in the order the groups first appear. Raises :class:`XylotrakFitError` when the
     library cannot fit (too few rows, a rank-deficient design).
+
+    ``tip_zero=True`` fits through the tip (the coefficients sum to 0; ``PHFcDll``/``PHFwDll``).
+    ``random`` (term indices, e.g. ``[0, 1]``) fits random tree effects on those terms by REML
+    (``PHFmDll``); the trees are told apart by the column ``id``. Every fit carries the
+    coefficients' covariance, and its :meth:`TaperFit.taper` gives intervals.
     """
+    if random and (select or tip_zero):
+        raise ValueError("random goes with given exps, not with select or tip_zero")
     if select and exps is not None:
         raise ValueError("give exps or select=True, not both")
     if not select and (candidates is not None or max_terms != 8):
         raise ValueError("candidates and max_terms go with select=True")
     if by is None:
         columns = _Columns([_column(data, name) for name in _COLUMNS])
-        return _fit_rows(columns, exps, select, candidates, max_terms, None)
+        trees = list(_column(data, "id")) if random else None
+        return _fit_rows(columns, exps, select, candidates, max_terms, None, tip_zero, random,
+                         trees)  # fmt: skip
     keys = list(_column(data, by))
     values = [list(_as_doubles(_column(data, name))) for name in _COLUMNS]
+    ids = list(_column(data, "id")) if random else None
     order: dict[Any, list[int]] = {}
     for i, key in enumerate(keys):
         order.setdefault(key, []).append(i)
     fits: dict[Any, TaperFit] = {}
     for key, rows in order.items():
         columns = _Columns([[column[i] for i in rows] for column in values])
-        fits[key] = _fit_rows(columns, exps, select, candidates, max_terms, key)
+        trees = [ids[i] for i in rows] if ids is not None else None
+        fits[key] = _fit_rows(columns, exps, select, candidates, max_terms, key, tip_zero,
+                              random, trees)  # fmt: skip
     return fits

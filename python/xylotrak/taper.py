@@ -18,7 +18,7 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-__all__ = ["FINDINGS", "ModelCheck", "Taper", "XylotrakModelWarning"]
+__all__ = ["FINDINGS", "FitCovariance", "Interval", "ModelCheck", "Taper", "XylotrakModelWarning"]
 
 _TAPER_KEYS = ("dbh", "height", "coefs", "exps")
 
@@ -69,6 +69,61 @@ class ModelCheck:
         return not self.findings
 
 
+@dataclass(frozen=True)
+class Interval:
+    """A value with the ends of its confidence or prediction interval."""
+
+    value: float
+    lower: float
+    upper: float
+
+
+#: The interval kinds of ``PHDcDll`` and ``PHVcDll``.
+_INTERVAL_KINDS = {"confidence": 0, "prediction": 1}
+
+
+@dataclass(frozen=True)
+class FitCovariance:
+    """What a fitted model's intervals need (the ``xylotrak_taper_fit`` record): the
+    coefficients' covariance (row-major), the residual variance of the relative diameter, the
+    degrees of freedom of the quantile (0: normal), and for a mixed-effects fit its random terms
+    and their covariance. ``calibrated``: the coefficients are one tree's own (``PHCbDll``);
+    ``outlying``: a measurement it was calibrated from lies beyond 99.9% of trees.
+    """
+
+    covariance: tuple[float, ...]
+    residual_variance: float
+    degrees_of_freedom: float
+    random_terms: tuple[int, ...] = ()
+    random_covariance: tuple[float, ...] = ()
+    calibrated: bool = False
+    outlying: bool = False
+
+    def record(self, coefs: Any, exps: Any, terms: int) -> tuple[_lib.TaperFitRecord, Any]:
+        """The record for these model arrays, and the arrays it points into (keep them)."""
+        cov = _lib.double_array(self.covariance)
+        random = (ctypes.c_int32 * max(len(self.random_terms), 1))(*self.random_terms)
+        rcov = _lib.double_array(self.random_covariance or (0.0,))
+        record = _lib.TaperFitRecord(
+            coefs, exps, cov, random, rcov, self.residual_variance, self.degrees_of_freedom,
+            terms, len(self.random_terms), 1 if self.calibrated else 0, 0,
+        )  # fmt: skip
+        return record, (cov, random, rcov)
+
+
+def _interval_error(code: int) -> ValueError:
+    words = {3: "bad arguments (a height outside the stem, a level outside (0, 1), or a "
+                "fit the library cannot use)", 4: "out of memory", 5: "overflow"}
+    return ValueError(words.get(code, f"error {code}"))
+
+
+def _with_statistics(
+    dbh: float, height: float, coefs: Sequence[float], exps: Sequence[float],
+    statistics: FitCovariance,
+) -> Taper:  # fmt: skip
+    return Taper(dbh, height, coefs, exps, statistics=statistics)
+
+
 class Taper:
     """A tree: its diameter at breast height ``dbh`` (cm), total ``height`` (m) and relative
     profile ``coefs[0] + sum(coefs[k] * (h / height) ** exps[k])`` (``exps[0]`` normally 0).
@@ -78,10 +133,14 @@ class Taper:
     """
 
     __slots__ = (
-        "dbh", "height", "coefs", "exps", "_coefs", "_exps", "_terms", "_model_check", "_warned"
+        "dbh", "height", "coefs", "exps", "_coefs", "_exps", "_terms", "_model_check", "_warned",
+        "statistics",
     )  # fmt: skip
 
-    def __init__(self, dbh: float, height: float, coefs: Sequence[float], exps: Sequence[float]):
+    def __init__(
+        self, dbh: float, height: float, coefs: Sequence[float], exps: Sequence[float], *,
+        statistics: FitCovariance | None = None,
+    ):  # fmt: skip
         coefs = tuple(float(c) for c in coefs)
         exps = tuple(float(e) for e in exps)
         if len(coefs) != len(exps):
@@ -99,6 +158,8 @@ class Taper:
         self._terms = len(coefs) - 1
         self._model_check: ModelCheck | None = None  # for the warning of the volumes
         self._warned = False
+        #: The fit's covariances when the profile was fitted: what intervals need.
+        self.statistics = statistics
 
     @property
     def term_count(self) -> int:
@@ -121,11 +182,69 @@ class Taper:
         return (self.dbh, self.height, self.coefs, self.exps) == (
             other.dbh, other.height, other.coefs, other.exps)  # fmt: skip
 
-    def __reduce__(
-        self,
-    ) -> tuple[type[Taper], tuple[float, float, tuple[float, ...], tuple[float, ...]]]:
+    def __reduce__(self) -> tuple[Any, tuple[Any, ...]]:
         # picklable for process pools and Dask workers
+        if self.statistics is not None:
+            return (_with_statistics, (self.dbh, self.height, self.coefs, self.exps,
+                                       self.statistics))  # fmt: skip
         return (Taper, (self.dbh, self.height, self.coefs, self.exps))
+
+    # -- intervals and calibration ---------------------------------------------
+    def _record(self) -> tuple[_lib.TaperFitRecord, Any]:
+        if self.statistics is None:
+            raise ValueError("intervals need a fitted profile (xylotrak.fit_taper or Taper.fit)")
+        return self.statistics.record(self._coefs, self._exps, self._terms)
+
+    @staticmethod
+    def _kind(interval: str) -> int:
+        if interval not in _INTERVAL_KINDS:
+            raise ValueError(f"interval must be 'confidence' or 'prediction', not {interval!r}")
+        return _INTERVAL_KINDS[interval]
+
+    def diameter_interval(self, h: float, interval: str = "confidence",
+                          level: float = 0.95) -> Interval:  # fmt: skip
+        """The diameter (cm) at height ``h`` with its interval (``PHDcDll``)."""
+        record, keep = self._record()
+        out = [ctypes.c_double() for _ in range(3)]
+        code = _lib.load_library().PHDcDll(
+            ctypes.byref(record), self.dbh, self.height, h, self._kind(interval), level,
+            *(ctypes.byref(o) for o in out),
+        )  # fmt: skip
+        del keep
+        if code != 0:
+            raise _interval_error(code)
+        return Interval(out[0].value, out[1].value, out[2].value)
+
+    def calibrate(self, measured: Iterable[tuple[float, float]]) -> Taper:
+        """This tree's own curve from measured ``(height, diameter)`` pairs (``PHCbDll``): the
+        best linear unbiased predictor of its random effects under the mixed-effects fit. With
+        no pair, the mean curve. A pair far outside the fitted trees is allowed, but sets
+        ``statistics.outlying`` and warns."""
+        pairs = [(float(h), float(d)) for h, d in measured]
+        record, keep = self._record()
+        p = self._terms + 1
+        coefs = (ctypes.c_double * p)()
+        cov = (ctypes.c_double * (p * p))()
+        flags = ctypes.c_int32(0)
+        code = _lib.load_library().PHCbDll(
+            ctypes.byref(record), self.dbh, self.height,
+            _lib.double_array([h for h, _ in pairs] or [0.0]),
+            _lib.double_array([d for _, d in pairs] or [0.0]),
+            len(pairs), coefs, cov, ctypes.byref(flags),
+        )  # fmt: skip
+        del keep
+        if code != 0:
+            raise _interval_error(code)
+        assert self.statistics is not None
+        outlying = bool(flags.value & 1)
+        if outlying:
+            warnings.warn("a measured diameter lies beyond 99.9% of the fitted trees; the "
+                          "calibrated curve follows it", XylotrakModelWarning, stacklevel=2)
+        stats = FitCovariance(
+            tuple(cov), self.statistics.residual_variance, self.statistics.degrees_of_freedom,
+            self.statistics.random_terms, self.statistics.random_covariance, True, outlying,
+        )  # fmt: skip
+        return Taper(self.dbh, self.height, tuple(coefs), self.exps, statistics=stats)
 
     @classmethod
     def fit(cls, data: Any, dbh: float, height: float, **options: Any) -> Taper:
@@ -192,7 +311,9 @@ class Taper:
         log_length: float = 0,
         *,
         accurate: bool = False,
-    ) -> float:
+        interval: str | None = None,
+        level: float = 0.95,
+    ) -> Any:
         """Stem volume (m^3) between limits; a limit of 0 or below is absent, and so is a
         ``lower_diam`` of 999 or above. With ``log_length`` the section is cut back to whole
         logs. All limits absent: the whole stem.
@@ -200,7 +321,24 @@ class Taper:
         The closed form (``PHViDll``) by default; ``accurate=True`` integrates by quadrature
         (``PHVaDll``), which does not cancel on a model the check finds ill-conditioned.
         Warns (``XylotrakModelWarning``, once per Taper) when the model's check has findings.
+
+        With ``interval`` (``"confidence"`` or ``"prediction"``, on a fitted profile) the
+        volume comes as an :class:`Interval` at ``level`` (``PHVcDll``, delta method).
         """
+        if interval is not None:
+            if accurate:
+                raise ValueError("interval goes with the closed-form volume, not accurate=True")
+            record, keep = self._record()
+            out = [ctypes.c_double() for _ in range(3)]
+            code = _lib.load_library().PHVcDll(
+                ctypes.byref(record), self.dbh, self.height, lower_height, upper_height,
+                lower_diam, upper_diam, log_length, self._kind(interval), level,
+                *(ctypes.byref(o) for o in out),
+            )  # fmt: skip
+            del keep
+            if code != 0:
+                raise _interval_error(code)
+            return Interval(out[0].value, out[1].value, out[2].value)
         self._warn_of_findings(accurate)
         lib = _lib.load_library()
         volume: float = (lib.PHVaDll if accurate else lib.PHViDll)(

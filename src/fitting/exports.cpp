@@ -1,13 +1,17 @@
 // The fitting exports: read the arguments, fit, and write the outputs; on any
 // failure the outputs are cleared and the code says why. Not accounted.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "abi.h"
+#include "fitting/intervals.h"
 #include "fitting/least_squares.h"
+#include "fitting/mixed.h"
 #include "xylotrak.h"
 
 using namespace xylotrak;
@@ -49,6 +53,71 @@ fitting::Fit failure(fitting::Status status) {
   fitting::Fit fit;
   fit.status = status;
   return fit;
+}
+
+// Copies `values` into `capacity` entries of `out` (null: nothing), the
+// entries past them cleared.
+void writeArray(double *out, std::size_t capacity, const std::vector<double> &values) noexcept {
+  if (out == nullptr) return;
+  for (std::size_t k = 0; k < capacity; ++k) out[k] = k < values.size() ? values[k] : 0.0;
+}
+
+// The covariance of a fit of `terms` terms into room for `room` x `room`
+// entries: row-major (terms x terms) at the start, the rest cleared.
+void writeCovariance(double *out, std::size_t room, const fitting::Fit &fit) noexcept {
+  if (out == nullptr) return;
+  const bool ok = fit.status == fitting::Status::ok;
+  for (std::size_t k = 0; k < room * room; ++k)
+    out[k] = ok && k < fit.covariance.size() ? fit.covariance[k] : 0.0;
+}
+
+bool knownFlags(int flags) noexcept { return (flags & ~XYLOTRAK_FIT_TIP_ZERO) == 0; }
+
+// The record's arrays as spans, or nothing when they cannot be read.
+std::optional<fitting::FittedModel> modelOf(const xylotrak_taper_fit *fit) noexcept {
+  if (fit == nullptr || fit->coefs == nullptr || fit->exps == nullptr || fit->covariance == nullptr)
+    return std::nullopt;
+  const int n = low16(fit->termCount);
+  const int q = low16(fit->randomCount);
+  if (n < 0 || q < 0 || q > n + 1) return std::nullopt;
+  if (q > 0 && (fit->randomTerms == nullptr || fit->randomCovariance == nullptr))
+    return std::nullopt;
+  const auto p = static_cast<std::size_t>(n) + 1;
+  const auto r = static_cast<std::size_t>(q);
+  fitting::FittedModel m;
+  m.coefs = std::span(fit->coefs, p);
+  m.exps = std::span(fit->exps, p);
+  m.covariance = std::span(fit->covariance, p * p);
+  if (r > 0) {
+    m.randomTerms = std::span(fit->randomTerms, r);
+    m.randomCovariance = std::span(fit->randomCovariance, r * r);
+  }
+  m.residualVariance = fit->residualVariance;
+  m.degreesOfFreedom = fit->degreesOfFreedom;
+  m.calibrated = (fit->flags & XYLOTRAK_TAPER_FIT_CALIBRATED) != 0;
+  if (!fitting::validModel(m)) return std::nullopt;
+  return m;
+}
+
+bool goodTree(double dbh, double totalHeight) noexcept {
+  return std::isfinite(dbh) && std::isfinite(totalHeight) && dbh > 0 && totalHeight > 0;
+}
+
+std::optional<fitting::IntervalKind> kindOf(int interval, double level) noexcept {
+  if (!(level > 0 && level < 1)) return std::nullopt;
+  const int k = low16(interval);
+  if (k == XYLOTRAK_INTERVAL_CONFIDENCE) return fitting::IntervalKind::confidence;
+  if (k == XYLOTRAK_INTERVAL_PREDICTION) return fitting::IntervalKind::prediction;
+  return std::nullopt;
+}
+
+std::int32_t deliverInterval(fitting::Status status, const fitting::Interval &i, double *value,
+                             double *lower, double *upper) noexcept {
+  const bool ok = status == fitting::Status::ok;
+  *value = ok ? i.value : 0.0;
+  *lower = ok ? i.lower : 0.0;
+  *upper = ok ? i.upper : 0.0;
+  return static_cast<std::int32_t>(status);
 }
 
 }  // namespace
@@ -104,6 +173,189 @@ XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const
   } catch (...) {
     return deliver(failure(fitting::Status::outOfMemory), terms, exps, coefs, standardErrors,
                    stats);
+  }
+}
+
+XYLOTRAK_API int32_t PHFcDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *exps,
+                             int termCount, int flags, double *coefs, double *standardErrors,
+                             double *covariance, int64_t *residualDf, xylotrak_fit_stats *stats) {
+  const int n = low16(termCount);
+  const std::size_t terms = n >= 0 ? static_cast<std::size_t>(n) + 1 : 0;
+  if (residualDf != nullptr) *residualDf = 0;
+  fitting::Fit fit = failure(fitting::Status::badArgument);
+  if (n >= 0 && exps != nullptr && coefs != nullptr && knownFlags(flags) &&
+      haveRows(dbh, totalHeight, height, diameter, rowCount)) {
+    try {
+      const fitting::Sample sample =
+          fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
+      fit = fitting::fitExponents(sample, std::span(exps, terms),
+                                  (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
+    } catch (...) {
+      fit = failure(fitting::Status::outOfMemory);
+    }
+  }
+  if (fit.status == fitting::Status::ok && residualDf != nullptr) *residualDf = fit.residualDf;
+  writeCovariance(covariance, terms, fit);
+  return deliver(fit, terms, nullptr, coefs, standardErrors, stats);
+}
+
+XYLOTRAK_API int32_t PHFwDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, int64_t rowCount, const double *candidates,
+                             int candidateCount, int maxTerms, int flags, double *exps,
+                             double *coefs, double *standardErrors, double *covariance,
+                             int32_t *termCount, int64_t *residualDf, xylotrak_fit_stats *stats) {
+  const int capacity = low16(maxTerms);
+  const std::size_t terms = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
+  if (termCount != nullptr) *termCount = 0;
+  if (residualDf != nullptr) *residualDf = 0;
+  const int count = low16(candidateCount);
+  const bool given = candidates != nullptr && count != 0;
+  fitting::Fit fit = failure(fitting::Status::badArgument);
+  if (capacity >= 1 && exps != nullptr && coefs != nullptr && termCount != nullptr && count >= 0 &&
+      knownFlags(flags) && haveRows(dbh, totalHeight, height, diameter, rowCount)) {
+    try {
+      const std::span<const double> pool =
+          given ? std::span(candidates, static_cast<std::size_t>(count))
+                : fitting::defaultCandidates();
+      const fitting::Sample sample =
+          fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
+      fit = fitting::selectExponents(sample, pool, capacity, (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
+    } catch (...) {
+      fit = failure(fitting::Status::outOfMemory);
+    }
+  }
+  if (fit.status == fitting::Status::ok) {
+    *termCount = static_cast<int32_t>(fit.exps.size()) - 1;
+    if (residualDf != nullptr) *residualDf = fit.residualDf;
+  }
+  // The covariance is (n+1) x (n+1) row-major at the start of its room.
+  writeCovariance(covariance, terms, fitting::Fit{});
+  if (covariance != nullptr && fit.status == fitting::Status::ok)
+    std::copy(fit.covariance.begin(), fit.covariance.end(), covariance);
+  return deliver(fit, terms, exps, coefs, standardErrors, stats);
+}
+
+XYLOTRAK_API int32_t PHFmDll(const double *dbh, const double *totalHeight, const double *height,
+                             const double *diameter, const int64_t *tree, int64_t rowCount,
+                             const double *exps, int termCount, const int32_t *randomTerms,
+                             int randomCount, double *coefs, double *standardErrors,
+                             double *covariance, double *randomCovariance,
+                             xylotrak_mixed_stats *stats) {
+  const int n = low16(termCount);
+  const int q = low16(randomCount);
+  const std::size_t terms = n >= 0 ? static_cast<std::size_t>(n) + 1 : 0;
+  const std::size_t randoms = q > 0 ? static_cast<std::size_t>(q) : 0;
+  fitting::MixedFit fit;
+  fit.status = fitting::Status::badArgument;
+  if (n >= 0 && q >= 1 && exps != nullptr && coefs != nullptr && randomTerms != nullptr &&
+      (rowCount == 0 || tree != nullptr) &&
+      haveRows(dbh, totalHeight, height, diameter, rowCount)) {
+    try {
+      const fitting::Sample sample =
+          fitting::readSample({dbh, totalHeight, height, diameter, rowCount, tree});
+      fit = fitting::fitMixed(sample, std::span(exps, terms), std::span(randomTerms, randoms));
+    } catch (...) {
+      fit = fitting::MixedFit{};
+      fit.status = fitting::Status::outOfMemory;
+    }
+  }
+  const bool ok = fit.status == fitting::Status::ok;
+  const std::vector<double> none;
+  writeArray(coefs, terms, ok ? fit.coefs : none);
+  writeArray(standardErrors, terms, ok ? fit.standardErrors : none);
+  writeArray(covariance, terms * terms, ok ? fit.covariance : none);
+  writeArray(randomCovariance, randoms * randoms, ok ? fit.randomCovariance : none);
+  if (stats != nullptr) {
+    *stats = {ok ? fit.residualSd : 0.0,
+              ok ? fit.remlLogLik : 0.0,
+              fit.rowsUsed,
+              fit.rowsSkipped,
+              fit.trees,
+              fit.iterations,
+              static_cast<int32_t>(fit.convergence)};
+  }
+  return static_cast<std::int32_t>(fit.status);
+}
+
+XYLOTRAK_API int32_t PHDcDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             double height, int interval, double level, double *diameter,
+                             double *lower, double *upper) {
+  if (diameter == nullptr || lower == nullptr || upper == nullptr) {
+    return static_cast<std::int32_t>(fitting::Status::badArgument);
+  }
+  const std::optional<fitting::FittedModel> model = modelOf(fit);
+  const std::optional<fitting::IntervalKind> kind = kindOf(interval, level);
+  if (!model || !kind || !goodTree(dbh, totalHeight) || !(height >= 0 && height <= totalHeight)) {
+    return deliverInterval(fitting::Status::badArgument, {}, diameter, lower, upper);
+  }
+  try {
+    const fitting::Interval i =
+        fitting::diameterInterval(*model, dbh, totalHeight, height, *kind, level);
+    return deliverInterval(fitting::Status::ok, i, diameter, lower, upper);
+  } catch (...) {
+    return deliverInterval(fitting::Status::outOfMemory, {}, diameter, lower, upper);
+  }
+}
+
+XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             double lowerHeight, double upperHeight, double lowerDiam,
+                             double upperDiam, double logLength, int interval, double level,
+                             double *volume, double *lower, double *upper) {
+  if (volume == nullptr || lower == nullptr || upper == nullptr) {
+    return static_cast<std::int32_t>(fitting::Status::badArgument);
+  }
+  const std::optional<fitting::FittedModel> model = modelOf(fit);
+  const std::optional<fitting::IntervalKind> kind = kindOf(interval, level);
+  if (!model || !kind || !goodTree(dbh, totalHeight)) {
+    return deliverInterval(fitting::Status::badArgument, {}, volume, lower, upper);
+  }
+  try {
+    const fitting::Interval i = fitting::volumeInterval(
+        *model, dbh, totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, logLength},
+        *kind, level);
+    return deliverInterval(fitting::Status::ok, i, volume, lower, upper);
+  } catch (...) {
+    return deliverInterval(fitting::Status::outOfMemory, {}, volume, lower, upper);
+  }
+}
+
+XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
+                             const double *heights, const double *diameters, int measurementCount,
+                             double *coefs, double *covariance, int32_t *flags) {
+  if (flags != nullptr) *flags = 0;
+  const std::optional<fitting::FittedModel> model = modelOf(fit);
+  const int count = low16(measurementCount);
+  const std::size_t terms = model ? model->coefs.size() : 0;
+  auto clear = [&](fitting::Status status) {
+    const std::vector<double> none;
+    writeArray(coefs, terms, none);
+    writeArray(covariance, terms * terms, none);
+    return static_cast<std::int32_t>(status);
+  };
+  if (!model || model->calibrated || coefs == nullptr || covariance == nullptr || count < 0 ||
+      (count > 0 && (heights == nullptr || diameters == nullptr)) || !goodTree(dbh, totalHeight)) {
+    return clear(fitting::Status::badArgument);
+  }
+  const auto m = static_cast<std::size_t>(count);
+  for (std::size_t j = 0; j < m; ++j) {
+    if (!(heights[j] >= 0 && heights[j] <= totalHeight) || !std::isfinite(diameters[j]) ||
+        diameters[j] < 0)
+      return clear(fitting::Status::badArgument);
+  }
+  try {
+    const fitting::Calibration c = fitting::calibrate(
+        *model, dbh, totalHeight, std::span(heights, m), std::span(diameters, m));
+    const auto finite = [](const std::vector<double> &v) {
+      return std::all_of(v.begin(), v.end(), [](double a) { return std::isfinite(a); });
+    };
+    if (!finite(c.coefs) || !finite(c.covariance)) return clear(fitting::Status::overflow);
+    writeArray(coefs, terms, c.coefs);
+    writeArray(covariance, terms * terms, c.covariance);
+    if (flags != nullptr && c.outlying) *flags = XYLOTRAK_CALIBRATION_OUTLYING;
+    return static_cast<std::int32_t>(fitting::Status::ok);
+  } catch (...) {
+    return clear(fitting::Status::outOfMemory);
   }
 }
 

@@ -56,6 +56,7 @@ struct Unpivoted {
   Vector qty;
   Vector coefs;
   Vector inverseRowSquares;
+  Matrix inverseGram;  // (X'X)^-1 = P R^-1 R^-T P'
 };
 
 template <class QR>
@@ -73,6 +74,9 @@ Unpivoted unpivot(const QR &qr, const Eigen::Ref<const Vector> &y) {
     u.coefs(j) = z(k);
     u.inverseRowSquares(j) = rInverse.row(k).squaredNorm();
   }
+  fault::checkAllocation();
+  const Matrix pivoted = rInverse * rInverse.transpose();
+  u.inverseGram = qr.colsPermutation() * pivoted * qr.colsPermutation().transpose();
   return u;
 }
 
@@ -81,6 +85,7 @@ Unpivoted unpivot(const QR &qr, const Eigen::Ref<const Vector> &y) {
 struct Solved {
   Vector coefs;
   Vector inverseRowNorms;  // by coefficient, not by pivot
+  Matrix inverseGram;      // (X'X)^-1, by coefficient
   Vector residuals;
   double rss = 0;
 };
@@ -96,6 +101,7 @@ std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y) {
   Solved s;
   s.coefs = std::move(u.coefs);
   s.inverseRowNorms = u.inverseRowSquares.cwiseSqrt();
+  s.inverseGram = std::move(u.inverseGram);
   u.qty.head(p).setZero();
   s.residuals = qr.householderQ() * u.qty;
   s.rss = s.residuals.squaredNorm();
@@ -110,18 +116,25 @@ Fit failed(Status status, const Sample &sample) {
   return fit;
 }
 
-Fit finish(const Sample &sample, std::span<const double> exps, const Solved &solved) {
+// `freeCoefficients` is the number of coefficients the data determine: the
+// terms, less one for a fit through the tip.
+Fit finish(const Sample &sample, std::span<const double> exps, const Solved &solved,
+           Index freeCoefficients) {
   Fit fit;
   const auto m = static_cast<std::int64_t>(sample.x.size());
   const auto p = static_cast<std::int64_t>(exps.size());
   fit.exps.assign(exps.begin(), exps.end());
   fit.coefs.assign(solved.coefs.data(), solved.coefs.data() + solved.coefs.size());
   fit.rss = solved.rss;
-  const double s = std::sqrt(solved.rss / static_cast<double>(m - p));
+  fit.residualDf = m - static_cast<std::int64_t>(freeCoefficients);
+  const double s = std::sqrt(solved.rss / static_cast<double>(fit.residualDf));
   fit.standardErrors.resize(static_cast<std::size_t>(p));
   for (std::int64_t k = 0; k < p; ++k) {
     fit.standardErrors[static_cast<std::size_t>(k)] = s * solved.inverseRowNorms(k);
   }
+  fit.covariance.resize(static_cast<std::size_t>(p * p));
+  Eigen::Map<Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
+      fit.covariance.data(), p, p) = (s * s) * solved.inverseGram;
 
   double ySum = 0;
   for (double y : sample.y) ySum += y;
@@ -163,6 +176,7 @@ Sample readSample(const Measurements &rows) {
   sample.x.reserve(static_cast<std::size_t>(kept));
   sample.y.reserve(static_cast<std::size_t>(kept));
   sample.dbh.reserve(static_cast<std::size_t>(kept));
+  if (rows.tree != nullptr) sample.tree.reserve(static_cast<std::size_t>(kept));
   for (std::int64_t i = 0; i < rows.rows; ++i) {
     const double dbh = rows.dbh[i];
     const double total = rows.totalHeight[i];
@@ -170,6 +184,7 @@ Sample readSample(const Measurements &rows) {
     sample.x.push_back(rows.height[i] / total);
     sample.y.push_back(rows.diameter[i] / dbh);
     sample.dbh.push_back(dbh);
+    if (rows.tree != nullptr) sample.tree.push_back(rows.tree[i]);
   }
   sample.skipped = rows.rows - static_cast<std::int64_t>(sample.y.size());
   return sample;
@@ -182,14 +197,15 @@ double fCritical(std::int64_t df) {
   return boost::math::quantile(f, 0.95);
 }
 
-Fit fitExponents(const Sample &sample, std::span<const double> exps) {
+Fit fitExponents(const Sample &sample, std::span<const double> exps, bool tipZero) {
   for (double e : exps) {
     if (!usableExponent(e)) return failed(Status::badArgument, sample);
   }
   const auto m = static_cast<Index>(sample.x.size());
   const auto p = static_cast<Index>(exps.size());
-  if (p == 0) return failed(Status::badArgument, sample);
-  if (m < p + 1) return failed(Status::tooFewRows, sample);
+  if (p == 0 || (tipZero && p < 2)) return failed(Status::badArgument, sample);
+  const Index free = tipZero ? p - 1 : p;
+  if (m < free + 1) return failed(Status::tooFewRows, sample);
   fault::checkAllocation();
   Matrix design(m, p);
   for (Index k = 0; k < p; ++k) {
@@ -197,11 +213,27 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps) {
     for (Index i = 0; i < m; ++i) design(i, k) = power(sample.x[static_cast<std::size_t>(i)], e);
   }
   const Eigen::Map<const Vector> y(sample.y.data(), m);
-  const std::optional<Solved> solved = solve(design, y);
+  std::optional<Solved> solved;
+  if (!tipZero) {
+    solved = solve(design, y);
+  } else {
+    // The coefficients c with 1'c = 0 are c = N z, N the last p - 1 columns
+    // of the orthogonal factor of the constraint column 1: fit z to X N.
+    fault::checkAllocation();
+    const Eigen::HouseholderQR<Matrix> constraint(Matrix::Ones(p, 1));
+    const Matrix basis = Matrix(constraint.householderQ()).rightCols(p - 1);
+    Matrix reduced = design * basis;
+    solved = solve(reduced, y);
+    if (solved) {
+      solved->coefs = basis * solved->coefs;
+      solved->inverseGram = basis * solved->inverseGram * basis.transpose();
+      solved->inverseRowNorms = solved->inverseGram.diagonal().cwiseMax(0.0).cwiseSqrt();
+    }
+  }
   if (!solved) return failed(Status::rankDeficient, sample);
-  Fit fit = finish(sample, exps, *solved);
+  Fit fit = finish(sample, exps, *solved, free);
   const Statistics &st = fit.stats;
-  if (!allFinite(fit.coefs) || !allFinite(fit.standardErrors) ||
+  if (!allFinite(fit.coefs) || !allFinite(fit.standardErrors) || !allFinite(fit.covariance) ||
       !allFinite({st.residualStdError, st.rSquared, st.bias, st.diameterRmse, st.diameterBias})) {
     return failed(Status::overflow, sample);
   }
@@ -223,18 +255,25 @@ struct Stepwise {
   Vector removalCost;
 };
 
-// Factorises the constant column and the chosen candidate columns; nothing
-// when they are rank-deficient.
+// Factorises the constant column (`base` 1; none with `base` 0, for fits
+// through the tip) and the chosen candidate columns; nothing when they are
+// rank-deficient.
 std::optional<Stepwise> factorise(const Matrix &candidates, const std::vector<Index> &chosen,
-                                  const Eigen::Ref<const Vector> &y) {
+                                  const Eigen::Ref<const Vector> &y, Index base) {
   const Index m = candidates.rows();
-  const auto p = static_cast<Index>(chosen.size()) + 1;
+  const auto p = static_cast<Index>(chosen.size()) + base;
   fault::checkAllocation();
   Matrix design(m, p);
-  design.col(0).setOnes();
-  for (Index k = 1; k < p; ++k)
-    design.col(k) = candidates.col(chosen[static_cast<std::size_t>(k - 1)]);
+  if (base == 1) design.col(0).setOnes();
+  for (Index k = base; k < p; ++k)
+    design.col(k) = candidates.col(chosen[static_cast<std::size_t>(k - base)]);
   Stepwise model;
+  if (p == 0) {  // through the tip with no term yet: the model is 0, Q = I
+    model.qr.compute(Matrix::Zero(m, 1));  // a zero column reflects nothing
+    model.residualPart = y;
+    model.rss = y.squaredNorm();
+    return model;
+  }
   model.qr.compute(design);
   if (model.qr.rank() < p) return std::nullopt;
   const Unpivoted u = unpivot(model.qr, y);
@@ -250,7 +289,8 @@ constexpr double kDependentShare = 1e-10;
 
 }  // namespace
 
-Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms) {
+Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms,
+                    bool tipZero) {
   if (maxTerms < 1) return failed(Status::badArgument, sample);
   for (double e : candidates) {
     if (!usableExponent(e)) return failed(Status::badArgument, sample);
@@ -270,6 +310,9 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
     const double e = pool[static_cast<std::size_t>(k)];
     for (Index i = 0; i < m; ++i) columns(i, k) = power(sample.x[static_cast<std::size_t>(i)], e);
   }
+  // Through the tip, term 0 is minus the others: a term's column is x^e - 1.
+  const Index base = tipZero ? 0 : 1;
+  if (tipZero) columns.array() -= 1.0;
   const Vector columnNorms = columns.colwise().norm();
   const Eigen::Map<const Vector> y(sample.y.data(), m);
   const double floor = kRoundingShare * y.squaredNorm();
@@ -277,7 +320,7 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
   fault::checkAllocation();
   Matrix w(m, count);         // Q'c for every candidate c
   std::vector<Index> chosen;  // columns of the candidates, in order of entry
-  std::optional<Stepwise> model = factorise(columns, chosen, y);
+  std::optional<Stepwise> model = factorise(columns, chosen, y, base);
   if (!model) return failed(Status::rankDeficient, sample);
 
   for (int step = 0; step < kMaxSteps; ++step) {
@@ -285,11 +328,12 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
     // Add the candidate that lowers the residual sum of squares most: with
     // w = Q'c, its entry lowers it by (w_r . (Q'y)_r)^2 / |w_r|^2, w_r the
     // residual part of w.
-    const auto terms = static_cast<Index>(chosen.size()) + 2;  // after the addition
-    if (terms <= maxTerms && m - terms >= 1 && count > 0) {
+    const auto terms = static_cast<Index>(chosen.size()) + 2;           // after the addition
+    const Index fitted = static_cast<Index>(chosen.size()) + 1 + base;  // free coefficients
+    if (terms <= maxTerms && m - fitted >= 1 && count > 0) {
       w = columns;  // into the same memory every step
       w.applyOnTheLeft(model->qr.householderQ().transpose());
-      const Index rest = m - (terms - 1);
+      const Index rest = m - (fitted - 1);
       std::optional<Index> best;
       double bestGain = 0;
       for (Index k = 0; k < count; ++k) {
@@ -311,10 +355,10 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
         const double after =
             (model->residualPart - (part.dot(model->residualPart) / part.squaredNorm()) * part)
                 .squaredNorm();
-        const double df = static_cast<double>(m - terms);
-        if (bestGain / (after / df) > fCritical(m - terms)) {
+        const double df = static_cast<double>(m - fitted);
+        if (bestGain / (after / df) > fCritical(m - fitted)) {
           chosen.push_back(*best);
-          std::optional<Stepwise> grown = factorise(columns, chosen, y);
+          std::optional<Stepwise> grown = factorise(columns, chosen, y, base);
           if (grown) {
             model = std::move(grown);
             changed = true;
@@ -326,17 +370,17 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
     }
     // Remove the term whose removal costs least, if that is not significant.
     if (changed && chosen.size() > 1) {
-      const auto p = static_cast<Index>(chosen.size()) + 1;
+      const auto p = static_cast<Index>(chosen.size()) + base;
       const double df = static_cast<double>(m - p);
-      Index weakest = 1;
-      for (Index j = 2; j < p; ++j) {
+      Index weakest = base;
+      for (Index j = base + 1; j < p; ++j) {
         if (model->removalCost(j) < model->removalCost(weakest)) weakest = j;
       }
       const double cost = model->removalCost(weakest);
       const double f = cost <= floor ? 0.0 : cost / (model->rss / df);
       if (f < fCritical(m - p)) {
-        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(weakest - 1));
-        std::optional<Stepwise> shrunk = factorise(columns, chosen, y);
+        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(weakest - base));
+        std::optional<Stepwise> shrunk = factorise(columns, chosen, y, base);
         if (!shrunk) return failed(Status::rankDeficient, sample);  // a subset of a full-rank set
         model = std::move(shrunk);
       }
@@ -347,7 +391,9 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
   std::vector<double> exps{0.0};
   for (Index k : chosen) exps.push_back(pool[static_cast<std::size_t>(k)]);
   std::sort(exps.begin() + 1, exps.end());
-  return fitExponents(sample, exps);
+  // Through the tip a model needs a term besides exponent 0.
+  if (tipZero && exps.size() < 2) return failed(Status::rankDeficient, sample);
+  return fitExponents(sample, exps, tipZero);
 }
 
 }  // namespace xylotrak::fitting

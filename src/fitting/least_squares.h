@@ -17,6 +17,7 @@ struct Measurements {
   const double *height = nullptr;
   const double *diameter = nullptr;
   std::int64_t rows = 0;
+  const std::int64_t *tree = nullptr;  // the tree of each row, for mixed-effects fits
 };
 
 // The rows a fit uses, already relative: x = h/H, y = d/dbh.
@@ -24,6 +25,7 @@ struct Sample {
   std::vector<double> x;
   std::vector<double> y;
   std::vector<double> dbh;
+  std::vector<std::int64_t> tree;  // only when the measurements name trees
   std::int64_t skipped = 0;
 };
 
@@ -38,6 +40,7 @@ enum class Status : std::int32_t {
   badArgument = 3,
   outOfMemory = 4,
   overflow = 5,
+  notConverged = 6,
 };
 
 struct Statistics {
@@ -55,7 +58,11 @@ struct Fit {
   std::vector<double> exps;
   std::vector<double> coefs;
   std::vector<double> standardErrors;
-  double rss = 0;  // residual sum of squares of the relative diameter
+  // The coefficients' covariance s^2 (X'X)^-1, row-major, terms x terms; for a
+  // fit through the tip that of the constrained estimator.
+  std::vector<double> covariance;
+  double rss = 0;               // residual sum of squares of the relative diameter
+  std::int64_t residualDf = 0;  // rows used minus free coefficients
   Statistics stats;
 };
 
@@ -63,8 +70,11 @@ struct Fit {
 bool usableExponent(double e) noexcept;
 
 // The least-squares coefficients for the exponents, by a QR factorisation
-// with column pivoting. Throws std::bad_alloc when memory runs out.
-Fit fitExponents(const Sample &sample, std::span<const double> exps);
+// with column pivoting. With tipZero the coefficients are constrained to sum
+// to 0 (the profile is 0 at the tip): the constraint's null space, from a
+// Householder factor of the constraint row, carries the free coefficients,
+// which are fitted as above. Throws std::bad_alloc when memory runs out.
+Fit fitExponents(const Sample &sample, std::span<const double> exps, bool tipZero = false);
 
 // The candidate exponents stepwise selection starts from when given none.
 std::span<const double> defaultCandidates() noexcept;
@@ -73,7 +83,11 @@ std::span<const double> defaultCandidates() noexcept;
 // by partial F at 5%, at most maxTerms terms in all (see the header of the
 // library for the rules). On success the exponents after term 0 ascend.
 // Throws std::bad_alloc when memory runs out.
-Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms);
+// With tipZero every model tried is constrained through the tip: term 0's
+// coefficient is minus the sum of the others, so a term enters as the column
+// x^e - 1 and the model has no free constant.
+Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms,
+                    bool tipZero = false);
 
 // The 95% quantile of the F distribution with 1 and df degrees of freedom.
 double fCritical(std::int64_t df);

@@ -45,7 +45,7 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
 
   std::vector<StemGroup> groups;
   std::map<std::string, size_t> groupIndex;
-  std::vector<std::set<std::string>> ids;
+  std::vector<std::map<std::string, size_t>> ids;  // per group: id -> its index
   auto readRow = [&](const std::vector<std::string> &cells, int, const std::string &where) {
     const std::string id = trimmedCell(cells[col["id"]]);
     if (id.empty()) fail(where, "field 'id': empty");
@@ -60,7 +60,7 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
     }
     const auto [it, fresh] = groupIndex.emplace(name, groups.size());
     if (fresh) {
-      groups.push_back(StemGroup{name, {}, {}, {}, {}, 0});
+      groups.push_back(StemGroup{name, {}, {}, {}, {}, {}, 0});
       ids.emplace_back();
     }
     StemGroup &g = groups[it->second];
@@ -68,7 +68,9 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
     g.height.push_back(height);
     g.h.push_back(h);
     g.d.push_back(d);
-    if (ids[it->second].insert(id).second) ++g.trees;
+    const auto [idIt, newId] = ids[it->second].emplace(id, g.trees);
+    if (newId) ++g.trees;
+    g.tree.push_back(static_cast<int64_t>(idIt->second));
   };
   forEachCsvRow(csv, head.size(), unreadable, readRow);
   return groups;
@@ -80,32 +82,59 @@ bool StemGroup::usable(size_t i) const {
          D > 0 && H > 0 && h[i] >= 0 && h[i] <= H && std::isfinite(d[i] / D);
 }
 
-GroupFit fitGroup(const StemGroup &group, bool select, const std::vector<double> &exps,
-                  const std::vector<double> &candidates, int maxTerms) {
+double GroupFit::residualVariance() const {
+  const double sd = random.empty() ? stats.residualStdError : mixed.residualSd;
+  return sd * sd;
+}
+
+GroupFit fitGroup(const StemGroup &group, const FitRequest &r) {
   GroupFit fit;
   fit.group = &group;
+  fit.tipZero = r.tipZero;
   const auto rows = static_cast<int64_t>(group.d.size());
-  if (select) {
-    const size_t room = static_cast<size_t>(maxTerms);
+  const int flags = r.tipZero ? XYLOTRAK_FIT_TIP_ZERO : 0;
+  if (!r.random.empty()) {
+    const size_t p = r.exps.size(), q = r.random.size();
+    fit.model.exps = r.exps;
+    fit.model.coefs.assign(p, 0.0);
+    fit.standardErrors.assign(p, 0.0);
+    fit.covariance.assign(p * p, 0.0);
+    fit.random = r.random;
+    fit.randomCovariance.assign(q * q, 0.0);
+    fit.code =
+        PHFmDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(),
+                group.tree.data(), rows, r.exps.data(), static_cast<int>(p) - 1, r.random.data(),
+                static_cast<int>(q), fit.model.coefs.data(), fit.standardErrors.data(),
+                fit.covariance.data(), fit.randomCovariance.data(), &fit.mixed);
+    fit.stats.rowsUsed = fit.mixed.rowsUsed;
+    fit.stats.rowsSkipped = fit.mixed.rowsSkipped;
+  } else if (r.select) {
+    const size_t room = static_cast<size_t>(r.maxTerms);
     fit.model.exps.assign(room, 0.0);
     fit.model.coefs.assign(room, 0.0);
     fit.standardErrors.assign(room, 0.0);
+    fit.covariance.assign(room * room, 0.0);
     int32_t n = 0;
-    fit.code = PHFsDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
-                       candidates.empty() ? nullptr : candidates.data(),
-                       static_cast<int>(candidates.size()), maxTerms, fit.model.exps.data(),
-                       fit.model.coefs.data(), fit.standardErrors.data(), &n, &fit.stats);
+    fit.code = PHFwDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
+                       r.candidates.empty() ? nullptr : r.candidates.data(),
+                       static_cast<int>(r.candidates.size()), r.maxTerms, flags,
+                       fit.model.exps.data(), fit.model.coefs.data(), fit.standardErrors.data(),
+                       fit.covariance.data(), &n, &fit.residualDf, &fit.stats);
     const size_t terms = fit.code == XYLOTRAK_FIT_OK ? static_cast<size_t>(n) + 1 : 0;
     fit.model.exps.resize(terms);
     fit.model.coefs.resize(terms);
     fit.standardErrors.resize(terms);
+    fit.covariance.resize(terms * terms);
   } else {
-    fit.model.exps = exps;
-    fit.model.coefs.assign(exps.size(), 0.0);
-    fit.standardErrors.assign(exps.size(), 0.0);
-    fit.code = PHFtDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
-                       exps.data(), static_cast<int>(exps.size()) - 1, fit.model.coefs.data(),
-                       fit.standardErrors.data(), &fit.stats);
+    const size_t p = r.exps.size();
+    fit.model.exps = r.exps;
+    fit.model.coefs.assign(p, 0.0);
+    fit.standardErrors.assign(p, 0.0);
+    fit.covariance.assign(p * p, 0.0);
+    fit.code =
+        PHFcDll(group.dbh.data(), group.height.data(), group.h.data(), group.d.data(), rows,
+                r.exps.data(), static_cast<int>(p) - 1, flags, fit.model.coefs.data(),
+                fit.standardErrors.data(), fit.covariance.data(), &fit.residualDf, &fit.stats);
   }
   if (!fit.ok()) return fit;
   // The model is checked at the group's typical tree: the mean of its usable rows.
@@ -139,19 +168,54 @@ const char *fitCodeWords(int code) {
       return "out of memory";
     case XYLOTRAK_FIT_OVERFLOW:
       return "the fit overflows: measurements too large for doubles";
+    case XYLOTRAK_FIT_NOT_CONVERGED:
+      return "the REML fit did not converge";
     default:
       return "unknown error";
   }
 }
 
+std::string fitFailureWords(const GroupFit &f) {
+  std::string words = fitCodeWords(f.code);
+  if (f.code == XYLOTRAK_FIT_NOT_CONVERGED) {
+    words += f.mixed.convergence == XYLOTRAK_MIXED_ITERATION_LIMIT
+                 ? " (still moving after " + std::to_string(f.mixed.iterations) + " iterations)"
+                 : " (the restricted likelihood is not finite)";
+  }
+  return words;
+}
+
 namespace {
 
 struct FitCommand {
-  std::string stems, by, exps, candidates, models, svg;
-  bool select = false, json = false;
+  std::string stems, by, exps, candidates, models, svg, random, save;
+  bool select = false, json = false, tipZero = false;
   NumberOption maxTerms;
-  CLI::Option *expsOpt = nullptr, *candidatesOpt = nullptr;
+  CLI::Option *expsOpt = nullptr, *candidatesOpt = nullptr, *randomOpt = nullptr;
 };
+
+// A matrix stored row-major as rows of JSON.
+json matrixJson(const std::vector<double> &values, size_t n) {
+  json rows = json::array();
+  for (size_t i = 0; i < n; ++i)
+    rows.push_back(std::vector<double>(values.begin() + static_cast<std::ptrdiff_t>(i * n),
+                                       values.begin() + static_cast<std::ptrdiff_t>((i + 1) * n)));
+  return rows;
+}
+
+// What the intervals and the calibration of `xtk taper --fit` read back.
+json savedFitJson(const GroupFit &f) {
+  json j = {{"exps", f.model.exps},
+            {"coefs", f.model.coefs},
+            {"covariance", matrixJson(f.covariance, f.model.exps.size())},
+            {"residual_variance", f.residualVariance()},
+            {"degrees_of_freedom", f.residualDf}};
+  if (!f.random.empty()) {
+    j["random_terms"] = f.random;
+    j["random_covariance"] = matrixJson(f.randomCovariance, f.random.size());
+  }
+  return j;
+}
 
 // Three significant digits, in exponent form when small: "-1.2e-17".
 std::string short3(double v) {
@@ -166,18 +230,36 @@ json fitJson(const GroupFit &f) {
             {"trees", f.group->trees},
             {"rows_used", s.rowsUsed},
             {"rows_skipped", s.rowsSkipped}};
+  if (!f.random.empty()) {
+    j["converged"] = f.mixed.convergence == XYLOTRAK_MIXED_CONVERGED;
+    j["iterations"] = f.mixed.iterations;
+  }
   if (!f.ok()) {
-    j["error"] = fitCodeWords(f.code);
+    j["error"] = fitFailureWords(f);
     return j;
   }
   j["exps"] = f.model.exps;
   j["coefs"] = f.model.coefs;
   j["standard_errors"] = f.standardErrors;
-  j["residual_std_error"] = s.residualStdError;
-  j["r_squared"] = s.rSquared;
-  j["bias"] = s.bias;
-  j["diameter_rmse"] = s.diameterRmse;
-  j["diameter_bias"] = s.diameterBias;
+  if (!f.random.empty()) {
+    std::vector<double> randomExps;
+    for (int32_t t : f.random) randomExps.push_back(f.model.exps[static_cast<size_t>(t)]);
+    j["random_exps"] = randomExps;
+    j["random_covariance"] = matrixJson(f.randomCovariance, f.random.size());
+    j["residual_sd"] = f.mixed.residualSd;
+    j["reml_loglik"] = f.mixed.remlLogLik;
+    j["trees_used"] = f.mixed.trees;
+  } else {
+    j["residual_df"] = f.residualDf;
+  }
+  j["tip_zero"] = f.tipZero;
+  if (f.random.empty()) {
+    j["residual_std_error"] = s.residualStdError;
+    j["r_squared"] = s.rSquared;
+    j["bias"] = s.bias;
+    j["diameter_rmse"] = s.diameterRmse;
+    j["diameter_bias"] = s.diameterBias;
+  }
   j["check"] = {{"dbh", f.meanDbh},
                 {"height", f.meanHeight},
                 {"findings", f.findings.codes()},
@@ -190,7 +272,7 @@ void printFit(const GroupFit &f) {
   std::cout << "Group " << f.group->name << ": " << f.group->trees << " trees, " << s.rowsUsed
             << " measurements used, " << s.rowsSkipped << " skipped\n";
   if (!f.ok()) {
-    std::cout << "  Not fitted: " << fitCodeWords(f.code) << "\n\n";
+    std::cout << "  Not fitted: " << fitFailureWords(f) << "\n\n";
     return;
   }
   Table t;
@@ -202,11 +284,27 @@ void printFit(const GroupFit &f) {
     t.row({std::to_string(k), num17(f.model.exps[k]), num17(f.model.coefs[k]),
            num17(f.standardErrors[k])});
   t.print(std::cout);
-  std::cout << "  Residual standard error " << fixed(s.residualStdError, 5)
-            << " (relative diameter), R2 " << fixed(s.rSquared, 5) << ", bias " << short3(s.bias)
-            << "\n";
-  std::cout << "  In cm: RMSE " << fixed(s.diameterRmse, 3) << ", bias " << fixed(s.diameterBias, 4)
-            << "\n";
+  if (!f.random.empty()) {
+    std::cout << "  REML fit, random tree effects on terms";
+    for (int32_t k : f.random) std::cout << " " << k;
+    std::cout << "; their covariance:\n";
+    const size_t q = f.random.size();
+    for (size_t i = 0; i < q; ++i) {
+      std::cout << "   ";
+      for (size_t j = 0; j < q; ++j) std::cout << " " << num17(f.randomCovariance[i * q + j]);
+      std::cout << "\n";
+    }
+    std::cout << "  Residual standard deviation " << fixed(f.mixed.residualSd, 5)
+              << " (relative diameter), REML log-likelihood " << fixed(f.mixed.remlLogLik, 3)
+              << ", " << f.mixed.trees << " trees, converged in " << f.mixed.iterations
+              << " iterations\n";
+  } else {
+    std::cout << "  Residual standard error " << fixed(s.residualStdError, 5)
+              << " (relative diameter), R2 " << fixed(s.rSquared, 5) << ", bias " << short3(s.bias)
+              << "\n";
+    std::cout << "  In cm: RMSE " << fixed(s.diameterRmse, 3) << ", bias "
+              << fixed(s.diameterBias, 4) << "\n";
+  }
   std::cout << "  Model check at dbh " << fixed(f.meanDbh, 1) << " cm, height "
             << fixed(f.meanHeight, 1) << " m: ";
   std::cout << (f.findings.any() ? f.findings.list() : std::string("no findings"));
@@ -229,12 +327,24 @@ int runFit(const FitCommand &c) {
   const int maxTerms = c.maxTerms.given() ? c.maxTerms.getShort() : 8;
   if (maxTerms < 1) fail("option --max-terms", "must be 1 or more");
 
+  FitRequest request{c.select, exps, candidates, maxTerms, c.tipZero, {}};
+  if (c.randomOpt->count() > 0) {
+    if (c.select) fail("option --random", "not with --select");
+    if (c.tipZero) fail("option --random", "not with --tip-zero");
+    for (double t : numberListOption("--random", c.random)) {
+      if (!(t >= 0 && t < static_cast<double>(exps.size())) || t != std::floor(t))
+        fail("option --random",
+             "term numbers must be whole, from 0 to " + std::to_string(exps.size() - 1));
+      request.random.push_back(static_cast<int32_t>(t));
+    }
+  }
+
   int unreadable = 0;
   const std::vector<StemGroup> groups = readStems(c.stems, c.by, unreadable);
   if (groups.empty()) fail(c.stems, "no measurements");
   std::vector<GroupFit> fits;
   fits.reserve(groups.size());
-  for (const auto &g : groups) fits.push_back(fitGroup(g, c.select, exps, candidates, maxTerms));
+  for (const auto &g : groups) fits.push_back(fitGroup(g, request));
 
   bool anyFailed = false;
   json models = json::object();
@@ -243,6 +353,12 @@ int runFit(const FitCommand &c) {
     if (f.ok()) models[f.group->name] = {{"coefs", f.model.coefs}, {"exps", f.model.exps}};
   }
   if (!c.models.empty()) writeFileAtomically(c.models, models.dump(2) + "\n");
+  if (!c.save.empty()) {
+    json saved = json::object();
+    for (const auto &f : fits)
+      if (f.ok()) saved[f.group->name] = savedFitJson(f);
+    writeFileAtomically(c.save, json({{"fits", saved}}).dump(2) + "\n");
+  }
   if (!c.svg.empty()) writeFileAtomically(c.svg, renderFitSvg(fits));
 
   if (c.json) {
@@ -260,8 +376,7 @@ int runFit(const FitCommand &c) {
   }
   for (const auto &f : fits)
     if (!f.ok())
-      std::cerr << "xtk: group " << f.group->name << ": not fitted: " << fitCodeWords(f.code)
-                << "\n";
+      std::cerr << "xtk: group " << f.group->name << ": not fitted: " << fitFailureWords(f) << "\n";
   return anyFailed || unreadable > 0 ? 1 : 0;
 }
 
@@ -283,6 +398,15 @@ Runner addFit(CLI::App &app) {
                     "Candidate exponents for --select (default 0.005,0.01,...,1,2,...,8,10,...,40)")
           ->type_name("LIST");
   c->maxTerms.add(s, "--max-terms", "At most this many terms with --select, term 0 included (8)");
+  s->add_flag("--tip-zero", c->tipZero,
+              "Fit through the tip: the coefficients sum to 0, so the profile ends at 0");
+  c->randomOpt = s->add_option("--random", c->random,
+                               "Random tree effects on these terms (numbers from 0, e.g. 0,1): a "
+                               "mixed-effects fit by REML, trees told apart by the id column")
+                     ->type_name("LIST");
+  s->add_option("--save", c->save,
+                "Write each fit with its covariances as JSON, for xtk taper --fit")
+      ->type_name("FILE");
   s->add_option("--by", c->by, "Fit one model per value of this column")->type_name("COLUMN");
   s->add_option("--models", c->models,
                 "Write the fitted models as JSON, as xtk batch --models reads them")

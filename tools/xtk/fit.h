@@ -13,20 +13,38 @@ namespace xtk {
 struct StemGroup {
   std::string name;  // the value of the --by column, or "all"
   std::vector<double> dbh, height, h, d;
-  size_t trees = 0;  // distinct ids
+  std::vector<int64_t> tree;  // per row: the index of its id among the group's ids
+  size_t trees = 0;           // distinct ids
 
   // Whether row i is one the library fits (it skips the others): all four
   // values finite, dbh and height above 0, h within [0, height], d/dbh finite.
   bool usable(size_t i) const;
 };
 
-// One group's fit through PHFtDll or PHFsDll.
+// How a group is fitted: the exponents or the stepwise search, the fit
+// through the tip, and the terms with random tree effects (a REML fit).
+struct FitRequest {
+  bool select = false;
+  std::vector<double> exps, candidates;
+  int maxTerms = 8;
+  bool tipZero = false;
+  std::vector<int32_t> random;
+};
+
+// One group's fit through PHFcDll, PHFwDll or, with random terms, PHFmDll.
 struct GroupFit {
   const StemGroup *group = nullptr;
   int code = 0;  // an XYLOTRAK_FIT_* value
   Model model;
   std::vector<double> standardErrors;
-  xylotrak_fit_stats stats{};
+  std::vector<double> covariance;  // of the coefficients, row-major
+  int64_t residualDf = 0;          // least squares; 0 for a mixed fit (normal quantiles)
+  xylotrak_fit_stats stats{};      // least squares; rows used and skipped for a mixed fit too
+  std::vector<int32_t> random;     // the random terms of a mixed fit
+  std::vector<double> randomCovariance;
+  xylotrak_mixed_stats mixed{};
+  bool tipZero = false;
+  double residualVariance() const;
   ModelFindings findings;  // of the fitted model, at the group's mean dbh and height
   double meanDbh = 0, meanHeight = 0;
   bool ok() const { return code == XYLOTRAK_FIT_OK; }
@@ -41,11 +59,14 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
 
 // Fits each group: with `exps` when not selecting, else stepwise from
 // `candidates` (empty: the library's default set) with at most `maxTerms`.
-GroupFit fitGroup(const StemGroup &group, bool select, const std::vector<double> &exps,
-                  const std::vector<double> &candidates, int maxTerms);
+GroupFit fitGroup(const StemGroup &group, const FitRequest &request);
 
 // The words of an XYLOTRAK_FIT_* code.
 const char *fitCodeWords(int code);
+
+// The words of a fit that failed: its code, and the reason a REML search did
+// not converge.
+std::string fitFailureWords(const GroupFit &fit);
 
 // Observed against fitted relative diameters over relative height, and the
 // residuals, one colour per group.

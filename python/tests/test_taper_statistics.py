@@ -1,0 +1,81 @@
+"""Fits through the tip, mixed-effects fits, intervals and calibration through the binding."""
+
+from __future__ import annotations
+
+import pickle
+import warnings
+
+import numpy as np
+import pytest
+
+import xylotrak
+
+BETA = np.array([1.25, -1.9, 2.2, -1.55])
+D = np.array([[0.004, -0.003], [-0.003, 0.004]])
+
+
+def _stems(trees: int = 80, per_tree: int = 10, seed: int = 3) -> dict[str, np.ndarray]:
+    rng = np.random.default_rng(seed)
+    chol = np.linalg.cholesky(D)
+    cols: dict[str, list[float]] = {k: [] for k in ("id", "dbh", "height", "h", "d")}
+    for t in range(trees):
+        dbh, height = rng.uniform(12, 60), rng.uniform(12, 38)
+        c = BETA.copy()
+        c[:2] += chol @ rng.standard_normal(2)
+        for _ in range(per_tree):
+            x = rng.uniform(0.01, 0.98)
+            y = c @ np.array([1, x, x * x, x**3]) + rng.normal(0, 0.02)
+            for key, value in zip(cols, (t, dbh, height, x * height, dbh * y)):
+                cols[key].append(value)
+    return {k: np.array(v) for k, v in cols.items()}
+
+
+def test_tip_zero_fit_ends_at_zero_and_the_free_fit_is_unchanged() -> None:
+    stems = _stems()
+    tip = xylotrak.fit_taper(stems, exps=[0, 1, 2, 3], tip_zero=True)
+    free = xylotrak.fit_taper(stems, exps=[0, 1, 2, 3])
+    assert abs(sum(tip.coefs)) < 1e-14
+    assert tip.tip_zero and not free.tip_zero
+    assert tip.residual_df == tip.rows_used - 3
+    assert free.residual_df == free.rows_used - 4
+    chosen = xylotrak.fit_taper(stems, select=True, tip_zero=True)
+    assert abs(sum(chosen.coefs)) < 1e-13
+
+
+def test_mixed_fit_intervals_and_calibration() -> None:
+    fit = xylotrak.fit_taper(_stems(), exps=[0, 1, 2, 3], random=[0, 1])
+    assert fit.converged and fit.iterations > 0
+    assert fit.random_exps == (0.0, 1.0)
+    assert len(fit.random_covariance) == 2 and fit.random_covariance[0][1] < 0
+    tree = fit.taper(30, 25)
+    conf = tree.volume(interval="confidence")
+    pred = tree.volume(interval="prediction", level=0.95)
+    assert conf.value == pytest.approx(tree.volume()) and pred.value == conf.value
+    assert pred.lower < conf.lower < conf.value < conf.upper < pred.upper
+    d = tree.diameter_interval(7, "prediction")
+    assert d.lower < d.value < d.upper
+    own = fit.taper(30, 25, measured=[(7, d.upper)])
+    assert own.statistics is not None and own.statistics.calibrated
+    assert own.diameter(7) > tree.diameter(7)
+    narrowed = own.volume(interval="prediction")
+    assert narrowed.upper - narrowed.lower < pred.upper - pred.lower
+    assert pickle.loads(pickle.dumps(own)).volume(interval="confidence") == own.volume(
+        interval="confidence")  # fmt: skip
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        far = tree.calibrate([(7, 2 * d.upper)])
+    assert far.statistics is not None and far.statistics.outlying and caught
+
+
+def test_interval_errors_are_reported() -> None:
+    tree = xylotrak.fit_taper(_stems(), exps=[0, 1, 2, 3]).taper(30, 25)
+    with pytest.raises(ValueError, match="confidence"):
+        tree.volume(interval="both")
+    with pytest.raises(ValueError, match="bad arguments"):
+        tree.diameter_interval(30)  # above the tip
+    with pytest.raises(ValueError, match="fitted profile"):
+        xylotrak.Taper(30, 25, [1, -1], [0, 1]).volume(interval="confidence")
+    with pytest.raises(ValueError, match="id"):
+        stems = _stems()
+        del stems["id"]
+        xylotrak.fit_taper(stems, exps=[0, 1], random=[0])
