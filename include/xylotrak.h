@@ -687,6 +687,272 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, logCount) == 88, "logCount
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, firstRow) == 92, "firstRow at 92");
 
 /* ------------------------------------------------------------------------ */
+/* Price matrices and measured stems                                         */
+/* ------------------------------------------------------------------------ */
+/*
+ * Bucking as cut-to-length harvesters do it: products priced by a matrix of
+ * diameter and length classes, stems given as measured diameters. These
+ * calls use the units of harvester files: positions and lengths in cm,
+ * diameters in mm, volumes in m^3. Nothing here touches the records or
+ * exports above.
+ *
+ * A measured stem: over-bark diameters at ascending positions (any spacing)
+ * from the butt end, position 0 being the felling cut. Between two
+ * measurements the diameter is linear; below the first it is the first, and
+ * the stem ends at the last (no log reaches beyond it). The under-bark
+ * diameter is the over-bark diameter less the double bark thickness, itself
+ * linear between its own points and constant beyond them (never below 0).
+ * Grade zones: zone i starts at gradeStarts[i] (ascending) and runs to the
+ * next start, the last to the end of the stem; the stem below the first
+ * start has no grade.
+ */
+typedef struct xylotrak_measured_stem {
+  const double *positions;     /*  0 cm, strictly ascending, finite */
+  const double *diameters;     /*  8 mm over bark, finite, >= 0 */
+  const double *barkPositions; /* 16 cm, strictly ascending */
+  const double *barkThickness; /* 24 mm, double bark thickness, finite, >= 0 */
+  const double *gradeStarts;   /* 32 cm, ascending */
+  const int32_t *grades;       /* 40 the grade of each zone */
+  int32_t pointCount;          /* 48 at least 2 */
+  int32_t barkCount;           /* 52 0: no bark model (under-bark products refused) */
+  int32_t gradeCount;          /* 56 0: no zones, every product's grade test passes */
+  int32_t reserved0;           /* 60 padding, not read */
+} xylotrak_measured_stem;
+
+/* Where a product takes the diameter that sets a log's diameter class. */
+#define XYLOTRAK_DIAMETER_TOP 0
+#define XYLOTRAK_DIAMETER_MID 1
+#define XYLOTRAK_DIAMETER_BUTT 2
+
+/* How a matrix cell treats the log of its class. */
+#define XYLOTRAK_CELL_OPEN 0      /* the harvester may cut it */
+#define XYLOTRAK_CELL_HAND_ONLY 1 /* only when bucked by hand (XYLOTRAK_BUCK_HAND_CELLS) */
+#define XYLOTRAK_CELL_FORBIDDEN 2 /* never: the class is impossible */
+
+/* The price of a cell. */
+#define XYLOTRAK_PRICE_PER_M3 0
+#define XYLOTRAK_PRICE_PER_LOG 1
+
+/*
+ * The volume a product prices by (volumeRule). StanForD 2010 product
+ * definitions name it in VolumeDiameterCategory; the .hpr reader maps:
+ *   "All diameters (solid volume)"  -> XYLOTRAK_VOLUME_SOLID
+ *   "Mid"                           -> XYLOTRAK_VOLUME_MID
+ *   "Top"                           -> XYLOTRAK_VOLUME_TOP
+ * Any other category (for instance "Calculated Norwegian mid", whose
+ * national rounding this library does not carry) is unsupported: the reader
+ * lists it and the audit gives such a product's stems no optimum.
+ * - SOLID: the integral of the cross-section over the log, which for the
+ *   linear profile is the sum of cone frustums pi L (d1^2 + d1 d2 + d2^2) / 12
+ *   between consecutive profile points (measurements and bark points).
+ * - MID: Huber, pi / 4 d_mid^2 L, d_mid at the middle of the log.
+ * - TOP: the cylinder of the top diameter, pi / 4 d_top^2 L.
+ * The volume length (volumeLength) follows VolumeLengthCategory:
+ *   "Physical length cm"                   -> XYLOTRAK_VOLUME_LENGTH_PHYSICAL
+ *   "Length as defined in LengthClasses"   -> XYLOTRAK_VOLUME_LENGTH_CLASS
+ *   "Rounded downwards to nearest dm-module" -> XYLOTRAK_VOLUME_LENGTH_DM
+ * SOLID always integrates over the physical length. volumeUnderBark chooses
+ * the under-bark profile. Diameters are used in mm as interpolated, with no
+ * rounding.
+ */
+#define XYLOTRAK_VOLUME_SOLID 0
+#define XYLOTRAK_VOLUME_MID 1
+#define XYLOTRAK_VOLUME_TOP 2
+#define XYLOTRAK_VOLUME_LENGTH_PHYSICAL 0
+#define XYLOTRAK_VOLUME_LENGTH_CLASS 1
+#define XYLOTRAK_VOLUME_LENGTH_DM 2
+
+/*
+ * A product priced by a matrix. Diameter class i covers
+ * [diameterLimits[i], diameterLimits[i+1]) mm, the last one up to, not
+ * including, diameterMax; length classes likewise in cm with lengthMax. A log
+ * takes the class whose lower limit its diameter (length) floors to; a log
+ * below the first limit or at or above the maximum is outside every class
+ * and not admissible. prices and cells are diameterClassCount rows of
+ * lengthClassCount entries (row-major: [d * lengthClassCount + l]); cells
+ * null means every cell open. A log is admissible only when every grade zone
+ * it touches (overlaps by more than a point) holds one of the permitted
+ * grades; gradeCount 0 permits every grade.
+ */
+typedef struct xylotrak_matrix_product {
+  const double *diameterLimits; /*  0 mm, strictly ascending */
+  const double *lengthLimits;   /*  8 cm, strictly ascending */
+  const double *prices;         /* 16 money per m^3 or per log, finite */
+  const int8_t *cells;          /* 24 XYLOTRAK_CELL_*, or null */
+  const int32_t *grades;        /* 32 permitted grades */
+  double diameterMax;           /* 40 mm, above the last limit */
+  double lengthMax;             /* 48 cm, above the last limit */
+  int32_t diameterClassCount;   /* 56 at least 1 */
+  int32_t lengthClassCount;     /* 60 at least 1 */
+  int32_t gradeCount;           /* 64 */
+  int16_t diameterPosition;     /* 68 XYLOTRAK_DIAMETER_* */
+  int16_t diameterUnderBark;    /* 70 0 over bark, 1 under bark */
+  int16_t priceBasis;           /* 72 XYLOTRAK_PRICE_* */
+  int16_t volumeRule;           /* 74 XYLOTRAK_VOLUME_* */
+  int16_t volumeLength;         /* 76 XYLOTRAK_VOLUME_LENGTH_* */
+  int16_t volumeUnderBark;      /* 78 0 over bark, 1 under bark */
+} xylotrak_matrix_product;
+
+/* One log of a measured stem. */
+typedef struct xylotrak_matrix_log {
+  int32_t product;        /*  0 index in the product table, from 0 */
+  int32_t diameterClass;  /*  4 index, -1 outside every class */
+  int32_t lengthClass;    /*  8 index, -1 outside every class */
+  int32_t status;         /* 12 XYLOTRAK_LOG_* */
+  double startCm;         /* 16 */
+  double lengthCm;        /* 24 */
+  double classDiameterMm; /* 32 the diameter that sets the class */
+  double diameterClassMm; /* 40 the class's lower limit (0 outside) */
+  double lengthClassCm;   /* 48 the class's lower limit (0 outside) */
+  double volume;          /* 56 m^3 by the product's volume rule */
+  double value;           /* 64 price x volume, or the price per log; 0 when no price applies */
+} xylotrak_matrix_log;
+
+/* Whether a log is admissible (xylotrak_matrix_log.status, PHMlDll). */
+#define XYLOTRAK_LOG_ADMISSIBLE 0
+#define XYLOTRAK_LOG_OUTSIDE_DIAMETER 1 /* no diameter class: value 0 */
+#define XYLOTRAK_LOG_OUTSIDE_LENGTH 2   /* no length class: value 0 */
+#define XYLOTRAK_LOG_FORBIDDEN 3        /* its cell forbids it: value 0 */
+#define XYLOTRAK_LOG_HAND_ONLY 4        /* its cell is for hand bucking: priced */
+#define XYLOTRAK_LOG_GRADE 5            /* it touches a grade the product does not permit: priced */
+#define XYLOTRAK_LOG_BEYOND_STEM 6      /* it does not lie within the measured stem: value 0 */
+
+/* Return codes of the matrix calls. */
+#define XYLOTRAK_MATRIX_OK 0
+/* A null pointer where something is needed, a count out of range, positions
+ * not ascending, a diameter, position or limit not finite or negative, an
+ * unknown code in a product, a parameter out of range. */
+#define XYLOTRAK_MATRIX_BAD_ARGUMENT 1
+/* A product's volumeRule or volumeLength is not one of XYLOTRAK_VOLUME_*. */
+#define XYLOTRAK_MATRIX_UNSUPPORTED_RULE 2
+/* A product needs under-bark diameters and the stem has no bark model. */
+#define XYLOTRAK_MATRIX_NO_BARK 3
+/* More logs than logCapacity: *logCount says how many there are. */
+#define XYLOTRAK_MATRIX_TOO_MANY_LOGS 4
+#define XYLOTRAK_MATRIX_OUT_OF_MEMORY 5
+/* The grid would hold more than 10^6 steps. */
+#define XYLOTRAK_MATRIX_TOO_LARGE 6
+
+/* Methods (xylotrak_matrix_params.method). */
+#define XYLOTRAK_MATRIX_SEQUENTIAL 0
+#define XYLOTRAK_MATRIX_EXACT 1
+/* Flags (xylotrak_matrix_params.flags): cells open to hand bucking only are
+ * admissible, as for an audit of what an operator could have cut. */
+#define XYLOTRAK_BUCK_HAND_CELLS 0x1
+
+/*
+ * How to buck. Cuts lie on the grid startCm + k * resolutionCm, k = 0, 1,
+ * ..., up to the end of the stem, and every log's length is a whole number
+ * of grid steps.
+ * - SEQUENTIAL: from startCm upward, the products in table order, each
+ *   cutting consecutive logs, each its longest admissible length on the
+ *   grid, until it admits none; the next product carries on from there.
+ * - EXACT: the highest total value over every sequence of admissible logs
+ *   and waste pieces on the grid (a dynamic programme over the grid
+ *   positions, exact for that grid: the optimum among all cuttings whose
+ *   cuts lie on it). The stem above the last log is left. Ties go to
+ *   leaving wood as waste, then to the lower product index, then to the
+ *   longer log, deciding from the butt upward.
+ */
+typedef struct xylotrak_matrix_params {
+  double startCm;       /*  0 where the first log may begin: a whole number of cm */
+  int32_t method;       /*  8 XYLOTRAK_MATRIX_SEQUENTIAL or XYLOTRAK_MATRIX_EXACT */
+  int32_t resolutionCm; /* 12 grid step, 1 to 1000 */
+  int32_t flags;        /* 16 XYLOTRAK_BUCK_HAND_CELLS or 0 */
+  int32_t reserved0;    /* 20 padding, not read */
+} xylotrak_matrix_params;
+
+/*
+ * Values one log of a measured stem: product from startCm for lengthCm,
+ * whether or not it lies on a grid. Writes *log in full and returns its
+ * status (XYLOTRAK_LOG_*), with handCells (0 or 1) saying whether cells for
+ * hand bucking count as open; or, for an argument the calls refuse, minus an
+ * XYLOTRAK_MATRIX_* code, with *log cleared. The bucking calls value their
+ * logs with the same arithmetic, so a log they write has the bits this call
+ * gives it.
+ */
+XYLOTRAK_API int32_t PHMlDll(const xylotrak_measured_stem *stem,
+                             const xylotrak_matrix_product *product, int32_t productIndex,
+                             double startCm, double lengthCm, int handCells,
+                             xylotrak_matrix_log *log);
+
+/*
+ * Bucks a measured stem against productCount (low 16 bits) matrix products.
+ * Writes the logs from the butt up, their number to *logCount and their
+ * values summed from the butt up to *totalValue (both always written, 0 on an
+ * error other than TOO_MANY_LOGS, which writes no log but the count and
+ * value). Returns an XYLOTRAK_MATRIX_* code.
+ * Every product is checked first, so an unsupported rule or a missing bark
+ * model fails the call whether or not the product would be chosen.
+ */
+XYLOTRAK_API int32_t PHMbDll(const xylotrak_measured_stem *stem,
+                             const xylotrak_matrix_product *products, int productCount,
+                             const xylotrak_matrix_params *params, xylotrak_matrix_log *logs,
+                             int32_t logCapacity, int32_t *logCount, double *totalValue);
+
+/*
+ * A taper-model stem as a measured one: the over-bark diameter PHDiDll gives
+ * (cm, here written in mm) at 0, stepCm, 2 stepCm, ... while below
+ * totalHeight, and at totalHeight itself, into positions (cm) and diameters
+ * (mm). Returns the number of points; when that exceeds capacity, only
+ * capacity are written. Returns -1 for a stepCm not above 0 or not finite, a
+ * totalHeight not above 0 or not finite, a negative capacity, or null
+ * arrays with capacity > 0. Each diameter written counts as a PHDiDll call.
+ */
+XYLOTRAK_API int32_t PHMtDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, double stepCm, double *positions,
+                             double *diameters, int32_t capacity);
+
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_measured_stem) == 64, "xylotrak_measured_stem is 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, positions) == 0, "positions at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, diameters) == 8, "diameters at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkPositions) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkThickness) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, gradeStarts) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, grades) == 40, "grades at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, pointCount) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkCount) == 52, "at 52");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, gradeCount) == 56, "at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, reserved0) == 60, "padding at 60");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_product) == 80, "xylotrak_matrix_product is 80");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterLimits) == 0, "at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthLimits) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, prices) == 16, "prices at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, cells) == 24, "cells at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, grades) == 32, "grades at 32");
+#endif
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterMax) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthMax) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterClassCount) == 56, "at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthClassCount) == 60, "at 60");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, gradeCount) == 64, "at 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterPosition) == 68, "at 68");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterUnderBark) == 70, "at 70");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, priceBasis) == 72, "at 72");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeRule) == 74, "at 74");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeLength) == 76, "at 76");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeUnderBark) == 78, "at 78");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_log) == 72, "xylotrak_matrix_log is 72 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, product) == 0, "product at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, diameterClass) == 4, "at 4");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthClass) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, status) == 12, "status at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, startCm) == 16, "startCm at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthCm) == 24, "lengthCm at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, classDiameterMm) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, diameterClassMm) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthClassCm) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, volume) == 56, "volume at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, value) == 64, "value at 64");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_params) == 24, "xylotrak_matrix_params is 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, startCm) == 0, "startCm at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, method) == 8, "method at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, resolutionCm) == 12, "at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, flags) == 16, "flags at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, reserved0) == 20, "padding at 20");
+
+/* ------------------------------------------------------------------------ */
 /* Web request                                                               */
 /* ------------------------------------------------------------------------ */
 /*
