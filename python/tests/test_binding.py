@@ -26,7 +26,10 @@ def test_record_layouts_match_the_header():
                "xylotrak_fit_stats": _lib.FitStats, "xylotrak_taper_model": _lib.TaperModel,
                "xylotrak_inventory_params": _lib.InventoryParams,
                "xylotrak_tree_result": _lib.TreeResult,
-               "xylotrak_inventory_block": _lib.InventoryBlock}
+               "xylotrak_inventory_block": _lib.InventoryBlock,
+               "xylotrak_measured_stem": _lib.MeasuredStem,
+               "xylotrak_matrix_product": _lib.MatrixProduct,
+               "xylotrak_matrix_log": _lib.MatrixLog, "xylotrak_matrix_params": _lib.MatrixParams}
     for name, size in re.findall(r"sizeof\((\w+)\) == (\d+)", header):
         assert ctypes.sizeof(records[name]) == int(size)
     checked = 0
@@ -34,7 +37,7 @@ def test_record_layouts_match_the_header():
         assert getattr(records[name], field).offset == int(offset), (name, field)
         checked += 1
     fields = sum(len(r._fields_) for r in records.values())
-    assert checked == fields == 22 + 12 + 7 + 4 + 9 + 7 + 6  # every member, padding included
+    assert checked == fields == 22 + 12 + 7 + 4 + 9 + 7 + 6 + 10 + 16 + 11 + 5  # every member
 
 
 def test_missing_library_is_a_clear_error():

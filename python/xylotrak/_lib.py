@@ -215,6 +215,76 @@ class InventoryBlock(ctypes.Structure):
     ]
 
 
+class MeasuredStem(ctypes.Structure):
+    """A stem as measured diameters, with its bark curve and grade zones (64 bytes)."""
+
+    _fields_ = [
+        ("positions", ctypes.POINTER(_d)),
+        ("diameters", ctypes.POINTER(_d)),
+        ("barkPositions", ctypes.POINTER(_d)),
+        ("barkThickness", ctypes.POINTER(_d)),
+        ("gradeStarts", ctypes.POINTER(_d)),
+        ("grades", ctypes.POINTER(ctypes.c_int32)),
+        ("pointCount", ctypes.c_int32),
+        ("barkCount", ctypes.c_int32),
+        ("gradeCount", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
+class MatrixProduct(ctypes.Structure):
+    """A product priced by a matrix of diameter and length classes (80 bytes)."""
+
+    _fields_ = [
+        ("diameterLimits", ctypes.POINTER(_d)),
+        ("lengthLimits", ctypes.POINTER(_d)),
+        ("prices", ctypes.POINTER(_d)),
+        ("cells", ctypes.POINTER(ctypes.c_int8)),
+        ("grades", ctypes.POINTER(ctypes.c_int32)),
+        ("diameterMax", _d),
+        ("lengthMax", _d),
+        ("diameterClassCount", ctypes.c_int32),
+        ("lengthClassCount", ctypes.c_int32),
+        ("gradeCount", ctypes.c_int32),
+        ("diameterPosition", ctypes.c_int16),
+        ("diameterUnderBark", ctypes.c_int16),
+        ("priceBasis", ctypes.c_int16),
+        ("volumeRule", ctypes.c_int16),
+        ("volumeLength", ctypes.c_int16),
+        ("volumeUnderBark", ctypes.c_int16),
+    ]
+
+
+class MatrixLog(ctypes.Structure):
+    """One log of a measured stem (72 bytes)."""
+
+    _fields_ = [
+        ("product", ctypes.c_int32),
+        ("diameterClass", ctypes.c_int32),
+        ("lengthClass", ctypes.c_int32),
+        ("status", ctypes.c_int32),
+        ("startCm", _d),
+        ("lengthCm", _d),
+        ("classDiameterMm", _d),
+        ("diameterClassMm", _d),
+        ("lengthClassCm", _d),
+        ("volume", _d),
+        ("value", _d),
+    ]
+
+
+class MatrixParams(ctypes.Structure):
+    """How to buck a measured stem (24 bytes)."""
+
+    _fields_ = [
+        ("startCm", _d),
+        ("method", ctypes.c_int32),
+        ("resolutionCm", ctypes.c_int32),
+        ("flags", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
 TAPER_MODEL_LAYOUT = (24, {"coefs": 0, "exps": 8, "termCount": 16, "reserved0": 20})
 INVENTORY_PARAMS_LAYOUT = (
     56,
@@ -311,6 +381,18 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
          ctypes.c_int32, ctypes.POINTER(ProductSpec), _int, ctypes.POINTER(InventoryParams),
          INVENTORY_CALLBACK, ctypes.c_void_p],
     ),
+    "PHMlDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(MeasuredStem), ctypes.POINTER(MatrixProduct), ctypes.c_int32, _d, _d,
+         _int, ctypes.POINTER(MatrixLog)],
+    ),
+    "PHMbDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(MeasuredStem), ctypes.POINTER(MatrixProduct), _int,
+         ctypes.POINTER(MatrixParams), ctypes.POINTER(MatrixLog), ctypes.c_int32,
+         ctypes.POINTER(ctypes.c_int32), _pd],
+    ),
+    "PHMtDll": (ctypes.c_int32, _taper + [_d, _pd, _pd, ctypes.c_int32]),
 }  # fmt: skip
 
 
