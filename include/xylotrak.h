@@ -953,8 +953,44 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, flags) == 16, "flags at 
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, reserved0) == 20, "padding at 20");
 
 /* ------------------------------------------------------------------------ */
-/* Web request                                                               */
+/* Harvester production files (.hpr) and the audit of their bucking          */
 /* ------------------------------------------------------------------------ */
+/*
+ * HPRoDll reads a StanForD 2010 harvested-production file (.hpr, XML) into a
+ * handle; HPRaDll audits it: for every stem, the value of the logs the
+ * harvester cut against the value of the best bucking of the measured stem.
+ * Read (element names local, any namespace):
+ * - Machine/SpeciesGroupDefinition: SpeciesGroupKey, SpeciesGroupName, and
+ *   whether a BarkFunction is given (bark functions are not applied: each is
+ *   listed as unsupported).
+ * - Machine/ProductDefinition: ProductKey and ClassifiedProductDefinition with
+ *   ProductName, SpeciesGroupKey; DiameterDefinition (DiameterClasses/
+ *   DiameterClass/DiameterClassLowerLimit, DiameterClassMAX,
+ *   DiameterUnderBark true|false, DiameterTopPositionOrMid Top|Mid|Butt);
+ *   LengthDefinition (LengthClasses/LengthClass/LengthClassLowerLimit,
+ *   LengthClassMAX); ProductMatrixes/ProductMatrixItem with the attributes
+ *   diameterClassLowerLimit and lengthClassLowerLimit, a Price and an
+ *   optional BuckingCriteria Allowed|Manual|Forbidden (open, hand only,
+ *   forbidden; absent: open; a cell without an item is forbidden);
+ *   PriceCategory Price/m3|Price/log (absent: per m^3); VolumeDiameterCategory
+ *   and VolumeLengthCategory (mapped as XYLOTRAK_VOLUME_* says; absent:
+ *   solid volume and physical length); VolumeUnderBark true|false;
+ *   PermittedGrades/GradeValue (absent: every grade).
+ * - Machine/Stem: StemKey, SpeciesGroupKey, SingleTreeProcessedStem with DBH
+ *   (mm), StemGrade (GradeValue, GradeStartPosition cm), StemDiameters/
+ *   DiameterValue (mm over bark) with the attribute diameterPosition (cm),
+ *   and Log: LogKey, ProductKey, LogDiameter by logDiameterCategory (Butt ob,
+ *   Butt ub, Mid ob, Mid ub, Top ob, Top ub), LogVolume by
+ *   logVolumeCategory (m3 (price), m3sob, m3sub), LogMeasurement/LogLength
+ *   (cm). Logs lie end to end from position 0 in the order of the file.
+ *   The stem's bark curve is the double bark thickness (over less under
+ *   bark) at the ends and middles of its logs where the file gives both.
+ * Any other element, attribute value or category is not guessed at: it is
+ * listed in the UNSUPPORTED table (message, line of its first occurrence and
+ * how often it occurs) and otherwise left out. A product whose rules cannot
+ * all be read is kept with `supported` 0. Text crosses as NUL-terminated
+ * UTF-16, cut to the capacity given.
+ */
 /*
  * One UTF-16 code unit: wchar_t on Windows, char16_t on other platforms
  * (uint_least16_t, which is what <uchar.h> makes char16_t, when compiled as C).
@@ -966,6 +1002,211 @@ typedef char16_t xylotrak_char16;
 #else
 typedef uint_least16_t xylotrak_char16;
 #endif
+
+typedef struct xylotrak_hpr xylotrak_hpr;
+
+#define XYLOTRAK_HPR_OK 0
+#define XYLOTRAK_HPR_CANNOT_READ 1 /* the file cannot be opened or read */
+/* Not well-formed XML, not a harvested-production file, or a value that
+ * cannot be read (a key or number that is not one): the message names the
+ * element and its line. */
+#define XYLOTRAK_HPR_MALFORMED 2
+#define XYLOTRAK_HPR_BAD_ARGUMENT 3
+#define XYLOTRAK_HPR_OUT_OF_MEMORY 4
+
+/* Reads the file at the UTF-8 path into *file (null on an error); on an
+ * error, message (may be null) receives one line saying why. Returns an
+ * XYLOTRAK_HPR_* code. */
+XYLOTRAK_API int32_t HPRoDll(const char *pathUtf8, xylotrak_hpr **file, xylotrak_char16 *message,
+                             int32_t messageCapacity);
+/* The same from size bytes in memory. */
+XYLOTRAK_API int32_t HPRpDll(const char *data, int64_t size, xylotrak_hpr **file,
+                             xylotrak_char16 *message, int32_t messageCapacity);
+/* Releases a file (null is ignored). Pointers into it become invalid. */
+XYLOTRAK_API void HPRcDll(xylotrak_hpr *file);
+
+/* The tables of a file, with their records and their text. */
+#define XYLOTRAK_HPR_SPECIES 0     /* xylotrak_hpr_species; text: the name */
+#define XYLOTRAK_HPR_PRODUCTS 1    /* xylotrak_hpr_product; text: the name */
+#define XYLOTRAK_HPR_STEMS 2       /* xylotrak_hpr_stem */
+#define XYLOTRAK_HPR_LOGS 3        /* xylotrak_hpr_log: the logs cut */
+#define XYLOTRAK_HPR_UNSUPPORTED 4 /* xylotrak_hpr_note; text: what is not supported */
+#define XYLOTRAK_HPR_AUDIT_STEMS 5 /* xylotrak_audit_stem; text: why there is no optimum */
+#define XYLOTRAK_HPR_AUDIT_LOGS 6  /* xylotrak_audit_log */
+
+typedef struct xylotrak_hpr_species {
+  int64_t key;          /*  0 */
+  int32_t barkFunction; /*  8 1 when the file gives one (listed as unsupported) */
+  int32_t reserved0;    /* 12 */
+} xylotrak_hpr_species;
+
+typedef struct xylotrak_hpr_product {
+  int64_t key;                    /*  0 */
+  int64_t speciesGroupKey;        /*  8 */
+  xylotrak_matrix_product matrix; /* 16 its arrays belong to the file */
+  int32_t supported;              /* 96 0: a rule is unsupported (volumeRule then -1) */
+  int32_t reserved0;              /* 100 */
+} xylotrak_hpr_product;
+
+typedef struct xylotrak_hpr_stem {
+  int64_t key;                 /*  0 */
+  int64_t speciesGroupKey;     /*  8 */
+  double dbhMm;                /* 16 NaN when absent */
+  int64_t firstLog;            /* 24 row of its first log in XYLOTRAK_HPR_LOGS */
+  int32_t logCount;            /* 32 */
+  int32_t reserved0;           /* 36 */
+  xylotrak_measured_stem stem; /* 40 its arrays belong to the file */
+} xylotrak_hpr_stem;
+
+/* Indexes of xylotrak_hpr_log.diameters and .volumes. */
+#define XYLOTRAK_HPR_BUTT_OB 0
+#define XYLOTRAK_HPR_BUTT_UB 1
+#define XYLOTRAK_HPR_MID_OB 2
+#define XYLOTRAK_HPR_MID_UB 3
+#define XYLOTRAK_HPR_TOP_OB 4
+#define XYLOTRAK_HPR_TOP_UB 5
+#define XYLOTRAK_HPR_M3_PRICE 0
+#define XYLOTRAK_HPR_M3SOB 1
+#define XYLOTRAK_HPR_M3SUB 2
+
+typedef struct xylotrak_hpr_log {
+  int64_t stem;        /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t productKey;  /*  8 */
+  int32_t product;     /* 16 row in XYLOTRAK_HPR_PRODUCTS, -1 when the key is not defined */
+  int32_t logKey;      /* 20 */
+  double startCm;      /* 24 */
+  double lengthCm;     /* 32 */
+  double diameters[6]; /* 40 mm, XYLOTRAK_HPR_BUTT_OB..; NaN when absent */
+  double volumes[3];   /* 88 m^3, XYLOTRAK_HPR_M3_PRICE..; NaN when absent */
+} xylotrak_hpr_log;
+
+typedef struct xylotrak_hpr_note {
+  int32_t line;  /* 0 of the first occurrence */
+  int32_t count; /* 4 occurrences */
+} xylotrak_hpr_note;
+
+/* The audit of one stem. Its actual logs come first in the audit logs, then
+ * its optimal ones. */
+typedef struct xylotrak_audit_stem {
+  int64_t stem;            /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t firstLog;        /*  8 row in XYLOTRAK_HPR_AUDIT_LOGS */
+  int32_t actualLogCount;  /* 16 */
+  int32_t optimalLogCount; /* 20 */
+  int32_t status;          /* 24 XYLOTRAK_MATRIX_OK when optimised, else what stopped it */
+  int32_t reserved0;       /* 28 */
+  double actualValue;      /* 32 the logs cut, priced by the file's matrices and price volumes */
+  double actualValueModel; /* 40 the same logs valued by PHMlDll on the measured stem */
+  double optimalValue;     /* 48 NaN without an optimum */
+  double gain;             /* 56 optimalValue - actualValue */
+} xylotrak_audit_stem;
+
+typedef struct xylotrak_audit_log {
+  int64_t stem;            /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t productKey;      /*  8 */
+  int32_t optimal;         /* 16 0 a log cut, 1 a log of the optimum */
+  int32_t reserved0;       /* 20 */
+  double fileVolume;       /* 24 a log cut: its m3 (price); NaN otherwise */
+  double fileValue;        /* 32 a log cut: priced with fileVolume; an optimal log: log.value */
+  xylotrak_matrix_log log; /* 40 valued by PHMlDll (product: row in XYLOTRAK_HPR_PRODUCTS) */
+} xylotrak_audit_log;
+
+typedef struct xylotrak_audit_totals {
+  double actualValue;          /*  0 over every stem with a finite actual value */
+  double actualValueModel;     /*  8 likewise */
+  double optimalValue;         /* 16 over the optimised stems */
+  double actualValueOptimised; /* 24 actualValue over the optimised stems alone */
+  int64_t stems;               /* 32 */
+  int64_t stemsOptimised;      /* 40 */
+} xylotrak_audit_totals;
+
+/* Rows of a table; -1 for a null file or an unknown table. */
+XYLOTRAK_API int64_t HPRnDll(const xylotrak_hpr *file, int table);
+/* Copies row `row` of `table` into *record (of the table's record type; may
+ * be null) and its text into text (may be null). Returns the length of the
+ * whole text in UTF-16 code units, or -1 for a null file, an unknown table
+ * or a row out of range. */
+XYLOTRAK_API int32_t HPRrDll(const xylotrak_hpr *file, int table, int64_t row, void *record,
+                             xylotrak_char16 *text, int32_t textCapacity);
+/*
+ * Audits every stem, replacing an earlier audit of the file. For each stem:
+ * - the logs cut: each priced from its product's matrix (diameter class
+ *   from the file's log diameter at the product's position and bark, else
+ *   from the profile; length class from its length) with its m3 (price)
+ *   (fileValue; NaN, and a note, without one), and valued by PHMlDll on the
+ *   measured stem with hand cells open;
+ * - the optimum: PHMbDll's exact optimiser with hand cells open, from 0 on
+ *   the grid of resolutionCm (1 to 1000), over the supported products of
+ *   the stem's species group. A stem with a product of its group that is
+ *   not supported, a stem the matrix calls refuse (fewer than two
+ *   diameters, no bark model for an under-bark product) gets status the
+ *   code, optimalValue NaN and the reason as text.
+ * totals (may be null) receives the sums. Returns an XYLOTRAK_HPR_* code.
+ */
+XYLOTRAK_API int32_t HPRaDll(xylotrak_hpr *file, int32_t resolutionCm,
+                             xylotrak_audit_totals *totals);
+
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_species) == 16, "xylotrak_hpr_species is 16 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, barkFunction) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, reserved0) == 12, "padding at 12");
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_product) == 104, "xylotrak_hpr_product is 104");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, speciesGroupKey) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, matrix) == 16, "matrix at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, supported) == 96, "at 96");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, reserved0) == 100, "padding at 100");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_stem) == 104, "xylotrak_hpr_stem is 104 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, speciesGroupKey) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, dbhMm) == 16, "dbhMm at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, firstLog) == 24, "firstLog at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, logCount) == 32, "logCount at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, reserved0) == 36, "padding at 36");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, stem) == 40, "stem at 40");
+#endif
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_log) == 112, "xylotrak_hpr_log is 112 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, productKey) == 8, "productKey at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, product) == 16, "product at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, logKey) == 20, "logKey at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, startCm) == 24, "startCm at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, lengthCm) == 32, "lengthCm at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, diameters) == 40, "diameters at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, volumes) == 88, "volumes at 88");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_note) == 8, "xylotrak_hpr_note is 8 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_note, line) == 0, "line at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_note, count) == 4, "count at 4");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_stem) == 64, "xylotrak_audit_stem is 64 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, firstLog) == 8, "firstLog at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualLogCount) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, optimalLogCount) == 20, "at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, status) == 24, "status at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, reserved0) == 28, "padding at 28");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualValue) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualValueModel) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, optimalValue) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, gain) == 56, "gain at 56");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_log) == 112, "xylotrak_audit_log is 112 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, productKey) == 8, "productKey at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, optimal) == 16, "optimal at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, reserved0) == 20, "padding at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, fileVolume) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, fileValue) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, log) == 40, "log at 40");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_totals) == 48, "xylotrak_audit_totals is 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValue) == 0, "at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValueModel) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, optimalValue) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValueOptimised) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, stems) == 32, "stems at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, stemsOptimised) == 40, "at 40");
+
+/* ------------------------------------------------------------------------ */
+/* Web request                                                               */
+/* ------------------------------------------------------------------------ */
 
 /*
  * One synchronous HTTPS request to port 443 of the host `url` (the whole

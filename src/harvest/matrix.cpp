@@ -38,13 +38,12 @@ double interpolate(const double *xs, const double *ys, int n, double x) {
   return ys[i] + (ys[i + 1] - ys[i]) * ((x - xs[i]) / (xs[i + 1] - xs[i]));
 }
 
-// The class whose lower limit v floors to, or -1.
-int classOf(const double *limits, int n, double max, double v) {
+}  // namespace
+
+int classIndex(const double *limits, int n, double max, double v) {
   if (!(v >= limits[0]) || !(v < max)) return -1;
   return static_cast<int>(std::upper_bound(limits, limits + n, v) - limits) - 1;
 }
-
-}  // namespace
 
 int checkStem(const xylotrak_measured_stem *s) noexcept {
   if (s == nullptr) return XYLOTRAK_MATRIX_BAD_ARGUMENT;
@@ -211,8 +210,8 @@ int valueLog(const Samples &samples, const xylotrak_matrix_product &p, int produ
   if (p.diameterPosition == XYLOTRAK_DIAMETER_BUTT) at = startCm;
   log.classDiameterMm = samples.diameter(at, classUnder);
   const int dc =
-      classOf(p.diameterLimits, p.diameterClassCount, p.diameterMax, log.classDiameterMm);
-  const int lc = classOf(p.lengthLimits, p.lengthClassCount, p.lengthMax, lengthCm);
+      classIndex(p.diameterLimits, p.diameterClassCount, p.diameterMax, log.classDiameterMm);
+  const int lc = classIndex(p.lengthLimits, p.lengthClassCount, p.lengthMax, lengthCm);
   log.diameterClass = dc;
   log.lengthClass = lc;
   if (dc >= 0) log.diameterClassMm = p.diameterLimits[dc];

@@ -70,6 +70,10 @@ struct Samples {
   double cumulative(double x, bool underBark) const;
 };
 
+// The class whose lower limit v floors to, or -1 below the first limit, at or
+// above max, or for NaN.
+int classIndex(const double *limits, int n, double max, double v);
+
 // Values one log; writes every field of *log and returns its status.
 int valueLog(const Samples &samples, const xylotrak_matrix_product &product, int productIndex,
              double startCm, double lengthCm, bool handCells, xylotrak_matrix_log &log);
