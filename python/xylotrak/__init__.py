@@ -32,6 +32,7 @@ from .formulas import (
     smalian_volume,
 )
 from .fitting import TaperFit, XylotrakFitError, fit_taper
+from .harvest import XylotrakHprError, harvest_audit, read_hpr
 from .inventory import buck_inventory
 from .products import RECORD_NAMES, Product, load_products
 from .taper import FINDINGS, ModelCheck, Taper, XylotrakModelWarning
@@ -63,6 +64,7 @@ __all__ = [
     "TaperFit",
     "Totals",
     "XylotrakFitError",
+    "XylotrakHprError",
     "XylotrakLibraryNotFound",
     "XylotrakModelWarning",
     "accounting",
@@ -74,6 +76,7 @@ __all__ = [
     "cone_volume",
     "cylinder_volume",
     "fit_taper",
+    "harvest_audit",
     "huber_volume",
     "library_path",
     "load_library",
@@ -82,5 +85,6 @@ __all__ = [
     "newton_volume",
     "plot_area",
     "quadratic_mean_diameter",
+    "read_hpr",
     "smalian_volume",
 ]

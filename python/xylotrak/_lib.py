@@ -285,6 +285,69 @@ class MatrixParams(ctypes.Structure):
     ]
 
 
+class HprSpecies(ctypes.Structure):
+    """A species group of a .hpr file (16 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("barkFunction", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32)]
+
+
+class HprProduct(ctypes.Structure):
+    """A product of a .hpr file (104 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("speciesGroupKey", ctypes.c_int64),
+                ("matrix", MatrixProduct), ("supported", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32)]
+
+
+class HprStem(ctypes.Structure):
+    """A stem of a .hpr file (104 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("speciesGroupKey", ctypes.c_int64),
+                ("dbhMm", _d), ("firstLog", ctypes.c_int64), ("logCount", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32), ("stem", MeasuredStem)]
+
+
+class HprLog(ctypes.Structure):
+    """A log cut, as a .hpr file gives it (112 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("productKey", ctypes.c_int64),
+                ("product", ctypes.c_int32), ("logKey", ctypes.c_int32), ("startCm", _d),
+                ("lengthCm", _d), ("diameters", _d * 6), ("volumes", _d * 3)]
+
+
+class HprNote(ctypes.Structure):
+    """Something a .hpr file holds that is not supported (8 bytes)."""
+
+    _fields_ = [("line", ctypes.c_int32), ("count", ctypes.c_int32)]
+
+
+class AuditStem(ctypes.Structure):
+    """The audit of one stem (64 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("firstLog", ctypes.c_int64),
+                ("actualLogCount", ctypes.c_int32), ("optimalLogCount", ctypes.c_int32),
+                ("status", ctypes.c_int32), ("reserved0", ctypes.c_int32),
+                ("actualValue", _d), ("actualValueModel", _d), ("optimalValue", _d),
+                ("gain", _d)]
+
+
+class AuditLog(ctypes.Structure):
+    """A log of the audit: cut, or of the optimum (112 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("productKey", ctypes.c_int64),
+                ("optimal", ctypes.c_int32), ("reserved0", ctypes.c_int32),
+                ("fileVolume", _d), ("fileValue", _d), ("log", MatrixLog)]
+
+
+class AuditTotals(ctypes.Structure):
+    """The sums of an audit (48 bytes)."""
+
+    _fields_ = [("actualValue", _d), ("actualValueModel", _d), ("optimalValue", _d),
+                ("actualValueOptimised", _d), ("stems", ctypes.c_int64),
+                ("stemsOptimised", ctypes.c_int64)]
+
+
 TAPER_MODEL_LAYOUT = (24, {"coefs": 0, "exps": 8, "termCount": 16, "reserved0": 20})
 INVENTORY_PARAMS_LAYOUT = (
     56,
@@ -393,6 +456,24 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
          ctypes.POINTER(ctypes.c_int32), _pd],
     ),
     "PHMtDll": (ctypes.c_int32, _taper + [_d, _pd, _pd, ctypes.c_int32]),
+    "HPRoDll": (
+        ctypes.c_int32,
+        [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_uint16),
+         ctypes.c_int32],
+    ),
+    "HPRpDll": (
+        ctypes.c_int32,
+        [ctypes.c_char_p, ctypes.c_int64, ctypes.POINTER(ctypes.c_void_p),
+         ctypes.POINTER(ctypes.c_uint16), ctypes.c_int32],
+    ),
+    "HPRcDll": (None, [ctypes.c_void_p]),
+    "HPRnDll": (ctypes.c_int64, [ctypes.c_void_p, _int]),
+    "HPRrDll": (
+        ctypes.c_int32,
+        [ctypes.c_void_p, _int, ctypes.c_int64, ctypes.c_void_p, ctypes.POINTER(ctypes.c_uint16),
+         ctypes.c_int32],
+    ),
+    "HPRaDll": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32, ctypes.POINTER(AuditTotals)]),
 }  # fmt: skip
 
 
