@@ -212,8 +212,8 @@ XYLOTRAK_API int32_t PHMbDll(const xylotrak_measured_stem *stem,
   try {
     return buck(stem, products, productCount, params, logs, logCapacity, logCount, totalValue);
   } catch (const std::bad_alloc &) {
-    *logCount = 0;
-    *totalValue = 0;
+    if (logCount != nullptr) *logCount = 0;
+    if (totalValue != nullptr) *totalValue = 0;
     return XYLOTRAK_MATRIX_OUT_OF_MEMORY;
   }
 }

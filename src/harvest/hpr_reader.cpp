@@ -573,7 +573,7 @@ class Reader {
     for (auto i = static_cast<std::size_t>(s.record.firstLog); i < file_.logs.size(); ++i) {
       const auto &l = file_.logs[i];
       const double at[3] = {l.startCm, l.startCm + 0.5 * l.lengthCm, l.startCm + l.lengthCm};
-      for (int k = 0; k < 3; ++k) {
+      for (std::size_t k = 0; k < 3; ++k) {
         const double ob = l.diameters[2 * k], ub = l.diameters[2 * k + 1];
         if (std::isnan(ob) || std::isnan(ub)) continue;
         points.emplace_back(at[k], ob > ub ? ob - ub : 0);

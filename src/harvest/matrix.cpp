@@ -110,8 +110,7 @@ Profile::Profile(const xylotrak_measured_stem &stem) : stem_(stem) {
   const int n = stem.pointCount;
   start_ = std::min(0.0, stem.positions[0]);
   end_ = stem.positions[n - 1];
-  firstDiameter_ = stem.diameters[0];
-  breaks_.reserve(static_cast<std::size_t>(n + stem.barkCount + 1));
+  breaks_.reserve(static_cast<std::size_t>(n) + static_cast<std::size_t>(stem.barkCount) + 1);
   breaks_.push_back(start_);
   for (int i = 0; i < n; ++i) breaks_.push_back(stem.positions[i]);
   for (int i = 0; i < stem.barkCount; ++i) {

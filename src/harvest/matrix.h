@@ -47,7 +47,6 @@ class Profile {
   xylotrak_measured_stem stem_;
   double start_ = 0;
   double end_ = 0;
-  double firstDiameter_ = 0;
   Vector<double> breaks_;  // measurements and bark points, merged
   Vector<double> cumOver_;
   Vector<double> cumUnder_;

@@ -84,8 +84,8 @@ const char *colour(int64_t key) {
 
 std::string fmt(const char *format, double v) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, v);
-  return buffer;
+  const int n = std::snprintf(buffer, sizeof buffer, format, v);
+  return n < 0 ? std::string() : std::string(buffer);
 }
 
 void writeSvg(const std::string &path, const std::vector<StemAudit> &stems) {
@@ -131,13 +131,16 @@ void writeSvg(const std::string &path, const std::vector<StemAudit> &stems) {
               << fmt("%.1f", l.fileValue) << "</text>\n";
       }
       // The stem outline from its measured diameters.
-      std::string upper, lower;
+      std::string points;
       for (int i = 0; i < m.pointCount; ++i) {
-        const double x = left + m.positions[i] * scale;
-        upper += fmt("%.1f,", x) + fmt("%.1f ", mid - m.diameters[i] * half);
-        lower = fmt("%.1f,", x) + fmt("%.1f ", mid + m.diameters[i] * half) + lower;
+        points += fmt("%.1f,", left + m.positions[i] * scale);
+        points += fmt("%.1f ", mid - m.diameters[i] * half);
       }
-      out << "<polygon points=\"" << upper << lower
+      for (int i = m.pointCount - 1; i >= 0; --i) {
+        points += fmt("%.1f,", left + m.positions[i] * scale);
+        points += fmt("%.1f ", mid + m.diameters[i] * half);
+      }
+      out << "<polygon points=\"" << points
           << "\" fill=\"none\" stroke=\"#222\" stroke-width=\"1.2\"/>\n";
     }
     if (!s.reason.empty())
