@@ -918,8 +918,310 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, logCount) == 88, "logCount
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_tree_result, firstRow) == 92, "firstRow at 92");
 
 /* ------------------------------------------------------------------------ */
-/* Web request                                                               */
+/* Price matrices and measured stems                                         */
 /* ------------------------------------------------------------------------ */
+/*
+ * Bucking as cut-to-length harvesters do it: products priced by a matrix of
+ * diameter and length classes, stems given as measured diameters. These
+ * calls use the units of harvester files: positions and lengths in cm,
+ * diameters in mm, volumes in m^3. Nothing here touches the records or
+ * exports above.
+ *
+ * A measured stem: over-bark diameters at ascending positions (any spacing)
+ * from the butt end, position 0 being the felling cut. Between two
+ * measurements the diameter is linear; below the first it is the first, and
+ * the stem ends at the last (no log reaches beyond it). The under-bark
+ * diameter is the over-bark diameter less the double bark thickness, itself
+ * linear between its own points and constant beyond them (never below 0).
+ * Grade zones: zone i starts at gradeStarts[i] (ascending) and runs to the
+ * next start, the last to the end of the stem; the stem below the first
+ * start has no grade.
+ */
+typedef struct xylotrak_measured_stem {
+  const double *positions;     /*  0 cm, strictly ascending, finite */
+  const double *diameters;     /*  8 mm over bark, finite, >= 0 */
+  const double *barkPositions; /* 16 cm, strictly ascending */
+  const double *barkThickness; /* 24 mm, double bark thickness, finite, >= 0 */
+  const double *gradeStarts;   /* 32 cm, ascending */
+  const int32_t *grades;       /* 40 the grade of each zone */
+  int32_t pointCount;          /* 48 at least 2 */
+  int32_t barkCount;           /* 52 0: no bark model (under-bark products refused) */
+  int32_t gradeCount;          /* 56 0: no zones, every product's grade test passes */
+  int32_t reserved0;           /* 60 padding, not read */
+} xylotrak_measured_stem;
+
+/* Where a product takes the diameter that sets a log's diameter class. */
+#define XYLOTRAK_DIAMETER_TOP 0
+#define XYLOTRAK_DIAMETER_MID 1
+#define XYLOTRAK_DIAMETER_BUTT 2
+
+/* How a matrix cell treats the log of its class. */
+#define XYLOTRAK_CELL_OPEN 0      /* the harvester may cut it */
+#define XYLOTRAK_CELL_HAND_ONLY 1 /* only when bucked by hand (XYLOTRAK_BUCK_HAND_CELLS) */
+#define XYLOTRAK_CELL_FORBIDDEN 2 /* never: the class is impossible */
+
+/* The price of a cell. */
+#define XYLOTRAK_PRICE_PER_M3 0
+#define XYLOTRAK_PRICE_PER_LOG 1
+
+/*
+ * The volume a product prices by (volumeRule). StanForD 2010 product
+ * definitions name it in VolumeDiameterCategory; the .hpr reader maps:
+ *   "All diameters (solid volume)"  -> XYLOTRAK_VOLUME_SOLID
+ *   "Mid"                           -> XYLOTRAK_VOLUME_MID
+ *   "Top"                           -> XYLOTRAK_VOLUME_TOP
+ * Any other category (for instance "Calculated Norwegian mid", whose
+ * national rounding this library does not carry) is unsupported: the reader
+ * lists it and the audit gives such a product's stems no optimum.
+ * - SOLID: the integral of the cross-section over the log, which for the
+ *   linear profile is the sum of cone frustums pi L (d1^2 + d1 d2 + d2^2) / 12
+ *   between consecutive profile points (measurements and bark points).
+ * - MID: Huber, pi / 4 d_mid^2 L, d_mid at the middle of the log.
+ * - TOP: the cylinder of the top diameter, pi / 4 d_top^2 L.
+ * The volume length (volumeLength) follows VolumeLengthCategory:
+ *   "Physical length cm"                   -> XYLOTRAK_VOLUME_LENGTH_PHYSICAL
+ *   "Length as defined in LengthClasses"   -> XYLOTRAK_VOLUME_LENGTH_CLASS
+ *   "Rounded downwards to nearest dm-module" -> XYLOTRAK_VOLUME_LENGTH_DM
+ * SOLID always integrates over the physical length. volumeUnderBark chooses
+ * the under-bark profile. Diameters are used in mm as interpolated, with no
+ * rounding.
+ */
+#define XYLOTRAK_VOLUME_SOLID 0
+#define XYLOTRAK_VOLUME_MID 1
+#define XYLOTRAK_VOLUME_TOP 2
+#define XYLOTRAK_VOLUME_LENGTH_PHYSICAL 0
+#define XYLOTRAK_VOLUME_LENGTH_CLASS 1
+#define XYLOTRAK_VOLUME_LENGTH_DM 2
+
+/*
+ * A product priced by a matrix. Diameter class i covers
+ * [diameterLimits[i], diameterLimits[i+1]) mm, the last one up to, not
+ * including, diameterMax; length classes likewise in cm with lengthMax. A log
+ * takes the class whose lower limit its diameter (length) floors to; a log
+ * below the first limit or at or above the maximum is outside every class
+ * and not admissible. prices and cells are diameterClassCount rows of
+ * lengthClassCount entries (row-major: [d * lengthClassCount + l]); cells
+ * null means every cell open. A log is admissible only when every grade zone
+ * it touches (overlaps by more than a point) holds one of the permitted
+ * grades; gradeCount 0 permits every grade.
+ */
+typedef struct xylotrak_matrix_product {
+  const double *diameterLimits; /*  0 mm, strictly ascending */
+  const double *lengthLimits;   /*  8 cm, strictly ascending */
+  const double *prices;         /* 16 money per m^3 or per log, finite */
+  const int8_t *cells;          /* 24 XYLOTRAK_CELL_*, or null */
+  const int32_t *grades;        /* 32 permitted grades */
+  double diameterMax;           /* 40 mm, above the last limit */
+  double lengthMax;             /* 48 cm, above the last limit */
+  int32_t diameterClassCount;   /* 56 at least 1 */
+  int32_t lengthClassCount;     /* 60 at least 1 */
+  int32_t gradeCount;           /* 64 */
+  int16_t diameterPosition;     /* 68 XYLOTRAK_DIAMETER_* */
+  int16_t diameterUnderBark;    /* 70 0 over bark, 1 under bark */
+  int16_t priceBasis;           /* 72 XYLOTRAK_PRICE_* */
+  int16_t volumeRule;           /* 74 XYLOTRAK_VOLUME_* */
+  int16_t volumeLength;         /* 76 XYLOTRAK_VOLUME_LENGTH_* */
+  int16_t volumeUnderBark;      /* 78 0 over bark, 1 under bark */
+} xylotrak_matrix_product;
+
+/* One log of a measured stem. */
+typedef struct xylotrak_matrix_log {
+  int32_t product;        /*  0 index in the product table, from 0 */
+  int32_t diameterClass;  /*  4 index, -1 outside every class */
+  int32_t lengthClass;    /*  8 index, -1 outside every class */
+  int32_t status;         /* 12 XYLOTRAK_LOG_* */
+  double startCm;         /* 16 */
+  double lengthCm;        /* 24 */
+  double classDiameterMm; /* 32 the diameter that sets the class */
+  double diameterClassMm; /* 40 the class's lower limit (0 outside) */
+  double lengthClassCm;   /* 48 the class's lower limit (0 outside) */
+  double volume;          /* 56 m^3 by the product's volume rule */
+  double value;           /* 64 price x volume, or the price per log; 0 when no price applies */
+} xylotrak_matrix_log;
+
+/* Whether a log is admissible (xylotrak_matrix_log.status, PHMlDll). */
+#define XYLOTRAK_LOG_ADMISSIBLE 0
+#define XYLOTRAK_LOG_OUTSIDE_DIAMETER 1 /* no diameter class: value 0 */
+#define XYLOTRAK_LOG_OUTSIDE_LENGTH 2   /* no length class: value 0 */
+#define XYLOTRAK_LOG_FORBIDDEN 3        /* its cell forbids it: value 0 */
+#define XYLOTRAK_LOG_HAND_ONLY 4        /* its cell is for hand bucking: priced */
+#define XYLOTRAK_LOG_GRADE 5            /* it touches a grade the product does not permit: priced */
+#define XYLOTRAK_LOG_BEYOND_STEM 6      /* it does not lie within the measured stem: value 0 */
+
+/* Return codes of the matrix calls. */
+#define XYLOTRAK_MATRIX_OK 0
+/* A null pointer where something is needed, a count out of range, positions
+ * not ascending, a diameter, position or limit not finite or negative, an
+ * unknown code in a product, a parameter out of range. */
+#define XYLOTRAK_MATRIX_BAD_ARGUMENT 1
+/* A product's volumeRule or volumeLength is not one of XYLOTRAK_VOLUME_*. */
+#define XYLOTRAK_MATRIX_UNSUPPORTED_RULE 2
+/* A product needs under-bark diameters and the stem has no bark model. */
+#define XYLOTRAK_MATRIX_NO_BARK 3
+/* More logs than logCapacity: *logCount says how many there are. */
+#define XYLOTRAK_MATRIX_TOO_MANY_LOGS 4
+#define XYLOTRAK_MATRIX_OUT_OF_MEMORY 5
+/* The grid would hold more than 10^6 steps. */
+#define XYLOTRAK_MATRIX_TOO_LARGE 6
+
+/* Methods (xylotrak_matrix_params.method). */
+#define XYLOTRAK_MATRIX_SEQUENTIAL 0
+#define XYLOTRAK_MATRIX_EXACT 1
+/* Flags (xylotrak_matrix_params.flags): cells open to hand bucking only are
+ * admissible, as for an audit of what an operator could have cut. */
+#define XYLOTRAK_BUCK_HAND_CELLS 0x1
+
+/*
+ * How to buck. Cuts lie on the grid startCm + k * resolutionCm, k = 0, 1,
+ * ..., up to the end of the stem, and every log's length is a whole number
+ * of grid steps.
+ * - SEQUENTIAL: from startCm upward, the products in table order, each
+ *   cutting consecutive logs, each its longest admissible length on the
+ *   grid, until it admits none; the next product carries on from there.
+ * - EXACT: the highest total value over every sequence of admissible logs
+ *   and waste pieces on the grid (a dynamic programme over the grid
+ *   positions, exact for that grid: the optimum among all cuttings whose
+ *   cuts lie on it). The stem above the last log is left. Ties go to
+ *   leaving wood as waste, then to the lower product index, then to the
+ *   longer log, deciding from the butt upward.
+ */
+typedef struct xylotrak_matrix_params {
+  double startCm;       /*  0 where the first log may begin: a whole number of cm */
+  int32_t method;       /*  8 XYLOTRAK_MATRIX_SEQUENTIAL or XYLOTRAK_MATRIX_EXACT */
+  int32_t resolutionCm; /* 12 grid step, 1 to 1000 */
+  int32_t flags;        /* 16 XYLOTRAK_BUCK_HAND_CELLS or 0 */
+  int32_t reserved0;    /* 20 padding, not read */
+} xylotrak_matrix_params;
+
+/*
+ * Values one log of a measured stem: product from startCm for lengthCm,
+ * whether or not it lies on a grid. Writes *log in full and returns its
+ * status (XYLOTRAK_LOG_*), with handCells (0 or 1) saying whether cells for
+ * hand bucking count as open; or, for an argument the calls refuse, minus an
+ * XYLOTRAK_MATRIX_* code, with *log cleared. The bucking calls value their
+ * logs with the same arithmetic, so a log they write has the bits this call
+ * gives it.
+ */
+XYLOTRAK_API int32_t PHMlDll(const xylotrak_measured_stem *stem,
+                             const xylotrak_matrix_product *product, int32_t productIndex,
+                             double startCm, double lengthCm, int handCells,
+                             xylotrak_matrix_log *log);
+
+/*
+ * Bucks a measured stem against productCount (low 16 bits) matrix products.
+ * Writes the logs from the butt up, their number to *logCount and their
+ * values summed from the butt up to *totalValue (both always written, 0 on an
+ * error other than TOO_MANY_LOGS, which writes no log but the count and
+ * value). Returns an XYLOTRAK_MATRIX_* code.
+ * Every product is checked first, so an unsupported rule or a missing bark
+ * model fails the call whether or not the product would be chosen.
+ */
+XYLOTRAK_API int32_t PHMbDll(const xylotrak_measured_stem *stem,
+                             const xylotrak_matrix_product *products, int productCount,
+                             const xylotrak_matrix_params *params, xylotrak_matrix_log *logs,
+                             int32_t logCapacity, int32_t *logCount, double *totalValue);
+
+/*
+ * A taper-model stem as a measured one: the over-bark diameter PHDiDll gives
+ * (cm, here written in mm) at 0, stepCm, 2 stepCm, ... while below
+ * totalHeight, and at totalHeight itself, into positions (cm) and diameters
+ * (mm). Returns the number of points; when that exceeds capacity, only
+ * capacity are written. Returns -1 for a stepCm not above 0 or not finite, a
+ * totalHeight not above 0 or not finite, a negative capacity, or null
+ * arrays with capacity > 0. Each diameter written counts as a PHDiDll call.
+ */
+XYLOTRAK_API int32_t PHMtDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, double stepCm, double *positions,
+                             double *diameters, int32_t capacity);
+
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_measured_stem) == 64, "xylotrak_measured_stem is 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, positions) == 0, "positions at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, diameters) == 8, "diameters at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkPositions) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkThickness) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, gradeStarts) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, grades) == 40, "grades at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, pointCount) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, barkCount) == 52, "at 52");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, gradeCount) == 56, "at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_measured_stem, reserved0) == 60, "padding at 60");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_product) == 80, "xylotrak_matrix_product is 80");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterLimits) == 0, "at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthLimits) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, prices) == 16, "prices at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, cells) == 24, "cells at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, grades) == 32, "grades at 32");
+#endif
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterMax) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthMax) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterClassCount) == 56, "at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, lengthClassCount) == 60, "at 60");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, gradeCount) == 64, "at 64");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterPosition) == 68, "at 68");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, diameterUnderBark) == 70, "at 70");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, priceBasis) == 72, "at 72");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeRule) == 74, "at 74");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeLength) == 76, "at 76");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_product, volumeUnderBark) == 78, "at 78");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_log) == 72, "xylotrak_matrix_log is 72 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, product) == 0, "product at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, diameterClass) == 4, "at 4");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthClass) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, status) == 12, "status at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, startCm) == 16, "startCm at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthCm) == 24, "lengthCm at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, classDiameterMm) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, diameterClassMm) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, lengthClassCm) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, volume) == 56, "volume at 56");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_log, value) == 64, "value at 64");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_matrix_params) == 24, "xylotrak_matrix_params is 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, startCm) == 0, "startCm at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, method) == 8, "method at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, resolutionCm) == 12, "at 12");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, flags) == 16, "flags at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, reserved0) == 20, "padding at 20");
+
+/* ------------------------------------------------------------------------ */
+/* Harvester production files (.hpr) and the audit of their bucking          */
+/* ------------------------------------------------------------------------ */
+/*
+ * HPRoDll reads a StanForD 2010 harvested-production file (.hpr, XML) into a
+ * handle; HPRaDll audits it: for every stem, the value of the logs the
+ * harvester cut against the value of the best bucking of the measured stem.
+ * Read (element names local, any namespace):
+ * - Machine/SpeciesGroupDefinition: SpeciesGroupKey, SpeciesGroupName, and
+ *   whether a BarkFunction is given (bark functions are not applied: each is
+ *   listed as unsupported).
+ * - Machine/ProductDefinition: ProductKey and ClassifiedProductDefinition with
+ *   ProductName, SpeciesGroupKey; DiameterDefinition (DiameterClasses/
+ *   DiameterClass/DiameterClassLowerLimit, DiameterClassMAX,
+ *   DiameterUnderBark true|false, DiameterTopPositionOrMid Top|Mid|Butt);
+ *   LengthDefinition (LengthClasses/LengthClass/LengthClassLowerLimit,
+ *   LengthClassMAX); ProductMatrixes/ProductMatrixItem with the attributes
+ *   diameterClassLowerLimit and lengthClassLowerLimit, a Price and an
+ *   optional BuckingCriteria Allowed|Manual|Forbidden (open, hand only,
+ *   forbidden; absent: open; a cell without an item is forbidden);
+ *   PriceCategory Price/m3|Price/log (absent: per m^3); VolumeDiameterCategory
+ *   and VolumeLengthCategory (mapped as XYLOTRAK_VOLUME_* says; absent:
+ *   solid volume and physical length); VolumeUnderBark true|false;
+ *   PermittedGrades/GradeValue (absent: every grade).
+ * - Machine/Stem: StemKey, SpeciesGroupKey, SingleTreeProcessedStem with DBH
+ *   (mm), StemGrade (GradeValue, GradeStartPosition cm), StemDiameters/
+ *   DiameterValue (mm over bark) with the attribute diameterPosition (cm),
+ *   and Log: LogKey, ProductKey, LogDiameter by logDiameterCategory (Butt ob,
+ *   Butt ub, Mid ob, Mid ub, Top ob, Top ub), LogVolume by
+ *   logVolumeCategory (m3 (price), m3sob, m3sub), LogMeasurement/LogLength
+ *   (cm). Logs lie end to end from position 0 in the order of the file.
+ *   The stem's bark curve is the double bark thickness (over less under
+ *   bark) at the ends and middles of its logs where the file gives both.
+ * Any other element, attribute value or category is not guessed at: it is
+ * listed in the UNSUPPORTED table (message, line of its first occurrence and
+ * how often it occurs) and otherwise left out. A product whose rules cannot
+ * all be read is kept with `supported` 0. Text crosses as NUL-terminated
+ * UTF-16, cut to the capacity given.
+ */
 /*
  * One UTF-16 code unit: wchar_t on Windows, char16_t on other platforms
  * (uint_least16_t, which is what <uchar.h> makes char16_t, when compiled as C).
@@ -931,6 +1233,211 @@ typedef char16_t xylotrak_char16;
 #else
 typedef uint_least16_t xylotrak_char16;
 #endif
+
+typedef struct xylotrak_hpr xylotrak_hpr;
+
+#define XYLOTRAK_HPR_OK 0
+#define XYLOTRAK_HPR_CANNOT_READ 1 /* the file cannot be opened or read */
+/* Not well-formed XML, not a harvested-production file, or a value that
+ * cannot be read (a key or number that is not one): the message names the
+ * element and its line. */
+#define XYLOTRAK_HPR_MALFORMED 2
+#define XYLOTRAK_HPR_BAD_ARGUMENT 3
+#define XYLOTRAK_HPR_OUT_OF_MEMORY 4
+
+/* Reads the file at the UTF-8 path into *file (null on an error); on an
+ * error, message (may be null) receives one line saying why. Returns an
+ * XYLOTRAK_HPR_* code. */
+XYLOTRAK_API int32_t HPRoDll(const char *pathUtf8, xylotrak_hpr **file, xylotrak_char16 *message,
+                             int32_t messageCapacity);
+/* The same from size bytes in memory. */
+XYLOTRAK_API int32_t HPRpDll(const char *data, int64_t size, xylotrak_hpr **file,
+                             xylotrak_char16 *message, int32_t messageCapacity);
+/* Releases a file (null is ignored). Pointers into it become invalid. */
+XYLOTRAK_API void HPRcDll(xylotrak_hpr *file);
+
+/* The tables of a file, with their records and their text. */
+#define XYLOTRAK_HPR_SPECIES 0     /* xylotrak_hpr_species; text: the name */
+#define XYLOTRAK_HPR_PRODUCTS 1    /* xylotrak_hpr_product; text: the name */
+#define XYLOTRAK_HPR_STEMS 2       /* xylotrak_hpr_stem */
+#define XYLOTRAK_HPR_LOGS 3        /* xylotrak_hpr_log: the logs cut */
+#define XYLOTRAK_HPR_UNSUPPORTED 4 /* xylotrak_hpr_note; text: what is not supported */
+#define XYLOTRAK_HPR_AUDIT_STEMS 5 /* xylotrak_audit_stem; text: why there is no optimum */
+#define XYLOTRAK_HPR_AUDIT_LOGS 6  /* xylotrak_audit_log */
+
+typedef struct xylotrak_hpr_species {
+  int64_t key;          /*  0 */
+  int32_t barkFunction; /*  8 1 when the file gives one (listed as unsupported) */
+  int32_t reserved0;    /* 12 */
+} xylotrak_hpr_species;
+
+typedef struct xylotrak_hpr_product {
+  int64_t key;                    /*  0 */
+  int64_t speciesGroupKey;        /*  8 */
+  xylotrak_matrix_product matrix; /* 16 its arrays belong to the file */
+  int32_t supported;              /* 96 0: a rule is unsupported (volumeRule then -1) */
+  int32_t reserved0;              /* 100 */
+} xylotrak_hpr_product;
+
+typedef struct xylotrak_hpr_stem {
+  int64_t key;                 /*  0 */
+  int64_t speciesGroupKey;     /*  8 */
+  double dbhMm;                /* 16 NaN when absent */
+  int64_t firstLog;            /* 24 row of its first log in XYLOTRAK_HPR_LOGS */
+  int32_t logCount;            /* 32 */
+  int32_t reserved0;           /* 36 */
+  xylotrak_measured_stem stem; /* 40 its arrays belong to the file */
+} xylotrak_hpr_stem;
+
+/* Indexes of xylotrak_hpr_log.diameters and .volumes. */
+#define XYLOTRAK_HPR_BUTT_OB 0
+#define XYLOTRAK_HPR_BUTT_UB 1
+#define XYLOTRAK_HPR_MID_OB 2
+#define XYLOTRAK_HPR_MID_UB 3
+#define XYLOTRAK_HPR_TOP_OB 4
+#define XYLOTRAK_HPR_TOP_UB 5
+#define XYLOTRAK_HPR_M3_PRICE 0
+#define XYLOTRAK_HPR_M3SOB 1
+#define XYLOTRAK_HPR_M3SUB 2
+
+typedef struct xylotrak_hpr_log {
+  int64_t stem;        /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t productKey;  /*  8 */
+  int32_t product;     /* 16 row in XYLOTRAK_HPR_PRODUCTS, -1 when the key is not defined */
+  int32_t logKey;      /* 20 */
+  double startCm;      /* 24 */
+  double lengthCm;     /* 32 */
+  double diameters[6]; /* 40 mm, XYLOTRAK_HPR_BUTT_OB..; NaN when absent */
+  double volumes[3];   /* 88 m^3, XYLOTRAK_HPR_M3_PRICE..; NaN when absent */
+} xylotrak_hpr_log;
+
+typedef struct xylotrak_hpr_note {
+  int32_t line;  /* 0 of the first occurrence */
+  int32_t count; /* 4 occurrences */
+} xylotrak_hpr_note;
+
+/* The audit of one stem. Its actual logs come first in the audit logs, then
+ * its optimal ones. */
+typedef struct xylotrak_audit_stem {
+  int64_t stem;            /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t firstLog;        /*  8 row in XYLOTRAK_HPR_AUDIT_LOGS */
+  int32_t actualLogCount;  /* 16 */
+  int32_t optimalLogCount; /* 20 */
+  int32_t status;          /* 24 XYLOTRAK_MATRIX_OK when optimised, else what stopped it */
+  int32_t reserved0;       /* 28 */
+  double actualValue;      /* 32 the logs cut, priced by the file's matrices and price volumes */
+  double actualValueModel; /* 40 the same logs valued by PHMlDll on the measured stem */
+  double optimalValue;     /* 48 NaN without an optimum */
+  double gain;             /* 56 optimalValue - actualValue */
+} xylotrak_audit_stem;
+
+typedef struct xylotrak_audit_log {
+  int64_t stem;            /*  0 row in XYLOTRAK_HPR_STEMS */
+  int64_t productKey;      /*  8 */
+  int32_t optimal;         /* 16 0 a log cut, 1 a log of the optimum */
+  int32_t reserved0;       /* 20 */
+  double fileVolume;       /* 24 a log cut: its m3 (price); NaN otherwise */
+  double fileValue;        /* 32 a log cut: priced with fileVolume; an optimal log: log.value */
+  xylotrak_matrix_log log; /* 40 valued by PHMlDll (product: row in XYLOTRAK_HPR_PRODUCTS) */
+} xylotrak_audit_log;
+
+typedef struct xylotrak_audit_totals {
+  double actualValue;          /*  0 over every stem with a finite actual value */
+  double actualValueModel;     /*  8 likewise */
+  double optimalValue;         /* 16 over the optimised stems */
+  double actualValueOptimised; /* 24 actualValue over the optimised stems alone */
+  int64_t stems;               /* 32 */
+  int64_t stemsOptimised;      /* 40 */
+} xylotrak_audit_totals;
+
+/* Rows of a table; -1 for a null file or an unknown table. */
+XYLOTRAK_API int64_t HPRnDll(const xylotrak_hpr *file, int table);
+/* Copies row `row` of `table` into *record (of the table's record type; may
+ * be null) and its text into text (may be null). Returns the length of the
+ * whole text in UTF-16 code units, or -1 for a null file, an unknown table
+ * or a row out of range. */
+XYLOTRAK_API int32_t HPRrDll(const xylotrak_hpr *file, int table, int64_t row, void *record,
+                             xylotrak_char16 *text, int32_t textCapacity);
+/*
+ * Audits every stem, replacing an earlier audit of the file. For each stem:
+ * - the logs cut: each priced from its product's matrix (diameter class
+ *   from the file's log diameter at the product's position and bark, else
+ *   from the profile; length class from its length) with its m3 (price)
+ *   (fileValue; NaN, and a note, without one), and valued by PHMlDll on the
+ *   measured stem with hand cells open;
+ * - the optimum: PHMbDll's exact optimiser with hand cells open, from 0 on
+ *   the grid of resolutionCm (1 to 1000), over the supported products of
+ *   the stem's species group. A stem with a product of its group that is
+ *   not supported, a stem the matrix calls refuse (fewer than two
+ *   diameters, no bark model for an under-bark product) gets status the
+ *   code, optimalValue NaN and the reason as text.
+ * totals (may be null) receives the sums. Returns an XYLOTRAK_HPR_* code.
+ */
+XYLOTRAK_API int32_t HPRaDll(xylotrak_hpr *file, int32_t resolutionCm,
+                             xylotrak_audit_totals *totals);
+
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_species) == 16, "xylotrak_hpr_species is 16 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, barkFunction) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_species, reserved0) == 12, "padding at 12");
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_product) == 104, "xylotrak_hpr_product is 104");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, speciesGroupKey) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, matrix) == 16, "matrix at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, supported) == 96, "at 96");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_product, reserved0) == 100, "padding at 100");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_stem) == 104, "xylotrak_hpr_stem is 104 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, key) == 0, "key at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, speciesGroupKey) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, dbhMm) == 16, "dbhMm at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, firstLog) == 24, "firstLog at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, logCount) == 32, "logCount at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, reserved0) == 36, "padding at 36");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_stem, stem) == 40, "stem at 40");
+#endif
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_log) == 112, "xylotrak_hpr_log is 112 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, productKey) == 8, "productKey at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, product) == 16, "product at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, logKey) == 20, "logKey at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, startCm) == 24, "startCm at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, lengthCm) == 32, "lengthCm at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, diameters) == 40, "diameters at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_log, volumes) == 88, "volumes at 88");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_hpr_note) == 8, "xylotrak_hpr_note is 8 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_note, line) == 0, "line at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_hpr_note, count) == 4, "count at 4");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_stem) == 64, "xylotrak_audit_stem is 64 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, firstLog) == 8, "firstLog at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualLogCount) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, optimalLogCount) == 20, "at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, status) == 24, "status at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, reserved0) == 28, "padding at 28");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualValue) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, actualValueModel) == 40, "at 40");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, optimalValue) == 48, "at 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_stem, gain) == 56, "gain at 56");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_log) == 112, "xylotrak_audit_log is 112 bytes");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, stem) == 0, "stem at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, productKey) == 8, "productKey at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, optimal) == 16, "optimal at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, reserved0) == 20, "padding at 20");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, fileVolume) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, fileValue) == 32, "at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_log, log) == 40, "log at 40");
+XYLOTRAK_STATIC_ASSERT(sizeof(xylotrak_audit_totals) == 48, "xylotrak_audit_totals is 48");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValue) == 0, "at 0");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValueModel) == 8, "at 8");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, optimalValue) == 16, "at 16");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, actualValueOptimised) == 24, "at 24");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, stems) == 32, "stems at 32");
+XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, stemsOptimised) == 40, "at 40");
+
+/* ------------------------------------------------------------------------ */
+/* Web request                                                               */
+/* ------------------------------------------------------------------------ */
 
 /*
  * One synchronous HTTPS request to port 443 of the host `url` (the whole

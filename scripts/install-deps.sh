@@ -12,6 +12,8 @@ packages+=(python3-pytest python3-numpy python3-pandas python3-dask python3-dist
 packages+=(python3-pip python3-setuptools python3-wheel python3-venv mypy)
 # xtk, the command-line program: its option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
+# Harvester production files (.hpr): the XML library.
+packages+=(libpugixml-dev)
 # The R package in r/ (scripts/test-r.sh): R, its headers and testthat.
 packages+=(r-base-core r-base-dev r-cran-testthat)
 # The mixed-effects fit is compared with nlme::lme (tests/nlme_compare.R).

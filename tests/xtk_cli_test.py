@@ -737,6 +737,76 @@ class Exact(XtkCase):
                           r"option --exact-when-given-up.*--optimise")
 
 
+HPR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "hpr")
+
+
+class Harvest(unittest.TestCase):
+    """xtk harvest on the .hpr fixtures: the JSON, the SVG and a broken file."""
+
+    def audit(self, name, *extra):
+        result = run("harvest", os.path.join(HPR, name), "--json", *extra)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return json.loads(result.stdout)
+
+    def test_json_holds_every_stem_its_logs_and_the_totals(self):
+        out = self.audit("small.hpr")
+        self.assertEqual([s["stem_key"] for s in out["stems"]], [1001, 1002])
+        first = out["stems"][0]
+        self.assertAlmostEqual(first["actual_value"], 600 * 0.1849 + 9, places=9)
+        self.assertEqual([l["length_cm"] for l in first["actual_logs"]], [432, 403, 150, 280])
+        self.assertEqual([l["start_cm"] for l in first["actual_logs"]], [0, 432, 835, 985])
+        self.assertEqual(first["actual_logs"][0]["diameter_class_mm"], 200)
+        self.assertIsNone(first["actual_logs"][1]["diameter_class_mm"])  # below the classes
+        self.assertEqual(first["actual_logs"][0]["volume"], 0.1849)  # the file's m3 (price)
+        for key in ("product_key", "start_cm", "length_cm", "diameter_class_mm", "volume",
+                    "value"):
+            self.assertIn(key, first["optimal_logs"][0])
+        self.assertAlmostEqual(sum(l["value"] for l in first["optimal_logs"]),
+                               first["optimal_value"], places=9)
+        self.assertGreaterEqual(first["optimal_value"], first["actual_value_model"])
+        totals = out["totals"]
+        self.assertEqual((totals["stems"], totals["stems_optimised"]), (2, 2))
+        self.assertAlmostEqual(totals["optimal_value"],
+                               sum(s["optimal_value"] for s in out["stems"]), places=9)
+        self.assertTrue(any("bark function" in u["what"] for u in out["unsupported"]))
+        # A coarser grid of cuts finds no more.
+        coarse = self.audit("small.hpr", "--resolution", "10")
+        self.assertLessEqual(coarse["totals"]["optimal_value"], totals["optimal_value"] + 1e-9)
+
+    def test_unsupported_rule_leaves_the_stem_without_optimum(self):
+        out = self.audit("unsupported.hpr")
+        first = out["stems"][0]
+        self.assertIsNone(first["optimal_value"])
+        self.assertEqual(first["optimal_logs"], [])
+        self.assertIn("Calculated Norwegian mid", first["no_optimum"])
+        self.assertEqual(out["totals"]["stems_optimised"], 1)
+        self.assertTrue(any(u["what"] == "volume rule 'Calculated Norwegian mid' is not supported"
+                            and u["line"] > 0 for u in out["unsupported"]))
+        text = run("harvest", os.path.join(HPR, "unsupported.hpr"))
+        self.assertIn("no optimum: product 11", text.stdout)
+
+    def test_svg_draws_both_buckings_of_every_stem(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            svg = os.path.join(tmp, "h.svg")
+            self.assertEqual(run("harvest", os.path.join(HPR, "small.hpr"), "--svg",
+                                 svg).returncode, 0)
+            root = ET.parse(svg).getroot()
+            texts = [t.text or "" for t in root.iter("{http://www.w3.org/2000/svg}text")]
+            self.assertEqual(sum(t.startswith("cut ") for t in texts), 2)
+            self.assertEqual(sum(t.startswith("optimal ") for t in texts), 2)
+
+    def test_broken_file_names_line_and_element(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            bad = os.path.join(tmp, "bad.hpr")
+            with open(bad, "w") as f:
+                f.write("<HarvestedProduction><Machine>\n<Stem><StemKey>x1</StemKey></Stem>"
+                        "</Machine></HarvestedProduction>")
+            result = run("harvest", bad)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("bad.hpr: line 2: element 'StemKey': expected an integer key",
+                          result.stderr)
+
+
 if __name__ == "__main__":
     XTK = os.path.abspath(sys.argv[1])
     module = sys.modules[__name__]

@@ -27,7 +27,14 @@ def test_record_layouts_match_the_header():
                "xylotrak_inventory_params": _lib.InventoryParams,
                "xylotrak_tree_result": _lib.TreeResult,
                "xylotrak_inventory_block": _lib.InventoryBlock,
-               "xylotrak_mixed_stats": _lib.MixedStats, "xylotrak_taper_fit": _lib.TaperFitRecord}
+               "xylotrak_mixed_stats": _lib.MixedStats, "xylotrak_taper_fit": _lib.TaperFitRecord,
+               "xylotrak_measured_stem": _lib.MeasuredStem,
+               "xylotrak_matrix_product": _lib.MatrixProduct,
+               "xylotrak_matrix_log": _lib.MatrixLog, "xylotrak_matrix_params": _lib.MatrixParams,
+               "xylotrak_hpr_species": _lib.HprSpecies, "xylotrak_hpr_product": _lib.HprProduct,
+               "xylotrak_hpr_stem": _lib.HprStem, "xylotrak_hpr_log": _lib.HprLog,
+               "xylotrak_hpr_note": _lib.HprNote, "xylotrak_audit_stem": _lib.AuditStem,
+               "xylotrak_audit_log": _lib.AuditLog, "xylotrak_audit_totals": _lib.AuditTotals}
     for name, size in re.findall(r"sizeof\((\w+)\) == (\d+)", header):
         assert ctypes.sizeof(records[name]) == int(size)
     checked = 0
@@ -35,7 +42,8 @@ def test_record_layouts_match_the_header():
         assert getattr(records[name], field).offset == int(offset), (name, field)
         checked += 1
     fields = sum(len(r._fields_) for r in records.values())
-    assert checked == fields == 22 + 12 + 7 + 4 + 9 + 7 + 6 + 7 + 11  # every member, padding included
+    assert checked == fields == (22 + 12 + 7 + 4 + 9 + 7 + 6 + 7 + 11 + 10 + 16 + 11 + 5
+                                 + 3 + 5 + 7 + 8 + 2 + 10 + 7 + 6)  # every member, padding too
 
 
 def test_missing_library_is_a_clear_error():

@@ -32,6 +32,7 @@ from .formulas import (
     smalian_volume,
 )
 from .fitting import TaperFit, XylotrakFitError, fit_taper
+from .harvest import XylotrakHprError, harvest_audit, read_hpr
 from .inventory import buck_inventory
 from .products import RECORD_NAMES, Product, load_products
 from .taper import FINDINGS, FitCovariance, Interval, ModelCheck, Taper, XylotrakModelWarning
@@ -65,6 +66,7 @@ __all__ = [
     "TaperFit",
     "Totals",
     "XylotrakFitError",
+    "XylotrakHprError",
     "XylotrakLibraryNotFound",
     "XylotrakModelWarning",
     "accounting",
@@ -76,6 +78,7 @@ __all__ = [
     "cone_volume",
     "cylinder_volume",
     "fit_taper",
+    "harvest_audit",
     "huber_volume",
     "library_path",
     "load_library",
@@ -84,5 +87,6 @@ __all__ = [
     "newton_volume",
     "plot_area",
     "quadratic_mean_diameter",
+    "read_hpr",
     "smalian_volume",
 ]

@@ -247,6 +247,139 @@ class InventoryBlock(ctypes.Structure):
     ]
 
 
+class MeasuredStem(ctypes.Structure):
+    """A stem as measured diameters, with its bark curve and grade zones (64 bytes)."""
+
+    _fields_ = [
+        ("positions", ctypes.POINTER(_d)),
+        ("diameters", ctypes.POINTER(_d)),
+        ("barkPositions", ctypes.POINTER(_d)),
+        ("barkThickness", ctypes.POINTER(_d)),
+        ("gradeStarts", ctypes.POINTER(_d)),
+        ("grades", ctypes.POINTER(ctypes.c_int32)),
+        ("pointCount", ctypes.c_int32),
+        ("barkCount", ctypes.c_int32),
+        ("gradeCount", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
+class MatrixProduct(ctypes.Structure):
+    """A product priced by a matrix of diameter and length classes (80 bytes)."""
+
+    _fields_ = [
+        ("diameterLimits", ctypes.POINTER(_d)),
+        ("lengthLimits", ctypes.POINTER(_d)),
+        ("prices", ctypes.POINTER(_d)),
+        ("cells", ctypes.POINTER(ctypes.c_int8)),
+        ("grades", ctypes.POINTER(ctypes.c_int32)),
+        ("diameterMax", _d),
+        ("lengthMax", _d),
+        ("diameterClassCount", ctypes.c_int32),
+        ("lengthClassCount", ctypes.c_int32),
+        ("gradeCount", ctypes.c_int32),
+        ("diameterPosition", ctypes.c_int16),
+        ("diameterUnderBark", ctypes.c_int16),
+        ("priceBasis", ctypes.c_int16),
+        ("volumeRule", ctypes.c_int16),
+        ("volumeLength", ctypes.c_int16),
+        ("volumeUnderBark", ctypes.c_int16),
+    ]
+
+
+class MatrixLog(ctypes.Structure):
+    """One log of a measured stem (72 bytes)."""
+
+    _fields_ = [
+        ("product", ctypes.c_int32),
+        ("diameterClass", ctypes.c_int32),
+        ("lengthClass", ctypes.c_int32),
+        ("status", ctypes.c_int32),
+        ("startCm", _d),
+        ("lengthCm", _d),
+        ("classDiameterMm", _d),
+        ("diameterClassMm", _d),
+        ("lengthClassCm", _d),
+        ("volume", _d),
+        ("value", _d),
+    ]
+
+
+class MatrixParams(ctypes.Structure):
+    """How to buck a measured stem (24 bytes)."""
+
+    _fields_ = [
+        ("startCm", _d),
+        ("method", ctypes.c_int32),
+        ("resolutionCm", ctypes.c_int32),
+        ("flags", ctypes.c_int32),
+        ("reserved0", ctypes.c_int32),
+    ]
+
+
+class HprSpecies(ctypes.Structure):
+    """A species group of a .hpr file (16 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("barkFunction", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32)]
+
+
+class HprProduct(ctypes.Structure):
+    """A product of a .hpr file (104 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("speciesGroupKey", ctypes.c_int64),
+                ("matrix", MatrixProduct), ("supported", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32)]
+
+
+class HprStem(ctypes.Structure):
+    """A stem of a .hpr file (104 bytes)."""
+
+    _fields_ = [("key", ctypes.c_int64), ("speciesGroupKey", ctypes.c_int64),
+                ("dbhMm", _d), ("firstLog", ctypes.c_int64), ("logCount", ctypes.c_int32),
+                ("reserved0", ctypes.c_int32), ("stem", MeasuredStem)]
+
+
+class HprLog(ctypes.Structure):
+    """A log cut, as a .hpr file gives it (112 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("productKey", ctypes.c_int64),
+                ("product", ctypes.c_int32), ("logKey", ctypes.c_int32), ("startCm", _d),
+                ("lengthCm", _d), ("diameters", _d * 6), ("volumes", _d * 3)]
+
+
+class HprNote(ctypes.Structure):
+    """Something a .hpr file holds that is not supported (8 bytes)."""
+
+    _fields_ = [("line", ctypes.c_int32), ("count", ctypes.c_int32)]
+
+
+class AuditStem(ctypes.Structure):
+    """The audit of one stem (64 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("firstLog", ctypes.c_int64),
+                ("actualLogCount", ctypes.c_int32), ("optimalLogCount", ctypes.c_int32),
+                ("status", ctypes.c_int32), ("reserved0", ctypes.c_int32),
+                ("actualValue", _d), ("actualValueModel", _d), ("optimalValue", _d),
+                ("gain", _d)]
+
+
+class AuditLog(ctypes.Structure):
+    """A log of the audit: cut, or of the optimum (112 bytes)."""
+
+    _fields_ = [("stem", ctypes.c_int64), ("productKey", ctypes.c_int64),
+                ("optimal", ctypes.c_int32), ("reserved0", ctypes.c_int32),
+                ("fileVolume", _d), ("fileValue", _d), ("log", MatrixLog)]
+
+
+class AuditTotals(ctypes.Structure):
+    """The sums of an audit (48 bytes)."""
+
+    _fields_ = [("actualValue", _d), ("actualValueModel", _d), ("optimalValue", _d),
+                ("actualValueOptimised", _d), ("stems", ctypes.c_int64),
+                ("stemsOptimised", ctypes.c_int64)]
+
+
 TAPER_MODEL_LAYOUT = (24, {"coefs": 0, "exps": 8, "termCount": 16, "reserved0": 20})
 INVENTORY_PARAMS_LAYOUT = (
     56,
@@ -372,6 +505,36 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
          ctypes.c_int32, ctypes.POINTER(ProductSpec), _int, ctypes.POINTER(InventoryParams),
          INVENTORY_CALLBACK, ctypes.c_void_p],
     ),
+    "PHMlDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(MeasuredStem), ctypes.POINTER(MatrixProduct), ctypes.c_int32, _d, _d,
+         _int, ctypes.POINTER(MatrixLog)],
+    ),
+    "PHMbDll": (
+        ctypes.c_int32,
+        [ctypes.POINTER(MeasuredStem), ctypes.POINTER(MatrixProduct), _int,
+         ctypes.POINTER(MatrixParams), ctypes.POINTER(MatrixLog), ctypes.c_int32,
+         ctypes.POINTER(ctypes.c_int32), _pd],
+    ),
+    "PHMtDll": (ctypes.c_int32, _taper + [_d, _pd, _pd, ctypes.c_int32]),
+    "HPRoDll": (
+        ctypes.c_int32,
+        [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_uint16),
+         ctypes.c_int32],
+    ),
+    "HPRpDll": (
+        ctypes.c_int32,
+        [ctypes.c_char_p, ctypes.c_int64, ctypes.POINTER(ctypes.c_void_p),
+         ctypes.POINTER(ctypes.c_uint16), ctypes.c_int32],
+    ),
+    "HPRcDll": (None, [ctypes.c_void_p]),
+    "HPRnDll": (ctypes.c_int64, [ctypes.c_void_p, _int]),
+    "HPRrDll": (
+        ctypes.c_int32,
+        [ctypes.c_void_p, _int, ctypes.c_int64, ctypes.c_void_p, ctypes.POINTER(ctypes.c_uint16),
+         ctypes.c_int32],
+    ),
+    "HPRaDll": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32, ctypes.POINTER(AuditTotals)]),
 }  # fmt: skip
 
 

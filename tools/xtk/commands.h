@@ -18,5 +18,6 @@ Runner addPlotArea(CLI::App &app);
 Runner addDemo(CLI::App &app);
 Runner addBatch(CLI::App &app);
 Runner addFit(CLI::App &app);
+Runner addHarvest(CLI::App &app);
 
 }  // namespace xtk

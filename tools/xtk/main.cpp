@@ -17,9 +17,9 @@ int run(int argc, char **argv) {
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Help for every subcommand");
 
-  const xtk::Runner runners[] = {xtk::addTaper(app),    xtk::addBuck(app), xtk::addFormula(app),
-                                 xtk::addPlotArea(app), xtk::addDemo(app), xtk::addBatch(app),
-                                 xtk::addFit(app)};
+  const xtk::Runner runners[] = {xtk::addTaper(app),    xtk::addBuck(app),   xtk::addFormula(app),
+                                 xtk::addPlotArea(app), xtk::addDemo(app),   xtk::addBatch(app),
+                                 xtk::addFit(app),      xtk::addHarvest(app)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
