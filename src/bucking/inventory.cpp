@@ -93,7 +93,7 @@ bool finiteModel(const xylotrak_taper_model &m) noexcept {
 void buckTree(const Inventory &inv, std::int64_t i, Block &block, LogEntry *table) noexcept {
   const std::int32_t t = block.treeCount;
   xylotrak_tree_result &r = block.trees[t];
-  std::memset(&r, 0, sizeof r);
+  r = xylotrak_tree_result{};
   r.tree = i;
   r.method = -1;
   r.firstRow = block.rowCount;
@@ -105,7 +105,7 @@ void buckTree(const Inventory &inv, std::int64_t i, Block &block, LogEntry *tabl
                 static_cast<std::size_t>(inv.productCount) * sizeof *products);
     for (int p = 0; p < inv.productCount; ++p) clearResults(products[p]);
   }
-  std::memset(table, 0, kLogRows * sizeof *table);
+  std::fill_n(table, kLogRows, LogEntry{});
 
   const std::int32_t index = inv.modelIndex[i];
   const double dbh = inv.dbh[i], height = inv.totalHeight[i];
@@ -273,7 +273,8 @@ std::int32_t buckInventory(const Inventory &given, xylotrak_inventory_callback c
   const int threads = threadCount(inv.params.threads);
   // Small inventories still spread over the threads: at least four blocks a
   // worker where the trees allow it.
-  const std::int64_t perBlock = (inv.treeCount + 4 * threads - 1) / (4 * threads);
+  const std::int64_t spread = 4 * static_cast<std::int64_t>(threads);
+  const std::int64_t perBlock = (inv.treeCount + spread - 1) / spread;
   inv.blockTrees = std::clamp<std::int64_t>(perBlock, 1, kBlockTrees);
   const std::int64_t blocks = (inv.treeCount + inv.blockTrees - 1) / inv.blockTrees;
   const int workers = threads == 1 ? 0 : threads;

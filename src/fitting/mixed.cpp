@@ -32,13 +32,13 @@ struct TreeSums {
 class Reml {
  public:
   Reml(const Matrix &x, const Vector &y, const std::vector<TreeSums> &trees, Index q)
-      : q_(q), trees_(trees) {
-    xtx_ = x.transpose() * x;
-    xty_ = x.transpose() * y;
-    yty_ = y.squaredNorm();
-    rows_ = x.rows();
-    p_ = x.cols();
-  }
+      : q_(q),
+        trees_(trees),
+        xtx_(x.transpose() * x),
+        xty_(x.transpose() * y),
+        yty_(y.squaredNorm()),
+        rows_(x.rows()),
+        p_(x.cols()) {}
 
   // Lambda from the search's parameters: its lower triangle by columns.
   Matrix lambda(const Vector &theta) const {

@@ -344,6 +344,7 @@ int runBatch(const BatchCommand &c) {
   for (const Model &m : inventory.models)
     table.push_back({m.coefs.data(), m.exps.data(), m.terms(), 0});
   std::vector<ProductSpec> records;
+  records.reserve(products.size());
   for (const Product &p : products) records.push_back(p.record);
   xylotrak_inventory_params q{};
   q.startHeight = params.startHeight;
