@@ -3,49 +3,88 @@
 # for release; the R package (XYLOTRAK_SKIP_R=1 leaves it out); under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the concurrency tests under
 # ThreadSanitizer; each fuzz harness briefly; the static analysis and the
-# formatting check; and the Windows DLL under Wine.
+# formatting check; and the Windows DLL under Wine. Ends with the time each
+# stage took, also when a stage fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$jobs"
+stages=()
+seconds=()
+current=""
+started=0
+# Runs the rest of the arguments as the stage named by the first.
+stage() {
+  current=$1
+  shift
+  started=$SECONDS
+  "$@"
+  stages+=("$current")
+  seconds+=($((SECONDS - started)))
+  current=""
+}
+summary() {
+  local status=$?
+  if [ -n "$current" ]; then
+    stages+=("$current (failed)")
+    seconds+=($((SECONDS - started)))
+  fi
+  echo
+  printf '%-28s %8s\n' "stage" "seconds"
+  local i
+  for i in "${!stages[@]}"; do printf '%-28s %8d\n' "${stages[$i]}" "${seconds[$i]}"; done
+  printf '%-28s %8d\n' "total" "$SECONDS"
+  exit "$status"
+}
+trap summary EXIT
+
+build() {
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DXYLOTRAK_BUILD_TESTS=ON \
+    -DXYLOTRAK_BUILD_BENCHMARKS=ON -DXYLOTRAK_BUILD_EXAMPLES=ON -DXYLOTRAK_BUILD_TOOLS=ON
+  cmake --build build -j"$jobs"
+}
 # The windows.* tests (there when mingw-w64 is installed) run once, in the
 # Windows stage at the end.
-ctest --test-dir build --output-on-failure -j"$jobs" -LE windows
+unit_tests() { ctest --test-dir build --output-on-failure -j"$jobs" -LE windows; }
 
-# The R package, built and checked against the library just built.
-if [ "${XYLOTRAK_SKIP_R:-0}" != 1 ]; then
-  scripts/test-r.sh
-fi
-
-if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
+asan_build() {
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=address,undefined,float-cast-overflow \
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build build-asan -j"$jobs"
+}
+asan_tests() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j"$jobs"
-fi
-
+}
 # The concurrency tests (the accounting's, the inventory export's worker
 # threads) once more under ThreadSanitizer.
-if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
+tsan() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DXYLOTRAK_SANITIZE=thread \
     -DXYLOTRAK_BUILD_BENCHMARKS=OFF -DXYLOTRAK_BUILD_EXAMPLES=OFF
   cmake --build build-tsan -j"$jobs" --target accounting_threads_tests inventory_tests
   TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure \
     -R '^(Concurrent|Inventory\.)'
-fi
+}
 
+stage "packages" scripts/install-deps.sh
+stage "build (RelWithDebInfo)" build
+stage "ctest" unit_tests
+# The R package, built and checked against the library just built.
+if [ "${XYLOTRAK_SKIP_R:-0}" != 1 ]; then
+  stage "R package" scripts/test-r.sh
+fi
+if [ "${XYLOTRAK_SKIP_SANITIZERS:-0}" != 1 ]; then
+  stage "build (ASan, UBSan)" asan_build
+  stage "ctest (ASan, UBSan)" asan_tests
+  stage "ThreadSanitizer" tsan
+fi
 # Each fuzz harness for a short fixed number of runs, and the static analysis.
 if [ "${XYLOTRAK_SKIP_FUZZ:-0}" != 1 ]; then
-  scripts/fuzz.sh
+  stage "fuzzing" scripts/fuzz.sh
 fi
-scripts/static-analysis.sh
-scripts/check-format.sh
-
+stage "static analysis" scripts/static-analysis.sh
+stage "format" scripts/check-format.sh
 # The Windows DLL, cross-built and run under Wine.
 if [ "${XYLOTRAK_SKIP_WINDOWS:-0}" != 1 ]; then
-  scripts/test-windows.sh
+  stage "Windows DLL under Wine" scripts/test-windows.sh
 fi
