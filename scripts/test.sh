@@ -4,36 +4,57 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer; the concurrency tests under
 # ThreadSanitizer; each fuzz harness briefly; the static analysis and the
 # formatting check; and the Windows DLL under Wine. Ends with the time each
-# stage took, also when a stage fails.
+# stage took (wall clock and processor), also when a stage fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+# Each stage's wall-clock seconds, and the processor seconds (user and system)
+# of its processes: on a machine shared with other work the first grows with
+# the load, the second hardly.
 stages=()
 seconds=()
+cpu=()
 current=""
 started=0
+cpu_started=0
+times_file=$(mktemp)
+# Processor seconds of this script's finished child processes so far. `times`
+# must run in this shell, not in a subshell, to see them.
+children_cpu() {
+  times >"$times_file"
+  children_cpu_seconds=$(awk 'NR == 2 { split($1, u, /[ms]/); split($2, s, /[ms]/);
+    printf "%d", u[1] * 60 + u[2] + s[1] * 60 + s[2] }' "$times_file")
+}
 # Runs the rest of the arguments as the stage named by the first.
 stage() {
   current=$1
   shift
   started=$SECONDS
+  children_cpu
+  cpu_started=$children_cpu_seconds
   "$@"
-  stages+=("$current")
+  end_stage "$current"
+}
+end_stage() {
+  children_cpu
+  stages+=("$1")
   seconds+=($((SECONDS - started)))
+  cpu+=($((children_cpu_seconds - cpu_started)))
   current=""
 }
 summary() {
   local status=$?
-  if [ -n "$current" ]; then
-    stages+=("$current (failed)")
-    seconds+=($((SECONDS - started)))
-  fi
+  [ -z "$current" ] || end_stage "$current (failed)"
+  children_cpu
+  rm -f "$times_file"
   echo
-  printf '%-28s %8s\n' "stage" "seconds"
+  printf '%-28s %8s %12s\n' "stage" "seconds" "cpu seconds"
   local i
-  for i in "${!stages[@]}"; do printf '%-28s %8d\n' "${stages[$i]}" "${seconds[$i]}"; done
-  printf '%-28s %8d\n' "total" "$SECONDS"
+  for i in "${!stages[@]}"; do
+    printf '%-28s %8d %12d\n' "${stages[$i]}" "${seconds[$i]}" "${cpu[$i]}"
+  done
+  printf '%-28s %8d %12d\n' "total" "$SECONDS" "$children_cpu_seconds"
   exit "$status"
 }
 trap summary EXIT
