@@ -33,8 +33,10 @@ namespace fuzz {
 // guarded table: the library must leave all of it as it is.
 constexpr unsigned char kPattern = 0xA5;
 
+// No bytes are always the same: an empty vector's data() may be null, which
+// memcmp must not be given even for a length of 0.
 inline bool sameBits(const void *a, const void *b, std::size_t n) {
-  return std::memcmp(a, b, n) == 0;
+  return n == 0 || std::memcmp(a, b, n) == 0;
 }
 inline bool sameBits(double a, double b) { return sameBits(&a, &b, sizeof a); }
 // The same double, any NaN matching any NaN: the sign and payload of a NaN

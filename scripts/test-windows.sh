@@ -14,6 +14,6 @@ cmake --build build-win -j2
 
 # The Linux build holds the windows.* tests and the Linux twin of the
 # parity probe; only the Windows tests are run here.
-cmake -S . -B build -DXYLOTRAK_WINDOWS_TESTS=ON
+cmake -S . -B build -DXYLOTRAK_BUILD_TESTS=ON -DXYLOTRAK_WINDOWS_TESTS=ON
 cmake --build build -j2 --target parity_probe
 ctest --test-dir build -L windows --output-on-failure

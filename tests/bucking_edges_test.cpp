@@ -111,6 +111,39 @@ TEST(BuckingEdges, AdmissionRulesAtTheirLimits) {
   }
 }
 
+// maxTopDiam bounds the diameter where the longest log would end, not where
+// the shortest would: between minLength and maxLength the stem narrows from
+// above the bound to below it, and the log is admitted (cut at maxLength,
+// where the top is smallest) until the bound falls below the diameter there.
+TEST(BuckingEdges, MaxTopDiamIsTestedAtTheMaximumLength) {
+  const Tree tree = cone(40, 20);
+  const double stump = 0.5, minLength = 3, maxLength = 5;
+  const double atMinLength = tree.d(stump + minLength);  // 33.5 cm
+  const double atMaxLength = tree.d(stump + maxLength);  // 29.5 cm
+  ASSERT_LT(atMaxLength, atMinLength);
+  const struct {
+    double maxTopDiam;
+    bool admitted;
+  } cases[] = {{atMinLength, true},
+               {(atMinLength + atMaxLength) / 2, true},
+               {atMaxLength, true},
+               {std::nextafter(atMaxLength, 0.0), false}};
+  for (Method m : kMethods) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(name(m)) + " maxTopDiam " + std::to_string(c.maxTopDiam));
+      std::vector<ProductSpec> products = {product(5, minLength, maxLength, 10)};
+      products[0].maxTopDiam = c.maxTopDiam;
+      Output out;
+      buck(m, tree, stumpAt(stump), products, out);
+      ASSERT_EQ(out.logs() >= 1, c.admitted);
+      if (c.admitted) {
+        EXPECT_EQ(out.row(1).baseHeight, stump);
+        EXPECT_EQ(out.row(1).length, maxLength);
+      }
+    }
+  }
+}
+
 TEST(BuckingEdges, TopHeightLimitIsStrictOnlyForTheSequentialBucking) {
   // The sequential bucking needs the minimum log to end below the limit,
   // the searches let it end on it.

@@ -164,6 +164,53 @@ TEST(ExactBucking, NeverScoresBelowTheBreadthFirstSearch) {
   std::printf("exact optimiser strictly better on %d of %d tables\n", strictlyBetter, compared);
 }
 
+// Ties are broken as the breadth-first search breaks them: of sequences with
+// equal scores the one built first wins, i.e. the one with fewer logs, then
+// the one with the lower product number at the first log where they differ.
+// Priced per log, scores are sums of whole numbers and tie exactly; and the
+// lengths (2 and 4 m from 0.5 m) reach the same cut heights in any order,
+// so the optimiser merges tied states there as well as comparing winners.
+TEST(ExactBucking, OfEqualScoresTheSequenceBuiltFirstWins) {
+  const Tree tree = cone(40, 20);  // 8 cm at 16 m: 15.5 m of stem above the stump
+  const CallArgs args = stumpAt(0.5);
+  struct Case {
+    const char *what;
+    std::vector<ProductSpec> products;
+    std::vector<int> winner;  // product numbers from the stump up
+  };
+  const Case cases[] = {
+      // 10 per metre either way: 14 m in four logs is the fewest logs to the
+      // best value, and [1 2 2 2] comes first of the four orders of 2+4+4+4.
+      {"two lengths", {product(8, 2, 2, 20, 2), product(8, 4, 4, 40, 2)}, {1, 2, 2, 2}},
+      {"reversed table", {product(8, 4, 4, 40, 2), product(8, 2, 2, 20, 2)}, {1, 1, 1, 2}},
+      // Twins: every sequence of one length ties; only product 1 is built first.
+      {"twins", {product(8, 4, 4, 40, 2), product(8, 4, 4, 40, 2)}, {1, 1, 1}},
+      // Logs of no value add nothing to the score: the shorter sequence wins.
+      {"worthless logs",
+       {product(8, 4, 4, 40, 2), product(1, 0.5, 0.5, 0, 2), product(8, 4, 4, 40, 2)},
+       {1, 1, 1}},
+      // Logs of 1, 3 and 2 m worth 1, 1 and 2 up to 5.55 m: the state 4 m up
+      // is reached first by [1 2] and then, scoring higher, by [3 3], which
+      // replaces it; so at 5 m up [3 3 1] arrives before [1 3 3], although
+      // built after it. Both score 5, the best: [1 3 3] must win, not the
+      // first to arrive.
+      {"tie after a replaced state",
+       {product(28.9, 1, 1, 1, 2), product(28.9, 3, 3, 1, 2), product(28.9, 2, 2, 2, 2)},
+       {1, 3, 3}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<ProductSpec> products = c.products, again = c.products;
+    Output exact, bfs;
+    ASSERT_EQ(optimised(tree, args, products, exact, &PHVxDll), 1.0);
+    ASSERT_EQ(exact.logs(), static_cast<int>(c.winner.size()));
+    for (int k = 1; k <= exact.logs(); ++k) EXPECT_EQ(exact.row(k).productNumber, c.winner[k - 1]);
+    // The breadth-first search sees all these sequences and agrees, byte for byte.
+    ASSERT_EQ(optimised(tree, args, again, bfs), 1.0);
+    expectSameOutput(again, bfs, products, exact);
+  }
+}
+
 TEST(ExactBucking, AnswersWhereTheBreadthFirstSearchGivesUp) {
   // Short logs of many products on a tall stem: far more than 10000
   // sequences per generation, but few distinct cut heights.

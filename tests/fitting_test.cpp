@@ -314,6 +314,65 @@ TEST(Select, ExactDataTakesItsOwnTermsAndNoMore) {
   EXPECT_EQ(std::vector<double>(r.exps.begin(), r.exps.begin() + 3), e);
 }
 
+// The three smallest default exponents are nearly collinear: with two of
+// them in the model, the part of the third independent of it is below 1e-6 of
+// its norm on heights spread over the stem. It is still a different function,
+// and data made from all three need all three.
+TEST(Select, TakesInNearlyCollinearCandidatesTheDataNeed) {
+  const std::vector<double> c = {1.2, -30, 60, -31.2};
+  const std::vector<double> e = {0, 0.005, 0.01, 0.05};
+  const Stems s = measure(c, e, 40, 12, 0, 13);
+  for (const std::vector<double> &candidates :
+       {std::vector<double>{}, std::vector<double>{0.005, 0.01, 0.05}}) {
+    SCOPED_TRACE(candidates.empty() ? "default candidates" : "the three alone");
+    const Selected r = select(s, candidates, 8);
+    ASSERT_EQ(r.code, XYLOTRAK_FIT_OK);
+    ASSERT_EQ(r.n, 3);
+    EXPECT_EQ(std::vector<double>(r.exps.begin(), r.exps.begin() + 4), e);
+    for (std::size_t k = 0; k < c.size(); ++k)
+      EXPECT_NEAR(r.coefs[k], c[k], 1e-6 * std::fabs(c[k])) << k;
+  }
+}
+
+// A candidate enters when its partial F exceeds the 95% quantile of F(1, m - p)
+// (m rows, p terms after it). Relative diameters y = 1 + t (x - 1/2) + r, with x
+// evenly spread and r = +-w in the pattern + - - +, which is orthogonal to 1
+// and to x: adding x lowers the residual sum of squares from
+// t^2 Sxx + m w^2 to m w^2, so F = t^2 Sxx (m - 2) / (m w^2), set by t. Each
+// F below lies between the 90% and 95% quantiles or clearly above the 95%.
+TEST(Select, PartialFTestAtFivePercent) {
+  struct Case {
+    int rows;
+    double f;
+    bool enters;
+  };
+  // F(1, 30): 2.881 (90%), 4.171 (95%); F(1, 10): 3.285 (90%), 4.965 (95%).
+  const Case cases[] = {{32, 3.5, false}, {32, 5.0, true}, {12, 4.2, false}, {12, 5.8, true}};
+  for (const Case &k : cases) {
+    SCOPED_TRACE(::testing::Message() << k.rows << " rows, F " << k.f);
+    const int m = k.rows;
+    const double w = 0.01;
+    double sxx = 0;
+    for (int i = 0; i < m; ++i) sxx += ((i + 0.5) / m - 0.5) * ((i + 0.5) / m - 0.5);
+    const double t = std::sqrt(k.f * m * w * w / (sxx * (m - 2)));
+    Stems s;
+    for (int i = 0; i < m; ++i) {
+      const double x = (i + 0.5) / m;
+      const double r = (i % 4 == 0 || i % 4 == 3) ? w : -w;
+      s.dbh.push_back(30);
+      s.height.push_back(20);
+      s.h.push_back(20 * x);
+      s.d.push_back(30 * (1 + t * (x - 0.5) + r));
+    }
+    const Selected r = select(s, {1}, 4);
+    ASSERT_EQ(r.code, XYLOTRAK_FIT_OK);
+    EXPECT_EQ(r.n, k.enters ? 1 : 0);
+    if (k.enters) {
+      EXPECT_EQ(r.exps[1], 1.0);
+    }
+  }
+}
+
 TEST(Select, HonoursTheTermCapAndTheCandidateList) {
   const Stems s = measure(kFifthDegreeCoefs, kFifthDegree, 100, 10, 0.005, 10);
   const Selected capped = select(s, {}, 3);

@@ -91,6 +91,35 @@ TEST(LogVolume, PublishedLogVolumes) {
 }
 
 // Same site (basal area and quadratic mean diameter pages); Brack & Wood, Forest Mensuration.
+// Hosts compare these volumes bit for bit, so each formula must round as its
+// documented order of evaluation does. The expectations below write that order
+// out again, on the basal areas of gDll (whose bits are checked above); the
+// neiloid's cube roots are pow with the double nearest 1/3, not cbrt.
+TEST(LogVolume, EachFormulaRoundsInItsDocumentedOrder) {
+  const double third = 0.3333333333333333;
+  const double diameters[][3] = {{25, 27, 29},       {29, 27, 25},    {12.5, 30, 41},
+                                 {7.3, 8.1, 9.9},    {0.8, 0.9, 1.1}, {47.3, 51.05, 54.8},
+                                 {63.25, 40, 18.75}, {33, 33, 33}};
+  int cubeRootsDiffer = 0;
+  for (const auto &d : diameters) {
+    for (double length : {5.0, 2.7, 0.35}) {
+      SCOPED_TRACE(::testing::Message() << d[0] << " " << d[1] << " " << d[2] << " " << length);
+      const double g1 = gDll(d[0]), gm = gDll(d[1]), g2 = gDll(d[2]);
+      EXPECT_EQ(VTHuDll(d[1], length), gm * length);
+      EXPECT_EQ(VTSmDll(d[0], d[2], length), ((g2 + g1) * 0.5) * length);
+      EXPECT_EQ(VTNwDll(d[0], d[1], d[2], length), ((g2 + (4 * gm + g1)) / 6) * length);
+      EXPECT_EQ(VTCoDll(d[0], d[2], length), ((std::sqrt(g2 * g1) + (g2 + g1)) / 3) * length);
+      const double a = g1 * g1 * g2, b = g2 * g1 * g2;
+      EXPECT_EQ(VTNeDll(d[0], d[2], length),
+                (((std::pow(a, third) + g1) + std::pow(b, third)) + g2) * 0.25 * length);
+      const double withCbrt = (((std::cbrt(a) + g1) + std::cbrt(b)) + g2) * 0.25 * length;
+      cubeRootsDiffer += withCbrt != VTNeDll(d[0], d[2], length);
+    }
+  }
+  // The cases must tell the two cube roots apart, or the check above proves nothing.
+  EXPECT_GT(cubeRootsDiffer, 3);
+}
+
 TEST(MeanDiameter, PublishedStandValues) {
   EXPECT_NEAR(dgDll(18.3, 494.1), 21.716, 5e-4);
   double perHectare = 0;

@@ -28,15 +28,16 @@ class FreshLibrary {
  public:
   using GDll = double (*)(double);  // a formula export, looked up when present
 
-  FreshLibrary() {
+  // Loads the library under test, or another build of it named by `path`.
+  explicit FreshLibrary(const char *path = XYLOTRAK_LIBRARY_PATH) {
     // The library must not be in this process yet, or its counters are not fresh.
-    void *already = dlopen(XYLOTRAK_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
+    void *already = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
     if (already != nullptr) {
       dlclose(already);
       ADD_FAILURE() << "the library was already loaded in this process";
       return;
     }
-    handle_ = dlopen(XYLOTRAK_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
       ADD_FAILURE() << "dlopen: " << dlerror();
       return;

@@ -27,15 +27,16 @@ int findings(const Profile &p, int termCount, int *digits = nullptr) {
 }
 int findings(const Profile &p, int *digits = nullptr) { return findings(p, p.terms(), digits); }
 
-// p(y) = 1.1 (1 - y) + 0.4 (1 - y)^34, expanded into powers of y: a curve
-// written in powers of (1 - y) as users bring them, with coefficients near
-// 1e9 of alternating sign.
-Profile expanded() {
-  Profile p{std::vector<double>(35, 0.0), std::vector<double>(35)};
-  for (int j = 0; j <= 34; ++j) {
+// p(y) = 1.1 (1 - y) + 0.4 (1 - y)^degree, expanded into powers of y: a curve
+// written in powers of (1 - y) as users bring them, with coefficients of
+// alternating sign, near 1e9 for degree 34.
+Profile expanded(int degree = 34) {
+  const auto terms = static_cast<std::size_t>(degree) + 1;
+  Profile p{std::vector<double>(terms, 0.0), std::vector<double>(terms)};
+  for (int j = 0; j <= degree; ++j) {
     p.exps[j] = j;
-    double binomial = 1;  // C(34, j)
-    for (int i = 1; i <= j; ++i) binomial = binomial * (34 - i + 1) / i;
+    double binomial = 1;  // C(degree, j)
+    for (int i = 1; i <= j; ++i) binomial = binomial * (degree - i + 1) / i;
     const double sign = j % 2 == 0 ? 1 : -1;
     p.coefs[j] += 0.4 * binomial * sign;
     if (j <= 1) p.coefs[j] += 1.1 * sign;
@@ -73,6 +74,23 @@ TEST(ModelCheck, EachFlawIsFlaggedAlone) {
   for (const Case &c : cases) {
     EXPECT_EQ(findings(c.profile, c.termCount.value_or(c.profile.terms())), c.expected) << c.what;
   }
+}
+
+// The closed form is ill-conditioned with fewer than 6 correct digits: a
+// model keeping exactly 6 passes, one keeping 5 is flagged. The expanded
+// curves lose digits as their degree grows, through both.
+TEST(ModelCheck, VolumeIllConditionedBelowSixDigitsOnly) {
+  bool sawSix = false, sawFive = false;
+  for (int degree = 2; degree <= 34; ++degree) {
+    int digits = -1;
+    const int f = findings(expanded(degree), &digits);
+    SCOPED_TRACE(::testing::Message() << "degree " << degree << ", " << digits << " digits");
+    EXPECT_EQ((f & XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED) != 0, digits < 6);
+    EXPECT_EQ(f & ~XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED, 0) << "a smooth stem otherwise";
+    sawSix = sawSix || digits == 6;
+    sawFive = sawFive || digits == 5;
+  }
+  EXPECT_TRUE(sawSix && sawFive) << "the threshold itself was not reached";
 }
 
 TEST(ModelCheck, OrdinaryModelsPassWithManyDigits) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -49,11 +50,13 @@ class UsageReport : public ::testing::Test {
     return bytes.str();
   }
 
-  // Runs calls in a child that logs to path and unloads with dlclose.
-  void runAndUnload(const std::string &path, void (*calls)(FreshLibrary &)) {
+  // Runs calls in a child that logs to path and unloads with dlclose; the
+  // library under test unless another build of it is named.
+  void runAndUnload(const std::string &path, void (*calls)(FreshLibrary &),
+                    const char *library = XYLOTRAK_LIBRARY_PATH) {
     EXPECT_EQ(runInChild([&] {
                 setenv("XYLOTRAK_LOG", path.c_str(), 1);
-                FreshLibrary lib;
+                FreshLibrary lib(library);
                 if (!lib.ok()) return;
                 calls(lib);
                 lib.close();
@@ -205,33 +208,41 @@ TEST_F(UsageReport, StandardErrorLeftOnTheLogByARequestStaysThere) {
 }
 
 // An empty XYLOTRAK_LOG is no path: the report goes to the one chosen when
-// the library was built. Its folder is made for the test if it is missing
-// (and removed again); where that is not allowed the test is skipped.
+// the library was built. The configured path is shared by every program on
+// the machine that uses the library, so this runs on a build of the library
+// whose path lies in the build folder instead (see tests/CMakeLists.txt).
 TEST_F(UsageReport, EmptyVariableFallsBackToTheBuildTimePath) {
-  const fs::path path = XYLOTRAK_BUILD_LOG_PATH;
-  std::error_code error;
-  const bool madeFolder = fs::create_directories(path.parent_path(), error);
-  if (error || access(path.parent_path().c_str(), W_OK) != 0)
-    GTEST_SKIP() << "cannot write to " << path.parent_path();
-  const bool existed = fs::exists(path);
-  const auto sizeBefore = existed ? fs::file_size(path) : 0;
-  runAndUnload("", [](FreshLibrary &lib) { lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1); });
+  const fs::path path = XYLOTRAK_TEST_DEFAULT_LOG;
+  fs::remove_all(path.parent_path());
+  ASSERT_TRUE(fs::create_directories(path.parent_path()));
+  runAndUnload(
+      "", [](FreshLibrary &lib) { lib.PHDiDll(30, 20, kCoefs, kExps, 1, 1); },
+      XYLOTRAK_TEST_DEFAULT_LOG_LIBRARY);
   std::string written;
   {
     std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(sizeBefore));
     std::ostringstream bytes;
     bytes << in.rdbuf();
     written = bytes.str();
   }
-  if (madeFolder)
-    fs::remove_all(path.parent_path());
-  else if (!existed)
-    fs::remove(path);
+  fs::remove_all(path.parent_path());
   std::string expected = kEmptyReport;
   expected.replace(expected.find("3 =  "), 5, "3 = 1 ");
   EXPECT_EQ(written, expected);
   EXPECT_FALSE(fs::exists(dir_ / "xtk.txt"));
+}
+
+// The library itself, the one that is installed, falls back to the path
+// configured for it (XYLOTRAK_LOG_PATH); the build above differs only there.
+TEST(UsageReportBuild, TheLibraryHoldsTheConfiguredBuildTimePath) {
+  const auto holds = [](const char *library, const std::string &text) {
+    std::ifstream in(library, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return bytes.find(text + '\0') != std::string::npos;
+  };
+  EXPECT_TRUE(holds(XYLOTRAK_LIBRARY_PATH, XYLOTRAK_INSTALLED_LOG_PATH));
+  EXPECT_TRUE(holds(XYLOTRAK_TEST_DEFAULT_LOG_LIBRARY, XYLOTRAK_TEST_DEFAULT_LOG));
+  EXPECT_FALSE(holds(XYLOTRAK_TEST_DEFAULT_LOG_LIBRARY, XYLOTRAK_INSTALLED_LOG_PATH));
 }
 
 TEST_F(UsageReport, MissingFolderSkipsTheReportAndKeepsStandardErrorOpen) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""xtk driven as a user would: bad input, the SVG drawing, the batch files.
+"""xtk driven as a user would: bad input, the SVG drawing, the batch files, the fits.
 
-Usage: xtk_cli_test.py PATH_TO_XTK [Input|Svg|Batch]
+Usage: xtk_cli_test.py PATH_TO_XTK [Input|Svg|Batch|Exact|Fit]
 """
 import csv
 import io
@@ -806,6 +806,61 @@ class Harvest(unittest.TestCase):
             self.assertIn("bad.hpr: line 2: element 'StemKey': expected an integer key",
                           result.stderr)
 
+
+class Fit(XtkCase):
+    def stems(self, extra_lines=()):
+        """Measured stems of a paraboloid d = dbh sqrt(1 - h/H) (scaled at breast height), then
+        the given lines; returns the file and the number of good rows."""
+        rng = random.Random(11)
+        lines = ["id,dbh,height,h,d"]
+        for tree in range(12):
+            dbh, height = round(rng.uniform(15, 50), 1), round(rng.uniform(15, 35), 1)
+            for _ in range(8):
+                h = round(rng.uniform(0, height), 2)
+                d = dbh * math.sqrt(1 - h / height) / math.sqrt(1 - 1.3 / height)
+                lines.append("t%d,%s,%s,%s,%.4f" % (tree, dbh, height, h, d))
+        good = len(lines) - 1
+        lines.extend(extra_lines)
+        return self.write("stems.csv", "\n".join(lines) + "\n"), good
+
+    def fit(self, stems, *extra):
+        models = self.path("models.json")
+        if os.path.exists(models):
+            os.remove(models)
+        return run("fit", "--stems", stems, "--exps", "0,1,2", "--json", "--models", models,
+                   *extra)
+
+    def test_unreadable_rows_are_reported_and_make_the_exit_code_1(self):
+        # Line 98 has a bad number, line 99 a cell too few; the rest is fitted.
+        stems, good = self.stems(["t90,30,20,5,2x", "t91,30,20,5"])
+        r = self.fit(stems)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertRegex(r.stderr, r"stems\.csv:98: field 'd': not a number")
+        self.assertRegex(r.stderr, r"stems\.csv:99: expected 5 cells, found 4")
+        report = json.loads(r.stdout)
+        self.assertEqual(report["unreadable_rows"], 2)
+        self.assertEqual(report["fits"][0]["rows_used"], good)
+        self.assertIn("coefs", report["fits"][0])
+        with open(self.path("models.json")) as f:
+            self.assertEqual(list(json.load(f)), ["all"])
+        # The text report says so too, with the same exit code.
+        text = run("fit", "--stems", stems, "--exps", "0,1,2")
+        self.assertEqual(text.returncode, 1)
+        self.assertIn("2 rows could not be read", text.stdout)
+
+    def test_missing_values_are_skipped_not_errors(self):
+        # Empty and NA cells, a height above the tree and a dbh of 0 are rows the fit leaves
+        # out and counts; they are no reason for a nonzero exit code.
+        stems, good = self.stems(["t90,30,20,5,", "t91,NA,20,5,20", "t92,30,20,21,5",
+                                  "t93,0,20,5,20"])
+        r = self.fit(stems)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, "")
+        report = json.loads(r.stdout)
+        self.assertEqual(report["unreadable_rows"], 0)
+        self.assertEqual(report["fits"][0]["rows_used"], good)
+        self.assertEqual(report["fits"][0]["rows_skipped"], 4)
+        self.assertTrue(os.path.exists(self.path("models.json")))
 
 if __name__ == "__main__":
     XTK = os.path.abspath(sys.argv[1])

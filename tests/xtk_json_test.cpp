@@ -215,7 +215,10 @@ TEST(XtkTaperJson, AnswersAreTheExports) {
 std::string modelOptions(const std::vector<double> &coefs, const std::vector<double> &exps) {
   auto list = [](const std::vector<double> &values) {
     std::string out;
-    for (double v : values) out += (out.empty() ? "" : ",") + xtk::num17(v);
+    for (double v : values) {
+      if (!out.empty()) out += ',';
+      out += xtk::num17(v);
+    }
     return out;
   };
   return "--dbh 30 --height 25 --coefs " + list(coefs) + " --exps " + list(exps);
