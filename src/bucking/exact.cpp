@@ -192,8 +192,8 @@ struct ExactSearch {
                           static_cast<std::int32_t>(i),
                           static_cast<std::int16_t>(j)};
           bool isNew = false;
-          const std::int32_t at = index.findOrAdd(
-              stateKey(node.cutHeight), static_cast<std::int32_t>(current.size()), isNew);
+          const std::int32_t at = index.findOrAdd(stateKey(node.cutHeight),
+                                                  static_cast<std::int32_t>(current.size()), isNew);
           if (isNew) {
             current.push_back(node);
           } else {
