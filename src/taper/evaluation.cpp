@@ -48,10 +48,9 @@ class Budget {
 // and stops at a free one. Nothing is ever removed, only replaced in place.
 // A key whose window is full doubles the table while the budget allows (and
 // the table has at most 2^maxBits slots). Once the table cannot grow, a new
-// key whose window is full takes the slot of the window's least asked-for
-// entry and the window's counts are halved, so that entries asked for long
-// ago make way for those asked for now; lookups are counted from the first
-// such replacement on.
+// key whose window is full takes the slot of the window's entry asked for
+// least often since it came (lookups are counted from the first such
+// replacement on); entries asked for long ago lose their counts by halves.
 template <class Value>
 class BoundedMap {
  public:
@@ -101,11 +100,16 @@ class BoundedMap {
       // A full window in a table of fair size grows the table; one of many
       // keys that crowd a corner of a large table does not.
       if (8 * used_ >= capacity() && grow()) continue;
+      // Every entry of the window has been asked for again since it came:
+      // their counts are halved, so that what was asked for long ago does
+      // not stay for ever.
+      if (uses_[victim] > 0) {
+        for (std::size_t k = first, n = 0; n < kWindow; k = (k + 1) & mask_, ++n)
+          uses_[k] = static_cast<std::uint8_t>(uses_[k] / 2);
+      }
       counting_ = true;
-      for (std::size_t k = first, n = 0; n < kWindow; k = (k + 1) & mask_, ++n)
-        uses_[k] = static_cast<std::uint8_t>(uses_[k] / 2);
       --used_;
-      return set(victim, key, 1);
+      return set(victim, key, 0);
     }
   }
 
