@@ -198,7 +198,7 @@ int main(int argc, char **argv) {
     std::vector<double> medians;
     for (const auto &t : times) medians.push_back(median(t));
     for (double m : medians) std::printf(" %12.3f", m);
-    for (std::size_t l = 1; l < libs.size(); ++l) std::printf(" %10.1f", medians[l] / medians[0]);
+    for (std::size_t l = 1; l < libs.size(); ++l) std::printf(" %10.2f", medians[l] / medians[0]);
     std::printf("\n");
     std::fflush(stdout);
   }
