@@ -96,7 +96,10 @@ class BoundedMap {
         i = (i + 1) & mask_;
         ++taken;
       }
-      if (taken < kWindow) return set(i, key, 0);
+      if (taken < kWindow) {
+        ++used_;
+        return set(i, key, 0);
+      }
       // A full window in a table of fair size grows the table; one of many
       // keys that crowd a corner of a large table does not.
       if (8 * used_ >= capacity() && grow()) continue;
@@ -108,7 +111,6 @@ class BoundedMap {
           uses_[k] = static_cast<std::uint8_t>(uses_[k] / 2);
       }
       counting_ = true;
-      --used_;
       return set(victim, key, 0);
     }
   }
@@ -130,7 +132,6 @@ class BoundedMap {
     slots_[i].key = key;
     slots_[i].value = Value{};
     uses_[i] = uses;
-    ++used_;
     return &slots_[i].value;
   }
 
@@ -158,7 +159,6 @@ class BoundedMap {
     mask_ = size - 1;
     bits_ = bits;
     shift_ = bits == 0 ? 63 : 64 - bits;  // one slot: every key lands in it (mask 0)
-    used_ = 0;
     for (std::size_t i = 0; i < size; ++i) {
       slots_[i].key = kFree;
       uses_[i] = 0;
@@ -173,7 +173,11 @@ class BoundedMap {
         k = (k + 1) & mask_;
         ++d;
       }
-      if (d < kWindow) *set(k, old[i].key, oldUses[i]) = old[i].value;
+      if (d < kWindow) {
+        *set(k, old[i].key, oldUses[i]) = old[i].value;
+      } else {
+        --used_;
+      }
     }
     if (old != nullptr) {
       ::operator delete(old);
@@ -253,7 +257,7 @@ EvaluationWork lastEvaluationWorkForTesting() noexcept { return t_lastWork; }
 // The closed form's arrays are left unset until prepare() writes them, so
 // that an evaluator on the stack costs nothing to make.
 // cppcheck-suppress uninitMemberVar ; ClosedForm is read only after prepare()
-Evaluator::Evaluator(const Model &model, bool cached) noexcept : model_(model) {
+Evaluator::Evaluator(const Model &model, bool cached) noexcept : model_(model), keepsWork_(cached) {
   const long entries = g_entriesForTesting.load(std::memory_order_relaxed);
   if (!cached || entries == 0) return;
   const long bytes = g_bytesForTesting.load(std::memory_order_relaxed);
@@ -269,7 +273,7 @@ Evaluator::~Evaluator() {
     cache_->~EvaluationCache();
     ::operator delete(cache_);
   }
-  t_lastWork = work_;
+  if (keepsWork_) t_lastWork = work_;
 }
 
 double Evaluator::diameter(double height) noexcept {

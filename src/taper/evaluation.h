@@ -80,6 +80,7 @@ class Evaluator {
   Model model_;
   CallTally tally_;
   EvaluationWork work_;
+  bool keepsWork_;  // for lastEvaluationWorkForTesting(): the bucking exports' evaluators
   bool prepared_ = false;
   ClosedForm closedForm_;
   EvaluationCache *cache_ = nullptr;
@@ -94,7 +95,9 @@ void setCacheEntriesForTesting(long entries) noexcept;
 // The most bytes the cache may hold (a negative value restores
 // Evaluator::kCacheBytes).
 void setCacheBytesForTesting(long bytes) noexcept;
-// The work of the evaluator destroyed last on the calling thread.
+// The work of the evaluator made with `cached` true (as the bucking exports
+// make theirs, whether the cache is then on or not) destroyed last on the
+// calling thread.
 EvaluationWork lastEvaluationWorkForTesting() noexcept;
 
 }  // namespace xylotrak::taper
