@@ -74,6 +74,13 @@ class MeasuredCache {
 
 }  // namespace
 
+// The plain operator new is replaced too, so that every block these
+// replacements free came from malloc (as AddressSanitizer checks).
+void *operator new(std::size_t n) {
+  void *p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
 void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
   void *p = std::malloc(n == 0 ? 1 : n);
   if (p != nullptr && g_ledger.open) g_ledger.note(p, n);
@@ -83,7 +90,10 @@ void operator delete(void *p) noexcept {
   if (g_ledger.open) g_ledger.forget(p);
   std::free(p);
 }
-void operator delete(void *p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void *p, std::size_t) noexcept {
+  if (g_ledger.open) g_ledger.forget(p);
+  std::free(p);
+}
 
 namespace {
 
