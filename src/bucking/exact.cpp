@@ -123,31 +123,36 @@ struct ExactSearch {
 
   double score(const Node &n) const { return objective == 0 ? n.valueSoFar : n.volumeSoFar; }
 
-  // The product of log k (1-based) of the sequence ending at `node` of layer g.
-  std::int16_t productAt(int g, const Node &node, int k) const {
-    const Node *n = &node;
-    for (int layer = g; layer > k; --layer) n = &layers[layer - 1][n->parent];
-    return n->product;
-  }
-
   // Whether the sequence of `a` comes before that of `b` (both of g logs) in
   // building order: the lower product number at the first log they differ.
+  // The two are walked down from log g together, so the last difference met
+  // is that of the first log, and no further than where they join (their
+  // logs below are the same): a step per log, where looking each log up
+  // from the top would take g steps for each.
   bool buildsBefore(int g, const Node &a, const Node &b) const {
-    for (int k = 1; k <= g; ++k) {
-      const std::int16_t pa = productAt(g, a, k), pb = productAt(g, b, k);
-      if (pa != pb) return pa < pb;
+    const Node *x = &a;
+    const Node *y = &b;
+    bool before = false;
+    for (int k = g; k >= 1 && x != y; --k) {
+      if (x->product != y->product) before = x->product < y->product;
+      if (k > 1) {
+        x = &layers[k - 1][x->parent];
+        y = &layers[k - 1][y->parent];
+      }
     }
-    return false;
+    return before;
   }
 
   bool buildsBeforeBest(int g, const Node &node) const {
     // A winner with fewer logs was built before any sequence of g logs.
     if (bestLogs != g) return false;
-    for (int k = 1; k <= g; ++k) {
-      const std::int16_t p = productAt(g, node, k);
-      if (p != bestProducts[k]) return p < bestProducts[k];
+    const Node *n = &node;
+    bool before = false;
+    for (int k = g; k >= 1; --k) {
+      if (n->product != bestProducts[k]) before = n->product < bestProducts[k];
+      if (k > 1) n = &layers[k - 1][n->parent];
     }
-    return false;
+    return before;
   }
 
   void takeAsBest(int g, const Node &node) {
