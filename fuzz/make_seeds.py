@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes the seed corpus of the fuzz harnesses into fuzz/corpus/<harness>/.
+"""Writes the seed corpus of the fuzz harnesses into fuzz/corpus/<harness>/ (and the exact
+harness's slow seeds into fuzz/corpus/exact_fuzz_shapes/).
 
 Each seed is a small, meaningful host call encoded in the input format that
 fuzz::Reader (fuzz/fuzz_support.h) decodes front to back. Run it again after
@@ -186,23 +187,27 @@ def seeds():
         # The same with the cache bounded to 6 kB: its first tables, which then replace.
         "four_products_squeezed": exact(35, 30, SPRUCE, four_bases, stump=0.3, stump_trim=0.05,
                                         squeeze=2),
-        # The benchmarks' shapes whose log ends fall on thousands of distinct heights, each
-        # squeezed into a fraction of the memory it would take: 50 and 100 fixed lengths in
-        # 3 and 1.5 cm steps on a 31 m stem (100 on a 22 m one, so that a replay stays
-        # short), six ranges of lengths, and the 50 lengths on a 40 m stem.
+    }
+    # The benchmarks' shapes whose log ends fall on thousands of distinct heights, each
+    # squeezed into a fraction of the memory it would take: 50 and 100 fixed lengths in 3 and
+    # 1.5 cm steps on a 31 m stem (100 on a 22 m one, so that a replay stays short), the 50
+    # on a 40 m stem, and six ranges of lengths on the 31 m stem; the 50 and the six also
+    # with a later doubling of the cache's tables made to fail (allocations 19 and 27 of
+    # those calls): the call goes on with the tables it has. Replayed by ctest
+    # (FuzzSeeds.exact_shapes) but kept out of the corpus that libFuzzer mutates: under its
+    # instrumentation such inputs, or a taller stem made of them, take up to minutes each.
+    s["exact_fuzz_shapes"] = {
+        "length_ranges": exact(35, 31, BENCH, ranges, stump_trim=0.1, squeeze=3),
+        "length_ranges_growth_fails": exact(35, 31, BENCH, ranges, stump_trim=0.1, fault=26,
+                                            squeeze=3),
         "fine_lengths_50": exact(35, 31, BENCH, fine_lengths(50, 0.03), stump_trim=0.1,
                                  squeeze=8),
         "fine_lengths_100": exact(30, 22, BENCH, fine_lengths(100, 0.015), stump_trim=0.1,
                                   squeeze=8),
-        "length_ranges": exact(35, 31, BENCH, ranges, stump_trim=0.1, squeeze=3),
-        # A later doubling of the cache's tables fails (allocations 19 and 27 of these calls):
-        # the call goes on with the tables it has.
-        "fine_lengths_50_growth_fails": exact(35, 31, BENCH, fine_lengths(50, 0.03),
-                                              stump_trim=0.1, fault=18, squeeze=8),
-        "length_ranges_growth_fails": exact(35, 31, BENCH, ranges, stump_trim=0.1, fault=26,
-                                            squeeze=3),
         "fine_lengths_40m": exact(48, 40, BENCH, fine_lengths(50, 0.03), stump_trim=0.1,
                                   squeeze=9),
+        "fine_lengths_50_growth_fails": exact(35, 31, BENCH, fine_lengths(50, 0.03),
+                                              stump_trim=0.1, fault=18, squeeze=8),
     }
     s["formulas_fuzz"] = {
         "logs": real(30) + real(25) + real(20) + real(4),
