@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/bucking_call.h"
@@ -76,6 +77,35 @@ inline std::vector<ProductSpec> givingUp(int n) {
   return products;
 }
 
+// The same profile on a stem of another size.
+inline Tree stem(double dbh, double height) {
+  Tree t;
+  t.dbh = dbh;
+  t.height = height;
+  return t;
+}
+
+// n fixed lengths from 1.10 m in steps of `step` m (with the 10 cm trim):
+// the log ends of the exact optimiser fall on more than ten thousand
+// distinct heights.
+inline std::vector<ProductSpec> fineLengths(int n, double step) {
+  std::vector<ProductSpec> products;
+  for (int i = 0; i < n; ++i) {
+    const double length = 1.1 + step * i;
+    products.push_back(product(8, length, length, 40 + 0.4 * i, 0));
+  }
+  return products;
+}
+
+// Six assortments whose logs may be anywhere between a shortest and a
+// longest length (in whole decimetres, with a 10 cm trim): each log runs to
+// its product's top diameter or its longest length.
+inline std::vector<ProductSpec> lengthRanges() {
+  return {product(30, 3.0, 5.2, 180, 0), product(22, 2.8, 4.6, 110, 0),
+          product(16, 2.5, 4.0, 75, 0),  product(11, 2.2, 3.4, 45, 0),
+          product(8, 1.9, 2.8, 12, 1),   product(5, 1.2, 1.7, 6, 1)};
+}
+
 struct Result {
   double code;
   std::array<double, 8> totals;
@@ -97,22 +127,46 @@ inline double run(const Tree &t, std::vector<ProductSpec> &products, int objecti
                                           r.totals.data(), r.logs.data());
 }
 
+// One benchmark case: the stem, the table, the objective (-1 for the
+// sequential bucking) and whether the exact optimiser makes the call.
+struct Case {
+  Tree tree;
+  std::vector<ProductSpec> products;
+  int objective = 0;
+  bool exact = false;
+};
+
+// The shapes of the exact optimiser with many distinct heights: 50 and 100
+// fixed lengths in 3 cm and 1.5 cm steps and the six length ranges on a
+// 31 m stem of 35 cm, and the 50 lengths on a 40 m stem of 48 cm.
+inline const char *const kExactShapes[] = {"fixed-50", "fixed-100", "ranges-6", "fixed-50-40m"};
+
 // The named cases: "sequential", "near-limit", "give-up" (50 products),
-// "give-up-3", "give-up-10".
-inline bool caseByName(const std::string &name, std::vector<ProductSpec> &products,
-                       int &objective) {
+// "give-up-3", "give-up-10" on the 30 m stem (searched by PHVoDll unless
+// the exact optimiser is asked for), and the exact shapes above.
+inline bool caseByName(const std::string &name, Case &c) {
+  c = Case{};
   if (name == "sequential") {
-    products = fourProducts();
-    objective = -1;
+    c.products = fourProducts();
+    c.objective = -1;
   } else if (name == "near-limit") {
-    products = nearLimit();
-    objective = 0;
+    c.products = nearLimit();
   } else if (name == "give-up") {
-    products = fiftyProducts();
-    objective = 0;
+    c.products = fiftyProducts();
   } else if (name == "give-up-3" || name == "give-up-10") {
-    products = givingUp(name == "give-up-3" ? 3 : 10);
-    objective = 0;
+    c.products = givingUp(name == "give-up-3" ? 3 : 10);
+  } else if (name == "fixed-50" || name == "fixed-100") {
+    c.tree = stem(35, 31);
+    c.products = name == "fixed-50" ? fineLengths(50, 0.03) : fineLengths(100, 0.015);
+    c.exact = true;
+  } else if (name == "ranges-6") {
+    c.tree = stem(35, 31);
+    c.products = lengthRanges();
+    c.exact = true;
+  } else if (name == "fixed-50-40m") {
+    c.tree = stem(48, 40);
+    c.products = fineLengths(50, 0.03);
+    c.exact = true;
   } else {
     return false;
   }

@@ -1,7 +1,8 @@
 // Runs one bucking case once and prints its outcome, so that its peak memory
 // can be measured from outside (e.g. /usr/bin/time -v).
 // Usage: xylotrak_bucking_driver CASE [--exact]
-// CASE: sequential, near-limit, give-up (50 products), give-up-3, give-up-10;
+// CASE: sequential, near-limit, give-up (50 products), give-up-3, give-up-10,
+// or one of the exact shapes (fixed-50, fixed-100, ranges-6, fixed-50-40m);
 // --exact runs the exact optimiser on the optimised cases.
 #include <cstdio>
 #include <cstring>
@@ -9,19 +10,18 @@
 #include "bucking_cases.h"
 
 int main(int argc, char **argv) {
-  std::vector<ProductSpec> products;
-  int objective = 0;
+  bucking_bench::Case c;
   const bool exact = argc == 3 && std::strcmp(argv[2], "--exact") == 0;
-  if (argc < 2 || argc > 3 || (argc == 3 && !exact) ||
-      !bucking_bench::caseByName(argv[1], products, objective)) {
-    std::fprintf(stderr, "usage: %s sequential|near-limit|give-up|give-up-3|give-up-10 [--exact]\n",
+  if (argc < 2 || argc > 3 || (argc == 3 && !exact) || !bucking_bench::caseByName(argv[1], c)) {
+    std::fprintf(stderr,
+                 "usage: %s sequential|near-limit|give-up|give-up-3|give-up-10|fixed-50|"
+                 "fixed-100|ranges-6|fixed-50-40m [--exact]\n",
                  argv[0]);
     return 2;
   }
-  const bucking_bench::Tree tree;
   bucking_bench::Result result{};
   tally_start();
-  bucking_bench::run(tree, products, objective, result, exact);
+  bucking_bench::run(c.tree, c.products, c.objective, result, exact || c.exact);
   int logs = 0;
   while (logs + 1 < 100 && result.logs[logs + 1].logNumber != 0) ++logs;
   std::printf("%s: result %g, %d logs, product volume %.6f m3, value %.4f\n", argv[1], result.code,

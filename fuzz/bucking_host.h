@@ -160,6 +160,7 @@ class BuckingHost {
                                    products, productCount, each, logs);
   }
   int count() const { return count_; }
+  int tableSize() const { return tableSize_; }
 
   // Checks that hold after every call of either export; returns the number
   // of log rows (rows 1..n with logNumber 1..n).

@@ -1,16 +1,20 @@
 // Fuzzes exact optimal bucking with the inputs of the optimised harness (see
-// optimised_fuzz.cpp): any model of up to three power terms, any scalars, a
-// table of up to four products, an objective from the input and, for about
-// one input in eight, the k-th allocation (k = 1..8) made to fail. The
+// optimised_fuzz.cpp): any model of up to five power terms, any scalars, a
+// table of up to 100 products, an objective from the input and, for about
+// one input in eight, the k-th allocation (k = 1..32) made to fail. The
 // result must be exactly 0, 1 or 99, and 99 only when the search's own
 // memory could not be had; without a winner nothing but the clearing is
-// written. Each call is then made twice more on the restored table, with the
-// evaluation cache off and with a cache of one or two entries per table (the
-// input picks which): the cache must change nothing, so the three answers
-// (result, totals, product records and log table, byte for byte) and the
-// calls counted in slots 2, 3, 4 and 8 must agree. A failed allocation of
-// the cache is no failure: that call too must answer as if nothing had
-// happened.
+// written. Each call is then made again on the restored table with the
+// evaluation cache squeezed into a memory bound from the input (1.5 kB,
+// too little for any table, to 3 MB), where it must replace what it holds;
+// for tables of up to eight products also with the cache off and with a
+// cache of one or two entries per table (the input picks which). The cache
+// must change nothing: the answers (result, totals, product records and log
+// table, byte for byte) and the calls counted in slots 2, 3, 4 and 8 must
+// agree. A failed allocation of the cache, its first tables or any later
+// growth, is no failure: that call too must answer as if nothing had
+// happened. (Tables of many products make calls without the cache that take
+// seconds; for them the squeezed cache is the one that works most out again.)
 #include "bucking_host.h"
 #include "fault_injection.h"
 #include "taper/evaluation.h"
@@ -45,23 +49,33 @@ void checkCall(const fuzz::BuckingHost &host, int objective, double result, bool
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  static fuzz::BuckingHost host(/*maxTerms=*/3, /*maxProducts=*/4);
-  static fuzz::Answer cached, direct, tiny;  // kept across runs: no allocation per run
+  static fuzz::BuckingHost host(/*maxTerms=*/5, /*maxProducts=*/100);
+  static fuzz::Answer cached, direct, tiny, squeezed;  // kept across runs: no allocation per run
   fuzz::Reader in(data, size);
   host.decodeCall(in);
   const int objective = in.codeArg();
   const std::uint8_t fault = in.byte();
   const long tinyEntries = 1 + in.byte() % 2;
   host.decodeTable(in);
+  const long squeezeBytes = 1536L << (in.byte() % 12);
 
   // With the normal cache, and perhaps an allocation made to fail.
-  const long failAt = fault < 32 ? 1 + fault % 8 : 0;
+  const long failAt = fault < 32 ? 1 + fault : 0;
   xylotrak::fault::failAllocationAt(failAt);
   const double result = host.callAndRecord(xylotrak::support::Bucking::kExact, objective, cached);
   const bool searchFailed = failAt > 0 && xylotrak::fault::allocationsChecked() >= failAt &&
                             !xylotrak::fault::optionalAllocationFailed();
   xylotrak::fault::failAllocationAt(0);
   checkCall(host, objective, result, searchFailed);
+
+  // With the cache at a memory bound it may soon reach.
+  host.restore();
+  xylotrak::taper::setCacheBytesForTesting(squeezeBytes);
+  host.callAndRecord(xylotrak::support::Bucking::kExact, objective, squeezed);
+  xylotrak::taper::setCacheBytesForTesting(-1);
+  checkCall(host, objective, squeezed.result, false);
+  if (!searchFailed) fuzz::checkSameAnswer(squeezed, cached);
+  if (host.tableSize() > 8) return 0;
 
   // Without the cache: every value worked out where it is needed.
   host.restore();
@@ -78,6 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   checkCall(host, objective, tiny.result, false);
 
   fuzz::checkSameAnswer(direct, tiny);
-  if (!searchFailed) fuzz::checkSameAnswer(direct, cached);
+  fuzz::checkSameAnswer(direct, squeezed);
   return 0;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes the seed corpus of the fuzz harnesses into fuzz/corpus/<harness>/.
+"""Writes the seed corpus of the fuzz harnesses into fuzz/corpus/<harness>/ (and the exact
+harness's slow seeds into fuzz/corpus/exact_fuzz_shapes/).
 
 Each seed is a small, meaningful host call encoded in the input format that
 fuzz::Reader (fuzz/fuzz_support.h) decodes front to back. Run it again after
@@ -52,6 +53,9 @@ def byte(v):
 CONE = dict(coefs=[1.0, -1.0], exps=[0.0, 1.0], terms=1)
 # A three-term profile that narrows like a real stem.
 SPRUCE = dict(coefs=[1.2, -0.9, 0.3, -0.6], exps=[0.0, 1.0, 3.0, 8.0], terms=3)
+# The benchmarks' stem profile, five power terms (bench/bucking_cases.h).
+BENCH = dict(coefs=[1.15, -0.6, 0.9, -1.6, 0.8, -0.65], exps=[0.0, 0.5, 1.0, 2.0, 3.0, 5.0],
+             terms=5)
 # Two power terms, for the optimised search's smaller models.
 BIRCH = dict(coefs=[1.2, -1.0, -0.2], exps=[0.0, 1.0, 6.0], terms=2)
 
@@ -83,22 +87,27 @@ def product(min_top=10.0, min_len=2.0, max_len=4.0, price=100.0, basis=0, positi
 
 
 def bucking(dbh, height, shape, products, start=0.0, top_limit=999.0, stump=0.3, stump_trim=0.0,
-            height_limit=999.0, product_count=None, max_products=8, max_terms=4, extra=b""):
+            height_limit=999.0, product_count=None, max_products=8, max_terms=4, extra=b"",
+            tail=b""):
     n = len(products) if product_count is None else product_count
     return (model(dbh, height, shape, max_terms) + real(start) + real(top_limit) + real(0.0) + real(0.0) +
             real(stump) + real(stump_trim) + real(height_limit) +
-            byte((len(products) - 1) % max_products) + count(n) + extra + b"".join(products))
+            byte((len(products) - 1) % max_products) + count(n) + extra + b"".join(products) + tail)
 
 
-def optimised(dbh, height, shape, products, objective=0, fault=255, **kw):
+def optimised(dbh, height, shape, products, objective=0, fault=255, squeeze=0, **kw):
+    """An optimised_fuzz input; after the table the byte that picks the squeezed cache's
+    memory, 1536 << squeeze bytes (0 to 11)."""
     return bucking(dbh, height, shape, products, max_products=4, max_terms=2,
-                   extra=code_arg(objective) + byte(fault), **kw)
+                   extra=code_arg(objective) + byte(fault), tail=byte(squeeze), **kw)
 
 
-def exact(dbh, height, shape, products, objective=0, fault=255, tiny_cache=0, **kw):
-    """An exact_fuzz input: as optimised, then the byte that picks the tiny cache."""
-    return bucking(dbh, height, shape, products, max_products=4, max_terms=3,
-                   extra=code_arg(objective) + byte(fault) + byte(tiny_cache), **kw)
+def exact(dbh, height, shape, products, objective=0, fault=255, tiny_cache=0, squeeze=0, **kw):
+    """An exact_fuzz input: as optimised, then the byte that picks the tiny cache; after the
+    table the byte that picks the squeezed cache's memory, 1536 << squeeze bytes (0 to 11)."""
+    return bucking(dbh, height, shape, products, max_products=100, max_terms=5,
+                   extra=code_arg(objective) + byte(fault) + byte(tiny_cache), tail=byte(squeeze),
+                   **kw)
 
 
 def inventory(shape, products, trees, models=(), method=0, objective=0, flag=0, threads=1,
@@ -169,6 +178,8 @@ def seeds():
         "volume_objective": optimised(30, 20, CONE, two, objective=1, stump=0.5),
         "no_objective": optimised(30, 20, CONE, two, objective=2, stump=0.5),
         "gives_up": optimised(30, 20, CONE, four, stump=0.5),
+        # The same with the cache held to 6 kB, its first tables: it replaces from the start.
+        "gives_up_squeezed": optimised(30, 20, CONE, four, stump=0.5, squeeze=2),
         "first_allocation_fails": optimised(30, 20, CONE, two, fault=0, stump=0.5),
         "third_allocation_fails": optimised(30, 20, CONE, two, fault=2, stump=0.5),
         "chain_of_short_logs": optimised(40, 20, CONE, [product(1, 0.05, 0.1, 1, 1)]),
@@ -180,6 +191,16 @@ def seeds():
     # Four products of 2 to 3.5 m, of two price bases, on a three-term stem.
     four_bases = [product(8 + 2 * i, 2 + 0.5 * i, 2 + 0.5 * i, 20 + 15 * i, i % 2)
                   for i in range(4)]
+    # The benchmarks' products: 5% loss, a 10 cm trim.
+    def bench_product(min_top, min_len, max_len, price, basis):
+        return product(min_top, min_len, max_len, price, basis, loss=0.05, trim=0.1)
+
+    def fine_lengths(n, step):
+        return [bench_product(8, 1.1 + step * i, 1.1 + step * i, 40 + 0.4 * i, 0) for i in range(n)]
+
+    ranges = [bench_product(30, 3.0, 5.2, 180, 0), bench_product(22, 2.8, 4.6, 110, 0),
+              bench_product(16, 2.5, 4.0, 75, 0), bench_product(11, 2.2, 3.4, 45, 0),
+              bench_product(8, 1.9, 2.8, 12, 1), bench_product(5, 1.2, 1.7, 6, 1)]
     s["exact_fuzz"] = {
         "worked_example": exact(30, 20, CONE, two, stump=0.5),
         "volume_objective": exact(30, 20, CONE, two, objective=1, stump=0.5, tiny_cache=1),
@@ -192,6 +213,30 @@ def seeds():
         "nan_product": exact(30, 20, CONE, [product(NAN, NAN, INF, -INF, 7, 99), product()]),
         "four_products": exact(35, 30, SPRUCE, four_bases, stump=0.3, stump_trim=0.05,
                                tiny_cache=1),
+        # The same with the cache bounded to 6 kB: its first tables, which then replace.
+        "four_products_squeezed": exact(35, 30, SPRUCE, four_bases, stump=0.3, stump_trim=0.05,
+                                        squeeze=2),
+    }
+    # The benchmarks' shapes whose log ends fall on thousands of distinct heights, each
+    # squeezed into a fraction of the memory it would take: 50 and 100 fixed lengths in 3 and
+    # 1.5 cm steps on a 31 m stem (100 on a 22 m one, so that a replay stays short), the 50
+    # on a 40 m stem, and six ranges of lengths on the 31 m stem; the 50 and the six also
+    # with a later doubling of the cache's tables made to fail (allocations 19 and 27 of
+    # those calls): the call goes on with the tables it has. Replayed by ctest
+    # (FuzzSeeds.exact_shapes) but kept out of the corpus that libFuzzer mutates: under its
+    # instrumentation such inputs, or a taller stem made of them, take up to minutes each.
+    s["exact_fuzz_shapes"] = {
+        "length_ranges": exact(35, 31, BENCH, ranges, stump_trim=0.1, squeeze=3),
+        "length_ranges_growth_fails": exact(35, 31, BENCH, ranges, stump_trim=0.1, fault=26,
+                                            squeeze=3),
+        "fine_lengths_50": exact(35, 31, BENCH, fine_lengths(50, 0.03), stump_trim=0.1,
+                                 squeeze=8),
+        "fine_lengths_100": exact(30, 22, BENCH, fine_lengths(100, 0.015), stump_trim=0.1,
+                                  squeeze=8),
+        "fine_lengths_40m": exact(48, 40, BENCH, fine_lengths(50, 0.03), stump_trim=0.1,
+                                  squeeze=9),
+        "fine_lengths_50_growth_fails": exact(35, 31, BENCH, fine_lengths(50, 0.03),
+                                              stump_trim=0.1, fault=18, squeeze=8),
     }
     forest = [(30.0, 20.0, 0), (42.0, 31.0, 1), (18.0, 14.0, 2), (NAN, 20.0, 0),
               (35.0, 25.0, None), (25.0, INF, 1), (50.0, 36.0, 1), (12.0, 9.0, 0)]

@@ -6,23 +6,28 @@
 // failed allocation of the evaluation cache must change nothing: such a call
 // is made again, undisturbed, on the restored table, and both answers
 // (result, totals, product records and log table, byte for byte, and the
-// calls counted in slots 0, 2, 3 and 4) must agree. The table holds at most
-// four products and the model at most two power terms, so that one input
-// rarely costs more than a fraction of a second, while a generation of more
-// than 10000 sequences (the give-up path) stays within reach.
+// calls counted in slots 0, 2, 3 and 4) must agree. So must a last call
+// made with the cache held to a memory bound from the input (1.5 kB, too
+// little for any table, to 3 MB), where it must replace what it holds. The
+// table holds at most four products and the model at most two power terms,
+// so that one input rarely costs more than a fraction of a second, while a
+// generation of more than 10000 sequences (the give-up path) stays within
+// reach.
 #include "bucking_host.h"
 #include "fault_injection.h"
+#include "taper/evaluation.h"
 
 namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static fuzz::BuckingHost host(/*maxTerms=*/2, /*maxProducts=*/4);
-  static fuzz::Answer starved, undisturbed;  // kept across runs: no allocation per run
+  static fuzz::Answer starved, undisturbed, squeezed;  // kept across runs: no allocation per run
   fuzz::Reader in(data, size);
   host.decodeCall(in);
   const int objective = in.codeArg();
   const std::uint8_t fault = in.byte();
   host.decodeTable(in);
+  const long squeezeBytes = 1536L << (in.byte() % 12);
 
   const long failAt = fault < 32 ? 1 + fault % 8 : 0;
   xylotrak::fault::failAllocationAt(failAt);
@@ -48,12 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   if (result != 1.0) {
     host.checkCleared();
-    return 0;
+  } else {
+    // A winner has at least one log, the first beginning at the stump's trim top.
+    FUZZ_CHECK(logs >= 1);
+    const double stumpTop = host.stumpHeight + host.stumpTrim;
+    FUZZ_CHECK(fuzz::sameValue(host.logs[0].trimTopHeight, stumpTop));
+    FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight, stumpTop));
   }
-  // A winner has at least one log, the first beginning at the stump's trim top.
-  FUZZ_CHECK(logs >= 1);
-  const double stumpTop = host.stumpHeight + host.stumpTrim;
-  FUZZ_CHECK(fuzz::sameValue(host.logs[0].trimTopHeight, stumpTop));
-  FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight, stumpTop));
+
+  // The cache at a memory bound it may soon reach.
+  host.restore();
+  xylotrak::taper::setCacheBytesForTesting(squeezeBytes);
+  host.callAndRecord(xylotrak::support::Bucking::kOptimised, objective, squeezed);
+  xylotrak::taper::setCacheBytesForTesting(-1);
+  host.checkShared();
+  if (!failed) fuzz::checkSameAnswer(squeezed, starved);
   return 0;
 }

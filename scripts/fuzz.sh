@@ -42,8 +42,10 @@ all=(taper_fuzz sequential_fuzz optimised_fuzz exact_fuzz formulas_fuzz plot_are
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
-# Runs of the short run. The optimised search is by far the dearest per input;
-# the exact harness makes each call three times (normal, no and a tiny cache).
+# Runs of the short run. The optimised search is by far the dearest per input
+# (each call made twice: normal and a squeezed cache); the exact harness makes
+# each call four times (normal, squeezed, no and a tiny cache; large tables
+# only the first two).
 declare -A runs=([taper_fuzz]=20000 [sequential_fuzz]=20000 [optimised_fuzz]=4000
   [exact_fuzz]=3000 [formulas_fuzz]=20000 [plot_area_fuzz]=20000
   [fitting_fuzz]=8000 [inventory_fuzz]=1000 [hpr_fuzz]=4000)

@@ -231,6 +231,30 @@ TEST(ExactBucking, AnswersWhereTheBreadthFirstSearchGivesUp) {
   EXPECT_GT(exact.totals[kValue], 0);
 }
 
+TEST(ExactBucking, EqualScoresOfDifferentCutsGoToTheSequenceBuiltFirst) {
+  // Priced per log: A (5 m) 10, B (2 m, first log only) 5, C (2 m with a
+  // 10 cm trim, second log only) 5. Below an 8 m bound the best pairs are
+  // A,C and B,A, both 15, ending at different cuts (7.4 and 7.3 m). A,C is
+  // built first: it differs from B,A at log 1, where A comes before B,
+  // although at log 2 C comes after A.
+  const Tree tree = cone(40, 30);
+  CallArgs args = stumpAt(0.3);
+  args.topHeightLimit = 8;
+  std::vector<ProductSpec> products{product(1, 5, 5, 10, 2), product(1, 2, 2, 5, 2, 1),
+                                    product(1, 2, 2, 5, 2, 2)};
+  products[2].trimLength = 0.1;
+  std::vector<ProductSpec> again = products;
+  Output exact, bfs;
+  ASSERT_EQ(optimised(tree, args, products, exact, &PHVxDll), 1.0);
+  ASSERT_EQ(exact.logs(), 2);
+  EXPECT_EQ(exact.row(1).productNumber, 1);
+  EXPECT_EQ(exact.row(2).productNumber, 3);
+  EXPECT_EQ(exact.totals[kValue], 15.0);
+  // The breadth-first search sees every sequence here, and builds A,C first.
+  ASSERT_EQ(optimised(tree, args, again, bfs), 1.0);
+  expectSameOutput(products, exact, again, bfs);
+}
+
 TEST(ExactBucking, ObjectiveOtherThanValueOrVolumeHasNoWinner) {
   const Tree tree = cone(30, 20);
   CallArgs args = stumpAt(0.5);

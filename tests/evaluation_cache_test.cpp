@@ -1,15 +1,21 @@
 // The evaluation cache of the bucking exports must be invisible: on random
 // models, tables and arguments (NaN, infinities and 16-bit edge values
-// among them) the cached path, the direct path, a cache of one entry and a
-// cache whose memory cannot be had give byte-identical tables and totals and
-// identical counters after every call. Also: the prepared closed form gives
-// the very doubles of the term-by-term integral, and the core's height
-// search reports its rounds and value.
+// among them) the cached path, the direct path, a cache of one entry, a
+// cache held to a few kilobytes and a cache whose memory cannot be had give
+// byte-identical tables and totals and identical counters after every call;
+// so do searches whose log ends fall on thousands of heights, whichever of
+// the cache's allocations fails. The cache holds every height a call asks
+// about up to its memory bound, and past it keeps the heights asked about
+// most. Also: the prepared closed form gives the very doubles of the
+// term-by-term integral, and the core's height search reports its rounds
+// and value.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -21,6 +27,73 @@
 using namespace bucking_test;
 using xylotrak::taper::ClosedForm;
 using xylotrak::taper::Model;
+
+namespace {
+
+// The cache takes its memory with the nothrow operator new, which nothing
+// else in these tests uses. While a ledger is open, the replacements below
+// note each such block until it is freed, so that the memory the cache
+// really held at once is measured apart from what it counts itself.
+struct NothrowLedger {
+  bool open = false;
+  void *blocks[32] = {};
+  std::size_t sizes[32] = {};
+  std::size_t held = 0;
+  std::size_t peak = 0;
+  bool overflow = false;
+
+  void note(void *p, std::size_t n) {
+    for (int i = 0; i < 32; ++i) {
+      if (blocks[i] != nullptr) continue;
+      blocks[i] = p;
+      sizes[i] = n;
+      held += n;
+      if (held > peak) peak = held;
+      return;
+    }
+    overflow = true;
+  }
+  void forget(void *p) {
+    for (int i = 0; i < 32; ++i) {
+      if (blocks[i] != p) continue;
+      blocks[i] = nullptr;
+      held -= sizes[i];
+      return;
+    }
+  }
+} g_ledger;
+
+// Opens the ledger for its lifetime.
+class MeasuredCache {
+ public:
+  MeasuredCache() { g_ledger = NothrowLedger{true}; }
+  ~MeasuredCache() { g_ledger.open = false; }
+  std::size_t peak() const { return g_ledger.peak; }
+  bool allFreed() const { return g_ledger.held == 0 && !g_ledger.overflow; }
+};
+
+}  // namespace
+
+// The plain operator new is replaced too, so that every block these
+// replacements free came from malloc (as AddressSanitizer checks).
+void *operator new(std::size_t n) {
+  void *p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
+  void *p = std::malloc(n == 0 ? 1 : n);
+  if (p != nullptr && g_ledger.open) g_ledger.note(p, n);
+  return p;
+}
+void operator delete(void *p) noexcept {
+  if (g_ledger.open) g_ledger.forget(p);
+  std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept {
+  if (g_ledger.open) g_ledger.forget(p);
+  std::free(p);
+}
 
 namespace {
 
@@ -141,9 +214,14 @@ class CacheModes : public ::testing::Test {
  protected:
   void TearDown() override {
     xylotrak::taper::setCacheEntriesForTesting(-1);
+    xylotrak::taper::setCacheBytesForTesting(-1);
     xylotrak::fault::failAllocationAt(0);
   }
 };
+
+// Memory bounds for the cache: too little for its first tables (so no cache
+// at all), room for its first tables only, and room for a few doublings.
+constexpr long kSqueezes[] = {1024, 6 * 1024, 12 * 1024, 48 * 1024};
 
 TEST_F(CacheModes, BuckingsAnswerAndCountTheSameWithAndWithoutTheCache) {
   Draw d(20261208);
@@ -165,6 +243,9 @@ TEST_F(CacheModes, BuckingsAnswerAndCountTheSameWithAndWithoutTheCache) {
     xylotrak::taper::setCacheEntriesForTesting(1 + i % 3);
     expectSame(direct, call(which, tree, args, table, count), "tiny cache");
     xylotrak::taper::setCacheEntriesForTesting(-1);
+    xylotrak::taper::setCacheBytesForTesting(kSqueezes[i % 4]);
+    expectSame(direct, call(which, tree, args, table, count), "cache at its memory bound");
+    xylotrak::taper::setCacheBytesForTesting(-1);
 
     // One of the cache's allocations fails: the call goes on without it.
     xylotrak::fault::failAllocationAt(1 + i % 4);
@@ -209,6 +290,170 @@ TEST_F(CacheModes, BenchmarkCasesAnswerTheSameWithAndWithoutTheCache) {
                  "tiny cache");
     }
   }
+}
+
+// The profile of the benchmarks' stem and their products: fixed lengths
+// from 1.1 m in fine steps, 5% loss and a 10 cm trim.
+Tree benchStem(double dbh, double height) {
+  return {dbh, height, {1.15, -0.6, 0.9, -1.6, 0.8, -0.65}, {0, 0.5, 1, 2, 3, 5}, 5};
+}
+std::vector<ProductSpec> fineLengths(int n, double step) {
+  std::vector<ProductSpec> table;
+  for (int i = 0; i < n; ++i) {
+    ProductSpec p = product(8, 1.1 + step * i, 1.1 + step * i, 40 + 0.4 * i);
+    p.lossFraction = 0.05;
+    p.trimLength = 0.1;
+    table.push_back(p);
+  }
+  return table;
+}
+
+TEST_F(CacheModes, SearchesOverThousandsOfHeightsAnswerTheSameAtTheMemoryBound) {
+  // Fine fixed lengths (thousands of distinct log ends) on a stem short
+  // enough for the direct path to stay quick, and six ranges of lengths.
+  CallArgs args;
+  args.stumpTrim = 0.1;
+  struct Shape {
+    Tree tree;
+    std::vector<ProductSpec> table;
+  };
+  std::vector<ProductSpec> ranges = {product(30, 3.0, 5.2, 180),  product(22, 2.8, 4.6, 110),
+                                     product(16, 2.5, 4.0, 75),   product(11, 2.2, 3.4, 45),
+                                     product(8, 1.9, 2.8, 12, 1), product(5, 1.2, 1.7, 6, 1)};
+  for (ProductSpec &p : ranges) p.trimLength = 0.1;
+  const Shape shapes[] = {{benchStem(30, 14), fineLengths(50, 0.03)}, {benchStem(35, 31), ranges}};
+  for (const Shape &shape : shapes) {
+    const int count = static_cast<int>(shape.table.size());
+    for (Export which : {Export::kExact, Export::kOptimised}) {
+      SCOPED_TRACE(count);
+      xylotrak::taper::setCacheEntriesForTesting(0);
+      const Answer direct = call(which, shape.tree, args, shape.table, count);
+      const std::uint64_t everyTime = xylotrak::taper::lastEvaluationWorkForTesting().diameters;
+      xylotrak::taper::setCacheEntriesForTesting(-1);
+      expectSame(direct, call(which, shape.tree, args, shape.table, count), "cached");
+      const auto whole = xylotrak::taper::lastEvaluationWorkForTesting();
+      EXPECT_LT(whole.diameters, everyTime);
+      for (long bytes : {24L * 1024, 96L * 1024}) {
+        xylotrak::taper::setCacheBytesForTesting(bytes);
+        std::size_t heldAtOnce = 0;
+        {
+          const MeasuredCache measured;
+          const Answer atBound = call(which, shape.tree, args, shape.table, count);
+          heldAtOnce = measured.peak();
+          EXPECT_TRUE(measured.allFreed());
+          expectSame(direct, atBound, "cache at its memory bound");
+        }
+        const auto squeezed = xylotrak::taper::lastEvaluationWorkForTesting();
+        EXPECT_EQ(heldAtOnce, squeezed.peakBytes);
+        EXPECT_LE(heldAtOnce, static_cast<std::size_t>(bytes));
+        // More heights than a table within the bound has slots (a slot
+        // takes more than 16 bytes, and a height asked for both its
+        // diameter and an integral is counted twice): some are worked out
+        // again.
+        if (whole.diameters + whole.integrals > static_cast<std::uint64_t>(bytes) / 16) {
+          EXPECT_GT(squeezed.diameters + squeezed.integrals, whole.diameters + whole.integrals);
+        }
+      }
+      xylotrak::taper::setCacheBytesForTesting(-1);
+      xylotrak::taper::setCacheEntriesForTesting(1);
+      expectSame(direct, call(which, shape.tree, args, shape.table, count), "tiny cache");
+      xylotrak::taper::setCacheEntriesForTesting(-1);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+TEST_F(CacheModes, EveryFailedAllocationOfTheCacheInALargeSearchChangesNothing) {
+  // Twenty fixed lengths: the cache's tables double several times during
+  // the search, interleaved with the search's own allocations. Each
+  // allocation in turn is made to fail; when it was the cache's (the cache
+  // itself, a first table or a larger one), the answer must be the
+  // undisturbed one.
+  const Tree tree = benchStem(30, 16);
+  const std::vector<ProductSpec> table = fineLengths(20, 0.05);
+  CallArgs args;
+  args.stumpTrim = 0.1;
+  const Answer undisturbed = call(Export::kExact, tree, args, table, 20);
+  ASSERT_EQ(undisturbed.result, 1.0);
+  int cacheFailures = 0, searchFailures = 0;
+  for (long k = 1;; ++k) {
+    ASSERT_LT(k, 10000) << "the search never completed";
+    xylotrak::fault::failAllocationAt(k);
+    const Answer starved = call(Export::kExact, tree, args, table, 20);
+    const bool failed = xylotrak::fault::allocationsChecked() >= k;
+    const bool cacheFailed = xylotrak::fault::optionalAllocationFailed();
+    xylotrak::fault::failAllocationAt(0);
+    if (!failed) break;
+    if (cacheFailed) {
+      SCOPED_TRACE("allocation " + std::to_string(k));
+      expectSame(undisturbed, starved, "cache allocation failed");
+      ++cacheFailures;
+    } else {
+      EXPECT_EQ(starved.result, 99.0) << "allocation " << k;
+      ++searchFailures;
+    }
+    if (HasFailure()) return;
+  }
+  // The object, the two first tables, and tables that doubled later on.
+  EXPECT_GE(cacheFailures, 6);
+  EXPECT_GE(searchFailures, 10);
+}
+
+// An evaluator of the benchmarks' stem asked directly, its cache as the
+// hooks leave it.
+class EvaluatorCache : public CacheModes {
+ protected:
+  const Tree tree = benchStem(35, 31);
+  const Model model{tree.dbh, tree.height, tree.coefs.data(), tree.exps.data(), tree.terms};
+};
+
+TEST_F(EvaluatorCache, HoldsEveryHeightOfACallUpToItsBound) {
+  // 60000 distinct heights, each asked for its diameter and, in pairs, for
+  // the volume between: the second pass is answered from memory alone.
+  constexpr int kHeights = 60000;
+  std::uint64_t tallied = 0;
+  const MeasuredCache measured;
+  {
+    xylotrak::taper::Evaluator stem(model, true);
+    for (int pass = 0; pass < 2; ++pass) {
+      double sum = 0;
+      for (int i = 0; i < kHeights; ++i) sum += stem.diameter(30.0 * i / kHeights);
+      for (int i = 1; i < kHeights; i += 2)
+        sum += stem.between(30.0 * (i - 1) / kHeights, 30.0 * i / kHeights);
+      EXPECT_GT(sum, 0);
+      EXPECT_EQ(stem.work().diameters, static_cast<std::uint64_t>(kHeights)) << "pass " << pass;
+      EXPECT_EQ(stem.work().integrals, static_cast<std::uint64_t>(kHeights)) << "pass " << pass;
+    }
+    tallied = stem.tally().diameter;
+  }
+  EXPECT_EQ(tallied, 2u * kHeights);  // what direct evaluation would have counted
+  const auto work = xylotrak::taper::lastEvaluationWorkForTesting();
+  EXPECT_GT(work.peakBytes, static_cast<std::size_t>(kHeights) * 24);
+  EXPECT_EQ(measured.peak(), work.peakBytes);
+  EXPECT_LE(measured.peak(), xylotrak::taper::Evaluator::kCacheBytes);
+  EXPECT_TRUE(measured.allFreed());
+}
+
+TEST_F(EvaluatorCache, KeepsTheHeightsAskedMostWhenFull) {
+  // A table of 64 slots, filled with heights asked once. Then 50 rounds of
+  // eight heights asked every round among eight new ones: a full table must
+  // make room for the eight in use and keep them, not go on answering only
+  // what it was first filled with.
+  xylotrak::taper::setCacheEntriesForTesting(64);
+  xylotrak::taper::Evaluator stem(model, true);
+  double sum = 0;
+  for (int i = 0; i < 1000; ++i) sum += stem.diameter(0.01 * i);
+  const std::uint64_t before = stem.work().diameters;
+  EXPECT_EQ(before, 1000u);
+  int fresh = 0;
+  for (int round = 0; round < 50; ++round) {
+    for (int k = 0; k < 8; ++k) sum += stem.diameter(20.5 + 0.125 * k);  // in use
+    for (int k = 0; k < 8; ++k) sum += stem.diameter(10.003 + 0.001 * fresh++);
+  }
+  EXPECT_GT(sum, 0);
+  const std::uint64_t inUseWorkedOut = stem.work().diameters - before - 400;
+  EXPECT_LE(inUseWorkedOut, 12u) << "of 400 asks for the heights in use";
+  EXPECT_EQ(stem.tally().diameter, 1800u);
 }
 
 TEST(ClosedForm, PreparedIntegralGivesTheSameDoubles) {

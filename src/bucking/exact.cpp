@@ -4,11 +4,10 @@
 // its next cut lies and on how many logs it holds (log positions count from
 // the stump), so among sequences reaching the same cut height with the same
 // number of logs only the best needs to go on.
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
-#include <unordered_map>
 #include <vector>
 
 #include "abi.h"
@@ -39,10 +38,64 @@ struct Node {
 template <class T>
 using Vector = std::vector<T, fault::Allocator<T>>;
 using Layer = Vector<Node>;
-using StateIndex =
-    std::unordered_map<std::uint64_t, std::int32_t, std::hash<std::uint64_t>,
-                       std::equal_to<std::uint64_t>,
-                       fault::Allocator<std::pair<const std::uint64_t, std::int32_t>>>;
+
+// The states of one layer by the key of their cut height: open addressing
+// with linear probing, at most half full, in the search's own memory.
+class StateIndex {
+ public:
+  explicit StateIndex(std::size_t expected) {
+    std::size_t size = 16;
+    while (size < 2 * expected) size *= 2;
+    slots_.resize(size, Slot{0, kFree});
+  }
+
+  // The index recorded for `key`, or, for a key not seen yet, `next`, which
+  // is recorded for it; `isNew` tells which.
+  std::int32_t findOrAdd(std::uint64_t key, std::int32_t next, bool &isNew) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = home(key, mask);; i = (i + 1) & mask) {
+      Slot &slot = slots_[i];
+      if (slot.index == kFree) {
+        slot = Slot{key, next};
+        ++used_;
+        isNew = true;
+        return next;
+      }
+      if (slot.key == key) {
+        isNew = false;
+        return slot.index;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::int32_t kFree = -1;
+  struct Slot {
+    std::uint64_t key;
+    std::int32_t index;
+  };
+
+  // The top bits of the product, which every bit of the key reaches.
+  static std::size_t home(std::uint64_t key, std::size_t mask) {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - std::bit_width(mask)));
+  }
+
+  void grow() {
+    Vector<Slot> old(2 * slots_.size(), Slot{0, kFree});
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot &slot : old) {
+      if (slot.index == kFree) continue;
+      std::size_t i = home(slot.key, mask);
+      while (slots_[i].index != kFree) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+
+  Vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
 
 // The state key of a cut height: its bits (with -0 read as 0).
 std::uint64_t stateKey(double cutHeight) {
@@ -70,31 +123,36 @@ struct ExactSearch {
 
   double score(const Node &n) const { return objective == 0 ? n.valueSoFar : n.volumeSoFar; }
 
-  // The product of log k (1-based) of the sequence ending at `node` of layer g.
-  std::int16_t productAt(int g, const Node &node, int k) const {
-    const Node *n = &node;
-    for (int layer = g; layer > k; --layer) n = &layers[layer - 1][n->parent];
-    return n->product;
-  }
-
   // Whether the sequence of `a` comes before that of `b` (both of g logs) in
   // building order: the lower product number at the first log they differ.
+  // The two are walked down from log g together, so the last difference met
+  // is that of the first log, and no further than where they join (their
+  // logs below are the same): a step per log, where looking each log up
+  // from the top would take g steps for each.
   bool buildsBefore(int g, const Node &a, const Node &b) const {
-    for (int k = 1; k <= g; ++k) {
-      const std::int16_t pa = productAt(g, a, k), pb = productAt(g, b, k);
-      if (pa != pb) return pa < pb;
+    const Node *x = &a;
+    const Node *y = &b;
+    bool before = false;
+    for (int k = g; k >= 1 && x != y; --k) {
+      if (x->product != y->product) before = x->product < y->product;
+      if (k > 1) {
+        x = &layers[k - 1][x->parent];
+        y = &layers[k - 1][y->parent];
+      }
     }
-    return false;
+    return before;
   }
 
   bool buildsBeforeBest(int g, const Node &node) const {
     // A winner with fewer logs was built before any sequence of g logs.
     if (bestLogs != g) return false;
-    for (int k = 1; k <= g; ++k) {
-      const std::int16_t p = productAt(g, node, k);
-      if (p != bestProducts[k]) return p < bestProducts[k];
+    const Node *n = &node;
+    bool before = false;
+    for (int k = g; k >= 1; --k) {
+      if (n->product != bestProducts[k]) before = n->product < bestProducts[k];
+      if (k > 1) n = &layers[k - 1][n->parent];
     }
-    return false;
+    return before;
   }
 
   void takeAsBest(int g, const Node &node) {
@@ -121,7 +179,7 @@ struct ExactSearch {
       layers.emplace_back();
       const Layer &previous = layers[g - 1];
       Layer &current = layers[g];
-      StateIndex index;
+      StateIndex index(previous.size());
       for (std::size_t i = 0; i < previous.size(); ++i) {
         const Node parent = previous[i];
         for (int j = 1; j <= count; ++j) {
@@ -138,12 +196,13 @@ struct ExactSearch {
                           e.length,
                           static_cast<std::int32_t>(i),
                           static_cast<std::int16_t>(j)};
-          const auto [slot, isNew] = index.try_emplace(stateKey(node.cutHeight),
-                                                       static_cast<std::int32_t>(current.size()));
+          bool isNew = false;
+          const std::int32_t at = index.findOrAdd(stateKey(node.cutHeight),
+                                                  static_cast<std::int32_t>(current.size()), isNew);
           if (isNew) {
             current.push_back(node);
           } else {
-            Node &kept = current[static_cast<std::size_t>(slot->second)];
+            Node &kept = current[static_cast<std::size_t>(at)];
             const double s = score(node), k = score(kept);
             if (!(s > k || (s == k && buildsBefore(g, node, kept)))) continue;
             kept = node;

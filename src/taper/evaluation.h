@@ -20,18 +20,34 @@ struct CallTally {
   std::uint64_t height = 0;
 };
 
+// What an evaluator worked out rather than answered from memory, and the
+// most memory its tables held at once.
+struct EvaluationWork {
+  std::uint64_t diameters = 0;  // diameters evaluated, height searches' rounds not included
+  std::uint64_t searches = 0;   // height searches run
+  std::uint64_t integrals = 0;  // volume integrals from the ground evaluated
+  std::size_t peakBytes = 0;    // the cache's memory at its largest
+};
+
 class EvaluationCache;
 
 // One stem, evaluated on behalf of one export call. With the cache on, it
-// remembers the diameter at each height, the result and rounds of each
-// height search and the integral to each height, keyed by the bit pattern of
-// the argument, and answers a repeated question from memory: the same
-// double, and the same tally as if it had been worked out again. The cache
-// is bounded (a few hundred kB); when it is full, or its memory cannot be
-// had, the evaluator works the value out instead. Either way every answer
-// and every tally is what direct evaluation gives.
+// remembers, keyed by the bit pattern of the argument, the diameter at each
+// height and the integral from the ground to it (in one table: the top of a
+// log is asked for both) and the result and rounds of each height search,
+// and answers a repeated question from memory: the same double, and the
+// same tally as if it had been worked out again. The tables grow with the
+// call, together up to kCacheBytes; a table that can grow no further takes a
+// new value in place of the one asked for least often among its neighbours.
+// When its memory cannot be had, the evaluator works every value out
+// instead. Either way every answer and every tally is what direct
+// evaluation gives.
 class Evaluator {
  public:
+  // The most memory the cache of one evaluator holds at any moment, its
+  // tables and bookkeeping together, also while a table is being enlarged.
+  static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+
   Evaluator(const Model &model, bool cached) noexcept;
   ~Evaluator();
   Evaluator(const Evaluator &) = delete;
@@ -39,6 +55,7 @@ class Evaluator {
 
   const Model &model() const noexcept { return model_; }
   const CallTally &tally() const noexcept { return tally_; }
+  const EvaluationWork &work() const noexcept { return work_; }
 
   double diameter(double height) noexcept;
   double heightAt(double diam) noexcept;
@@ -62,13 +79,25 @@ class Evaluator {
 
   Model model_;
   CallTally tally_;
+  EvaluationWork work_;
+  bool keepsWork_;  // for lastEvaluationWorkForTesting(): the bucking exports' evaluators
   bool prepared_ = false;
   ClosedForm closedForm_;
   EvaluationCache *cache_ = nullptr;
 };
 
-// Test hook: the most entries each of the cache's tables may hold; 0 turns
-// the cache off, a negative value restores the normal bounds.
+// Test hooks, for every evaluator made from then on. The most entries each
+// of the cache's tables may hold: a table never has more slots than that (the
+// largest power of two not above it), and once full it replaces entries as
+// it does at its memory bound; 0 turns the cache off, a negative value
+// restores the normal bound (none but the memory).
 void setCacheEntriesForTesting(long entries) noexcept;
+// The most bytes the cache may hold (a negative value restores
+// Evaluator::kCacheBytes).
+void setCacheBytesForTesting(long bytes) noexcept;
+// The work of the evaluator made with `cached` true (as the bucking exports
+// make theirs, whether the cache is then on or not) destroyed last on the
+// calling thread.
+EvaluationWork lastEvaluationWorkForTesting() noexcept;
 
 }  // namespace xylotrak::taper
