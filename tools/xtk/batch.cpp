@@ -346,18 +346,7 @@ int runBatch(const BatchCommand &c) {
   std::vector<ProductSpec> records;
   records.reserve(products.size());
   for (const Product &p : products) records.push_back(p.record);
-  xylotrak_inventory_params q{};
-  q.startHeight = params.startHeight;
-  q.topHeightLimit = params.topHeightLimit;
-  q.stumpHeight = params.stumpHeight;
-  q.stumpTrim = params.stumpTrim;
-  q.heightLimit = params.heightLimit;
-  q.method = params.objective < 0 ? XYLOTRAK_METHOD_SEQUENTIAL
-             : params.exact       ? XYLOTRAK_METHOD_EXACT
-                                  : XYLOTRAK_METHOD_OPTIMISED;
-  q.objective = params.objective < 0 ? 0 : params.objective;
-  q.threads = threads;
-  q.flags = markExact ? XYLOTRAK_EXACT_WHEN_GIVEN_UP : 0;
+  const xylotrak_inventory_params q = inventoryParams(params, threads);
   Writer writer{inventory, products, logs, totals, progress, records.size(),
                 markExact, 0,        {},   {},     nullptr};
   const std::int32_t result =

@@ -40,16 +40,7 @@ void buckWithFallback(const Tree &tree, const BuckParams &params, BuckResult &re
   const Model &m = tree.model;
   const xylotrak_taper_model model{m.coefs.data(), m.exps.data(), m.terms(), 0};
   const std::int32_t index = 0;
-  xylotrak_inventory_params q{};
-  q.startHeight = params.startHeight;
-  q.topHeightLimit = params.topHeightLimit;
-  q.stumpHeight = params.stumpHeight;
-  q.stumpTrim = params.stumpTrim;
-  q.heightLimit = params.heightLimit;
-  q.method = XYLOTRAK_METHOD_OPTIMISED;
-  q.objective = params.objective;
-  q.threads = 1;
-  q.flags = XYLOTRAK_EXACT_WHEN_GIVEN_UP;
+  const xylotrak_inventory_params q = inventoryParams(params, 1);
   OneTree one{result, result.products.size()};
   const std::int32_t code =
       PHVbDll(&tree.dbh, &tree.height, &index, 1, &model, 1, result.products.data(),
@@ -88,6 +79,24 @@ void buck(const Tree &tree, const std::vector<Product> &products, const BuckPara
   int n = 0;
   while (n + 1 < XYLOTRAK_LOG_ROWS && result.rows[n + 1].logNumber != 0) ++n;
   result.logCount = n;
+}
+
+xylotrak_inventory_params inventoryParams(const BuckParams &params, int threads) {
+  xylotrak_inventory_params q{};
+  q.startHeight = params.startHeight;
+  q.topHeightLimit = params.topHeightLimit;
+  q.stumpHeight = params.stumpHeight;
+  q.stumpTrim = params.stumpTrim;
+  q.heightLimit = params.heightLimit;
+  q.method = params.objective < 0 ? XYLOTRAK_METHOD_SEQUENTIAL
+             : params.exact       ? XYLOTRAK_METHOD_EXACT
+                                  : XYLOTRAK_METHOD_OPTIMISED;
+  q.objective = params.objective < 0 ? 0 : params.objective;
+  q.threads = threads;
+  q.flags = params.exactWhenGivenUp && !params.exact && params.objective >= 0
+                ? XYLOTRAK_EXACT_WHEN_GIVEN_UP
+                : 0;
+  return q;
 }
 
 std::string methodName(const BuckParams &params) {

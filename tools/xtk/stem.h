@@ -55,6 +55,10 @@ struct BuckResult {
 void buck(const Tree &tree, const std::vector<Product> &products, const BuckParams &params,
           BuckResult &result);
 
+// The arguments of the library's inventory call for a bucking by `params`
+// on `threads` threads.
+xylotrak_inventory_params inventoryParams(const BuckParams &params, int threads);
+
 // "sequential", "optimised by value", "optimised by volume".
 std::string methodName(const BuckParams &params);
 
