@@ -47,11 +47,11 @@ bool find(void *handle, const char *name, F &out) {
   return out != nullptr;
 }
 
-bool load(const std::string &spec, Library &lib) {
-  const std::size_t eq = spec.find('=');
+bool load(const std::string &labelledPath, Library &lib) {
+  const std::size_t eq = labelledPath.find('=');
   if (eq == std::string::npos) return false;
-  lib.label = spec.substr(0, eq);
-  void *handle = dlopen(spec.c_str() + eq + 1, RTLD_NOW | RTLD_LOCAL);
+  lib.label = labelledPath.substr(0, eq);
+  void *handle = dlopen(labelledPath.c_str() + eq + 1, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     std::fprintf(stderr, "%s\n", dlerror());
     return false;
