@@ -8,6 +8,8 @@
 #define ROUTINE(name, n) \
   { #name, (DL_FUNC)&name, n }
 
+/* One group of routines after another. */
+/* clang-format off */
 static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_version, 0),         ROUTINE(xtk_build_flags, 0),
     ROUTINE(xtk_diameter, 5),        ROUTINE(xtk_height_at, 5),
@@ -16,7 +18,14 @@ static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_buck_inventory, 11), ROUTINE(xtk_taper_table, 6),
     ROUTINE(xtk_formula, 2),         ROUTINE(xtk_calc_area, 2),
     ROUTINE(xtk_tally, 1),           ROUTINE(xtk_fit, 5),
-    ROUTINE(xtk_fit_select, 6),      {NULL, NULL, 0}};
+    ROUTINE(xtk_fit_select, 6),
+    /* Taper statistics: fits with covariances, intervals, calibration. */
+    ROUTINE(xtk_fit_cov, 6),         ROUTINE(xtk_fit_select_cov, 7),
+    ROUTINE(xtk_fit_mixed, 7),       ROUTINE(xtk_diameter_interval, 6),
+    ROUTINE(xtk_volume_interval, 6), ROUTINE(xtk_calibrate, 5),
+    ROUTINE(xtk_statistics_constants, 0),
+    {NULL, NULL, 0}};
+/* clang-format on */
 
 void R_init_xylotrak(DllInfo *dll) {
   R_registerRoutines(dll, NULL, routines, NULL, NULL);
