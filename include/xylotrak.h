@@ -493,7 +493,10 @@ XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double t
  * bits. A least-squares fit (randomCount 0) calibrates to its mean curve.
  * Errors as for PHDcDll, and also a measurement with a height outside
  * [0, totalHeight] or a diameter negative or not finite, or a fit already
- * calibrated; on an error the outputs are cleared. Not accounted.
+ * calibrated; XYLOTRAK_FIT_OVERFLOW when the tree's coefficients or their
+ * covariance would not be finite. On an error the outputs are cleared, as
+ * many as the record's termCount names (none when it is negative or the
+ * record null). Not accounted.
  */
 XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
                              const double *heights, const double *diameters, int measurementCount,

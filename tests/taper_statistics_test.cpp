@@ -539,7 +539,34 @@ TEST(Calibration, AMeasurementFarOutsideTheDataIsFlaggedNotRefused) {
   for (double v : bad.cov) EXPECT_EQ(v, 0.0);
   xylotrak_taper_fit twice = r;
   twice.flags = XYLOTRAK_TAPER_FIT_CALIBRATED;
-  EXPECT_EQ(calibrate(twice, 30, 24, {7}, {typical}).code, XYLOTRAK_FIT_BAD_ARGUMENT);
+  const Calibrated again = calibrate(twice, 30, 24, {7}, {typical});
+  EXPECT_EQ(again.code, XYLOTRAK_FIT_BAD_ARGUMENT);
+  for (double v : again.coefs) EXPECT_EQ(v, 0.0);
+  for (double v : again.cov) EXPECT_EQ(v, 0.0);
+}
+
+// A record the library refuses (here a random term named twice, then a
+// negative residual variance) leaves no stale numbers in the outputs: they
+// are cleared for the record's term count, as on every other error.
+TEST(Calibration, ARefusedRecordClearsTheOutputs) {
+  const MixedFit &f = sharedMixedFit();
+  const xylotrak_taper_fit good = recordOf(f);
+  const int32_t repeated[2] = {good.randomTerms[0], good.randomTerms[0]};
+  xylotrak_taper_fit bad = good;
+  bad.randomTerms = repeated;
+  bad.randomCount = 2;
+  const double typical = 30 * profile(kBeta, kExps, 7.0 / 24);
+  for (int variant = 0; variant < 2; ++variant) {
+    if (variant == 1) {
+      bad = good;
+      bad.residualVariance = -1;
+    }
+    const Calibrated c = calibrate(bad, 30, 24, {7}, {typical});
+    EXPECT_EQ(c.code, XYLOTRAK_FIT_BAD_ARGUMENT);
+    EXPECT_EQ(c.flags, 0);
+    for (double v : c.coefs) EXPECT_EQ(v, 0.0);
+    for (double v : c.cov) EXPECT_EQ(v, 0.0);
+  }
 }
 
 }  // namespace
