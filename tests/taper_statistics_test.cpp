@@ -380,6 +380,29 @@ TEST(Intervals, BadArgumentsClearTheOutputs) {
   }()));
 }
 
+// Degrees of freedom far below 1 put Student's quantile beyond the largest
+// double: the interval reaches to infinity (it was reported as out of
+// memory when Boost threw), and a curve with no spread still has none.
+TEST(Intervals, AnInfiniteQuantileIsAnInfiniteEndNotAnError) {
+  std::vector<double> cov(16, 0.0);
+  for (int k = 0; k < 4; ++k) cov[static_cast<std::size_t>(k * 5)] = 1e-4;
+  const xylotrak_taper_fit r = recordOf(kBeta, kExps, cov, 0.0004, 1e-200);
+  const Bounds d = diameterAt(r, 30, 24, 6, XYLOTRAK_INTERVAL_CONFIDENCE, 0.5);
+  ASSERT_EQ(d.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(d.lower, 0.0);
+  EXPECT_EQ(d.upper, std::numeric_limits<double>::infinity());
+  EXPECT_EQ(d.value, PHDiDll(30, 24, kBeta.data(), kExps.data(), 3, 6));
+  const Bounds v = volumeOf(r, 30, 24, XYLOTRAK_INTERVAL_PREDICTION);
+  ASSERT_EQ(v.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(v.upper, std::numeric_limits<double>::infinity());
+  const std::vector<double> none(16, 0.0);
+  const xylotrak_taper_fit still = recordOf(kBeta, kExps, none, 0.0, 1e-200);
+  const Bounds s = diameterAt(still, 30, 24, 6, XYLOTRAK_INTERVAL_PREDICTION, 0.5);
+  ASSERT_EQ(s.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(s.lower, s.upper);  // the curve itself (the value is PHDiDll's, to rounding)
+  EXPECT_NEAR(s.lower, s.value, 1e-12 * s.value);
+}
+
 // ---------------------------------------------------------------- mixed effects
 
 TEST(Mixed, RemlRecoversKnownVarianceComponents) {
