@@ -427,8 +427,10 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, reserved0) == 68, "padding a
  * The diameter at a height (cm, as PHDiDll reports it) with an interval at
  * `level` (in (0, 1)): dhat -/+ t se, t the (1 + level)/2 quantile of
  * Student's t with the fit's degrees of freedom (normal with 0), both ends
- * cut at 0. A quantile beyond the largest double (degrees of freedom far
- * below 1) is infinite: the upper end is then infinite unless se is 0.
+ * cut at 0 and, where rounding puts the reported diameter outside them,
+ * widened to hold it (lower <= diameter <= upper always). A quantile beyond
+ * the largest double (degrees of freedom far below 1) is infinite: the
+ * upper end is then infinite unless se is 0.
  * With g = (1, x^e_1, ..., x^e_n), x = height / totalHeight:
  * - confidence (of the mean curve, or a calibrated tree's own curve):
  *   se^2 = dbh^2 g'Cg;

@@ -48,7 +48,11 @@ Interval around(double raw, double reported, double variance, double quantile) {
   // No spread gives no interval, however large (even infinite) the quantile.
   const double sd = std::sqrt(std::max(variance, 0.0));
   const double half = sd > 0 ? quantile * sd : 0.0;
-  return {reported, std::max(raw - half, 0.0), std::max(raw + half, 0.0)};
+  // The reported value (PHDiDll's diameter, its terms summed in its own
+  // order) can lie a rounding outside raw -/+ half when half is that small:
+  // the ends are widened to hold it.
+  return {reported, std::min(std::max(raw - half, 0.0), reported),
+          std::max(std::max(raw + half, 0.0), reported)};
 }
 
 }  // namespace
