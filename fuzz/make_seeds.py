@@ -305,9 +305,10 @@ def seeds():
 
     def stats_input(rows, trees, exps, flags=0, candidates=(), max_terms=4, random=(0,),
                     record=None, tree=(30.0, 24.0), kind=0, level=0.95, higher=128, at=6.0,
-                    limits=(0.0, 0.0, 0.0, 0.0, 0.0), measured=(), fault=255):
+                    limits=(0.0, 0.0, 0.0, 0.0, 0.0), measured=(), fault=255, reml_limit=4):
         """taper_stats_fuzz: rows of (dbh, height, h, d) with their trees (0..5), the exponents,
         the fit's flags (0 or 1), the selection's candidates and cap, the random terms, the
+        REML search's limit (25 << (limit % 5) iterations), the
         record (None: the fit made; else (coefs, exps, cov, random, rcov, sigma2, df)), the
         tree, interval kind and levels, a height, volume limits and measured pairs."""
         n = len(rows)
@@ -316,7 +317,7 @@ def seeds():
         data = (byte(n) + columns + b"".join(byte(t) for t in trees) + count(len(exps) - 1) +
                 b"".join(map(real, exps)) + flag_tag + byte(fault) + count(len(candidates)) +
                 b"".join(map(real, candidates)) + count(max_terms) + count(len(random)) +
-                b"".join(byte(t & 0xFF) for t in random))
+                b"".join(byte(t & 0xFF) for t in random) + byte(reml_limit))
         if record is None:
             data += byte(0)
         else:
@@ -350,6 +351,9 @@ def seeds():
     s["taper_stats_fuzz"] = {
         "reml_intercept_slope": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0, 1),
                                             measured=((2.0, 30.0), (8.0, 22.0))),
+        # The search stopped after 50 iterations: not converged, outputs cleared.
+        "reml_iteration_limit": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0, 1),
+                                            reml_limit=1),
         "reml_intercept": stats_input(mixed, mixed_trees, [0.0, 1.0, 2.0], random=(0,), kind=1,
                                       limits=(0.3, 0.0, 0.0, 7.0, 2.5)),
         "tip_zero": stats_input(mixed, mixed_trees, [0.0, 1.0, 2.0], flags=1, random=(),
@@ -375,6 +379,12 @@ def seeds():
         "overflowing_volume": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),
                                           record=([3.7e304, -1.0], [0.0, 1.0], cov2, [], [],
                                                   1e-3, 0.0), limits=(-1.0, 0.0, 0.0, 0.0, 0.0)),
+        # No spread at all: the interval is the curve, which PHDiDll's value missed by a
+        # rounding (the interval did not hold its own value).
+        "no_spread": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),
+                                 record=([1.25, -1.9, 2.2, -1.55], [0.0, 1.0, 2.0, 3.0],
+                                         [0.0] * 16, [], [], 0.0, 0.0),
+                                 kind=1, level=0.5, at=6.0),
         # A record naming a random term twice: the calibration refused it without clearing
         # its outputs.
         "refused_record_cleared": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),

@@ -16,14 +16,16 @@
 // the interval of a higher level, and (for a fit the library made) within
 // the prediction interval; a calibrated fit cannot be calibrated again.
 //
-// Sizes are bounded (16 rows, 4 terms, 2 random terms, 5 trees): most
-// inputs cost a fraction of a millisecond; one whose REML search runs its
-// full course (5000 iterations, then the restart) takes some tens.
+// Sizes are bounded (16 rows, 4 terms, 2 random terms, 5 trees) and the
+// REML search to 25..400 iterations (read from the input), so that
+// an input costs a fraction of a millisecond; the search that stops at its
+// limit is then fuzzed too.
 #include <algorithm>
 #include <cmath>
 
 #include "abi.h"
 #include "fault_injection.h"
+#include "fitting/mixed.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -244,6 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::size_t qEntries = q > 0 ? static_cast<std::size_t>(q) : 0;
     const int32_t *random = randomArray.fill(
         qEntries, [&] { return static_cast<int32_t>(static_cast<std::int8_t>(in.byte())) % 6; });
+    // The search stops at 25 to 400 iterations: one that runs the library's
+    // full course of 5000 (and the restart) costs tens of milliseconds, and
+    // stops through the same path.
+    xylotrak::fitting::setRemlIterationLimitForTesting(25 << (in.byte() % 5));
     xylotrak::fault::failAllocationAt(failK);
     xylotrak_mixed_stats stats{};
     double *c = coefs.place(entries);
@@ -253,6 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int32_t code = PHFmDll(dbh, height, h, d, tree, rows, exps, termCount, random,
                                  randomCount, c, se, v, dd, &stats);
     xylotrak::fault::failAllocationAt(0);
+    xylotrak::fitting::setRemlIterationLimitForTesting(0);
     FUZZ_CHECK(fitCode(code));
     if (failK == 0) FUZZ_CHECK(code != XYLOTRAK_FIT_OUT_OF_MEMORY);
     FUZZ_CHECK(stats.rowsUsed >= 0 && stats.rowsSkipped >= 0 &&
