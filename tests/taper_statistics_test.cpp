@@ -207,6 +207,46 @@ TEST(TipZero, NoisyDataEndAtZeroWhereTheFreeFitDoesNot) {
   EXPECT_LT(atTip.upper - atTip.lower, 1e-6 * (midStem.upper - midStem.lower));
 }
 
+// Nearly equal exponents make the constrained design ill-conditioned: the
+// variances must still be variances. Formed as N G N', the first
+// coefficient's variance cancelled to -189058 and its standard error to 0,
+// beside variances of 1e21 (rows that taper_stats_fuzz found; rows with a
+// height outside the stem are skipped).
+TEST(TipZero, AnIllConditionedFitHasNoNegativeVariance) {
+  const double rows[][4] = {{24, 18, 7.4000000000000004, 0},
+                            {24, 18, 0.98272678721293971, 0},
+                            {24, 18, 35.6, 1.0303654535744258},
+                            {24, 18, 35.6, 14},
+                            {28, 20.000007271766663, 0.98272678721293971, 14},
+                            {28, 20, 0, 1.0289158464942396},
+                            {28, 20, 0, 71},
+                            {28, 20.000000000000028, 0, 71},
+                            {32, 22, 0, 1.0289158464942396},
+                            {32, 22, 0, 0},
+                            {32, 22, 0, 0},
+                            {32, 22, 0.98344396124208444, 0},
+                            {36, 24, 0, 0},
+                            {36, 24, 0, 0},
+                            {36, 2.0837116269406775e-230, 0, 0},
+                            {36, 8, 0, 1.0303654535744258}};
+  Stems s;
+  for (const auto &r : rows) {
+    s.dbh.push_back(r[0]);
+    s.height.push_back(r[1]);
+    s.h.push_back(r[2]);
+    s.d.push_back(r[3]);
+  }
+  const std::vector<double> exps = {1.2000000000000002, 6.5125810635538262, 6.3088197146562912,
+                                    6.3000000000000007};
+  const LsFit tip = fitLs(s, exps, XYLOTRAK_FIT_TIP_ZERO);
+  ASSERT_EQ(tip.code, XYLOTRAK_FIT_OK);
+  const std::size_t p = exps.size();
+  for (std::size_t i = 0; i < p; ++i) {
+    EXPECT_GE(tip.cov[i * p + i], 0.0) << i;
+    EXPECT_GT(tip.se[i], 0.0) << i;
+  }
+}
+
 TEST(TipZero, TheFreeFitIsBitForBitThatOfPHFtDll) {
   const Stems s = simulate(40, 8, 5, true);
   const LsFit f = fitLs(s, kExps, 0);
