@@ -302,6 +302,108 @@ def seeds():
         "negative_term_count": stems(cone_rows, [0.0], terms=-1),
         "memory_fails": stems(profile_rows, [0.0, 1.0, 6.0], fault=3),
     }
+
+    def stats_input(rows, trees, exps, flags=0, candidates=(), max_terms=4, random=(0,),
+                    record=None, tree=(30.0, 24.0), kind=0, level=0.95, higher=128, at=6.0,
+                    limits=(0.0, 0.0, 0.0, 0.0, 0.0), measured=(), fault=255, reml_limit=4):
+        """taper_stats_fuzz: rows of (dbh, height, h, d) with their trees (0..5), the exponents,
+        the fit's flags (0 or 1), the selection's candidates and cap, the random terms, the
+        REML search's limit (25 << (limit % 5) iterations), the
+        record (None: the fit made; else (coefs, exps, cov, random, rcov, sigma2, df)), the
+        tree, interval kind and levels, a height, volume limits and measured pairs."""
+        n = len(rows)
+        columns = b"".join(b"".join(real(r[k]) for r in rows) for k in range(4))
+        flag_tag = byte(0) if flags == 0 else byte(0x80)
+        data = (byte(n) + columns + b"".join(byte(t) for t in trees) + count(len(exps) - 1) +
+                b"".join(map(real, exps)) + flag_tag + byte(fault) + count(len(candidates)) +
+                b"".join(map(real, candidates)) + count(max_terms) + count(len(random)) +
+                b"".join(byte(t & 0xFF) for t in random) + byte(reml_limit))
+        if record is None:
+            data += byte(0)
+        else:
+            coefs, rexps, cov, rterms, rcov, sigma2, df = record
+            data += (byte(0xC0) + count(len(coefs) - 1) + b"".join(map(real, coefs)) +
+                     b"".join(map(real, rexps)) + b"".join(map(real, cov)) +
+                     count(len(rterms)) + b"".join(byte(t & 0xFF) for t in rterms) +
+                     b"".join(map(real, rcov)) + real(sigma2) + real(df))
+        data += (real(tree[0]) + real(tree[1]) + code_arg(kind) + real(level) + byte(higher) +
+                 real(at) + b"".join(map(real, limits)) + count(len(measured)) +
+                 b"".join(real(h) for h, _ in measured) + b"".join(real(d) for _, d in measured))
+        return data
+
+    # Four trees of one profile, each with its own level and slope, measured at four heights
+    # (the harness reads at most 16 rows).
+    def mixed_rows(noise):
+        rows, trees = [], []
+        for t in range(4):
+            dbh, height = 24.0 + 4 * t, 18.0 + 2 * t
+            a, b = 1.1 + 0.02 * ((t * 5) % 3 - 1), -1.0 + 0.03 * ((t * 7) % 4 - 1.5)
+            for j, h in enumerate((0.3, 1.3, height / 2, 0.8 * height)):
+                x = h / height
+                wiggle = noise * (((t * 4 + j) * 37) % 11 - 5)
+                rows.append((dbh, height, h, dbh * (a + b * x) * (1 + wiggle)))
+                trees.append(t)
+        return rows, trees
+
+    mixed, mixed_trees = mixed_rows(0.004)
+    still, still_trees = mixed_rows(0.0)
+    cov2 = [1e-4, -5e-5, -5e-5, 1e-4]
+    s["taper_stats_fuzz"] = {
+        "reml_intercept_slope": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0, 1),
+                                            measured=((2.0, 30.0), (8.0, 22.0))),
+        # The search stopped after 50 iterations: not converged, outputs cleared.
+        "reml_iteration_limit": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0, 1),
+                                            reml_limit=1),
+        "reml_intercept": stats_input(mixed, mixed_trees, [0.0, 1.0, 2.0], random=(0,), kind=1,
+                                      limits=(0.3, 0.0, 0.0, 7.0, 2.5)),
+        "tip_zero": stats_input(mixed, mixed_trees, [0.0, 1.0, 2.0], flags=1, random=(),
+                                candidates=(1.0, 2.0, 3.0)),
+        "no_noise": stats_input(still, still_trees, [0.0, 1.0], random=(0, 1), kind=1),
+        "outlying": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0,),
+                                measured=((5.0, 80.0),)),
+        "record_from_input": stats_input(mixed[:3], mixed_trees[:3], [0.0, 1.0], random=(),
+                                         record=([1.1, -1.0], [0.0, 1.0], cov2, [0], [2e-3],
+                                                 1e-3, 0.0), kind=1, measured=((3.0, 25.0),)),
+        "repeated_random_term": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(1, 1)),
+        # A least-squares fit calibrated from measurements: no random effects to predict
+        # (Eigen was handed a solve of no columns).
+        "least_squares_calibrated": stats_input(mixed, mixed_trees, [0.0, 1.0, 2.0], random=(),
+                                                measured=((2.0, 30.0), (9.0, 21.0))),
+        # Degrees of freedom far below 1: Student's quantile overflows (it was taken for
+        # running out of memory).
+        "tiny_degrees_of_freedom": stats_input(mixed[:3], mixed_trees[:3], [0.0, 1.0], random=(),
+                                               record=([1.1, -1.0], [0.0, 1.0], cov2, [], [],
+                                                       1e-3, 1e-200), level=0.2),
+        # A profile near the largest doubles: the volume is reported as 0 with an infinite
+        # upper end (the interval is ordered, though no section is empty).
+        "overflowing_volume": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),
+                                          record=([3.7e304, -1.0], [0.0, 1.0], cov2, [], [],
+                                                  1e-3, 0.0), limits=(-1.0, 0.0, 0.0, 0.0, 0.0)),
+        # No spread at all: the interval is the curve, which PHDiDll's value missed by a
+        # rounding (the interval did not hold its own value).
+        "no_spread": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),
+                                 record=([1.25, -1.9, 2.2, -1.55], [0.0, 1.0, 2.0, 3.0],
+                                         [0.0] * 16, [], [], 0.0, 0.0),
+                                 kind=1, level=0.5, at=6.0),
+        # Nearly equal exponents through the tip: a variance cancelled to a negative number.
+        "ill_conditioned_tip_zero": stats_input(
+            [(24, 18, 7.4000000000000004, 0), (24, 18, 0.98272678721293971, 0),
+             (24, 18, 35.6, 1.0303654535744258), (24, 18, 35.6, 14),
+             (28, 20.000007271766663, 0.98272678721293971, 14), (28, 20, 0, 1.0289158464942396),
+             (28, 20, 0, 71), (28, 20.000000000000028, 0, 71), (32, 22, 0, 1.0289158464942396),
+             (32, 22, 0, 0), (32, 22, 0, 0), (32, 22, 0.98344396124208444, 0), (36, 24, 0, 0),
+             (36, 24, 0, 0), (36, 2.0837116269406775e-230, 0, 0), (36, 8, 0, 1.0303654535744258)],
+            [0] * 16, [1.2000000000000002, 6.5125810635538262, 6.3088197146562912,
+                       6.3000000000000007], flags=1, random=()),
+        # A record naming a random term twice: the calibration refused it without clearing
+        # its outputs.
+        "refused_record_cleared": stats_input(mixed[:3], mixed_trees[:3], [0.0], random=(),
+                                              record=([1.0], [0.0], [1e-4], [0, 0],
+                                                      [1e-3, 0.0, 0.0, 1e-3], 5e-4, 0.0),
+                                              measured=((3.0, 25.0),)),
+        "memory_fails": stats_input(mixed, mixed_trees, [0.0, 1.0], random=(0, 1), fault=2,
+                                    measured=((4.0, 20.0),)),
+    }
     return s
 
 

@@ -427,7 +427,11 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_taper_fit, reserved0) == 68, "padding a
  * The diameter at a height (cm, as PHDiDll reports it) with an interval at
  * `level` (in (0, 1)): dhat -/+ t se, t the (1 + level)/2 quantile of
  * Student's t with the fit's degrees of freedom (normal with 0), both ends
- * cut at 0. With g = (1, x^e_1, ..., x^e_n), x = height / totalHeight:
+ * cut at 0 and, where rounding puts the reported diameter outside them,
+ * widened to hold it (lower <= diameter <= upper always). A quantile beyond
+ * the largest double (degrees of freedom far below 1) is infinite: the
+ * upper end is then infinite unless se is 0.
+ * With g = (1, x^e_1, ..., x^e_n), x = height / totalHeight:
  * - confidence (of the mean curve, or a calibrated tree's own curve):
  *   se^2 = dbh^2 g'Cg;
  * - prediction (of a diameter measured on a new tree): se^2 = dbh^2 (g'Cg +
@@ -493,7 +497,10 @@ XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double t
  * bits. A least-squares fit (randomCount 0) calibrates to its mean curve.
  * Errors as for PHDcDll, and also a measurement with a height outside
  * [0, totalHeight] or a diameter negative or not finite, or a fit already
- * calibrated; on an error the outputs are cleared. Not accounted.
+ * calibrated; XYLOTRAK_FIT_OVERFLOW when the tree's coefficients or their
+ * covariance would not be finite. On an error the outputs are cleared, as
+ * many as the record's termCount names (none when it is negative or the
+ * record null). Not accounted.
  */
 XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
                              const double *heights, const double *diameters, int measurementCount,

@@ -38,7 +38,7 @@ if [ "${1:-}" = "--long" ]; then
   shift 2
 fi
 all=(taper_fuzz sequential_fuzz optimised_fuzz exact_fuzz formulas_fuzz plot_area_fuzz fitting_fuzz
-  inventory_fuzz hpr_fuzz)
+  inventory_fuzz hpr_fuzz taper_stats_fuzz)
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=("${all[@]}")
 
@@ -48,7 +48,8 @@ harnesses=("$@")
 # only the first two).
 declare -A runs=([taper_fuzz]=20000 [sequential_fuzz]=20000 [optimised_fuzz]=4000
   [exact_fuzz]=3000 [formulas_fuzz]=20000 [plot_area_fuzz]=20000
-  [fitting_fuzz]=8000 [inventory_fuzz]=1000 [hpr_fuzz]=4000)
+  [fitting_fuzz]=8000 [inventory_fuzz]=1000 [hpr_fuzz]=4000
+  [taper_stats_fuzz]=4000)
 
 scripts/install-deps.sh
 jobs=$(nproc)

@@ -207,6 +207,46 @@ TEST(TipZero, NoisyDataEndAtZeroWhereTheFreeFitDoesNot) {
   EXPECT_LT(atTip.upper - atTip.lower, 1e-6 * (midStem.upper - midStem.lower));
 }
 
+// Nearly equal exponents make the constrained design ill-conditioned: the
+// variances must still be variances. Formed as N G N', the first
+// coefficient's variance cancelled to -189058 and its standard error to 0,
+// beside variances of 1e21 (rows that taper_stats_fuzz found; rows with a
+// height outside the stem are skipped).
+TEST(TipZero, AnIllConditionedFitHasNoNegativeVariance) {
+  const double rows[][4] = {{24, 18, 7.4000000000000004, 0},
+                            {24, 18, 0.98272678721293971, 0},
+                            {24, 18, 35.6, 1.0303654535744258},
+                            {24, 18, 35.6, 14},
+                            {28, 20.000007271766663, 0.98272678721293971, 14},
+                            {28, 20, 0, 1.0289158464942396},
+                            {28, 20, 0, 71},
+                            {28, 20.000000000000028, 0, 71},
+                            {32, 22, 0, 1.0289158464942396},
+                            {32, 22, 0, 0},
+                            {32, 22, 0, 0},
+                            {32, 22, 0.98344396124208444, 0},
+                            {36, 24, 0, 0},
+                            {36, 24, 0, 0},
+                            {36, 2.0837116269406775e-230, 0, 0},
+                            {36, 8, 0, 1.0303654535744258}};
+  Stems s;
+  for (const auto &r : rows) {
+    s.dbh.push_back(r[0]);
+    s.height.push_back(r[1]);
+    s.h.push_back(r[2]);
+    s.d.push_back(r[3]);
+  }
+  const std::vector<double> exps = {1.2000000000000002, 6.5125810635538262, 6.3088197146562912,
+                                    6.3000000000000007};
+  const LsFit tip = fitLs(s, exps, XYLOTRAK_FIT_TIP_ZERO);
+  ASSERT_EQ(tip.code, XYLOTRAK_FIT_OK);
+  const std::size_t p = exps.size();
+  for (std::size_t i = 0; i < p; ++i) {
+    EXPECT_GE(tip.cov[i * p + i], 0.0) << i;
+    EXPECT_GT(tip.se[i], 0.0) << i;
+  }
+}
+
 TEST(TipZero, TheFreeFitIsBitForBitThatOfPHFtDll) {
   const Stems s = simulate(40, 8, 5, true);
   const LsFit f = fitLs(s, kExps, 0);
@@ -380,6 +420,38 @@ TEST(Intervals, BadArgumentsClearTheOutputs) {
   }()));
 }
 
+// Degrees of freedom far below 1 put Student's quantile beyond the largest
+// double: the interval reaches to infinity (it was reported as out of
+// memory when Boost threw), and a curve with no spread still has none.
+TEST(Intervals, AnInfiniteQuantileIsAnInfiniteEndNotAnError) {
+  std::vector<double> cov(16, 0.0);
+  for (int k = 0; k < 4; ++k) cov[static_cast<std::size_t>(k * 5)] = 1e-4;
+  const xylotrak_taper_fit r = recordOf(kBeta, kExps, cov, 0.0004, 1e-200);
+  const Bounds d = diameterAt(r, 30, 24, 6, XYLOTRAK_INTERVAL_CONFIDENCE, 0.5);
+  ASSERT_EQ(d.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(d.lower, 0.0);
+  EXPECT_EQ(d.upper, std::numeric_limits<double>::infinity());
+  EXPECT_EQ(d.value, PHDiDll(30, 24, kBeta.data(), kExps.data(), 3, 6));
+  const Bounds v = volumeOf(r, 30, 24, XYLOTRAK_INTERVAL_PREDICTION);
+  ASSERT_EQ(v.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(v.upper, std::numeric_limits<double>::infinity());
+  // No spread: the interval is the curve itself, which PHDiDll's value (its
+  // terms summed in another order) may miss by a rounding; the interval
+  // still holds the value, at every height.
+  const std::vector<double> none(16, 0.0);
+  const xylotrak_taper_fit still = recordOf(kBeta, kExps, none, 0.0, 1e-200);
+  int apart = 0;
+  for (int i = 0; i <= 480; ++i) {
+    const Bounds s = diameterAt(still, 30, 24, i * 0.05, XYLOTRAK_INTERVAL_PREDICTION, 0.5);
+    ASSERT_EQ(s.code, XYLOTRAK_FIT_OK);
+    EXPECT_LE(s.lower, s.value);
+    EXPECT_LE(s.value, s.upper);
+    EXPECT_LE(s.upper - s.lower, 1e-12 * 30);  // a rounding of the terms, of order dbh
+    apart += s.lower != s.upper;
+  }
+  EXPECT_GT(apart, 0);  // the case the widening is for does occur
+}
+
 // ---------------------------------------------------------------- mixed effects
 
 TEST(Mixed, RemlRecoversKnownVarianceComponents) {
@@ -539,7 +611,34 @@ TEST(Calibration, AMeasurementFarOutsideTheDataIsFlaggedNotRefused) {
   for (double v : bad.cov) EXPECT_EQ(v, 0.0);
   xylotrak_taper_fit twice = r;
   twice.flags = XYLOTRAK_TAPER_FIT_CALIBRATED;
-  EXPECT_EQ(calibrate(twice, 30, 24, {7}, {typical}).code, XYLOTRAK_FIT_BAD_ARGUMENT);
+  const Calibrated again = calibrate(twice, 30, 24, {7}, {typical});
+  EXPECT_EQ(again.code, XYLOTRAK_FIT_BAD_ARGUMENT);
+  for (double v : again.coefs) EXPECT_EQ(v, 0.0);
+  for (double v : again.cov) EXPECT_EQ(v, 0.0);
+}
+
+// A record the library refuses (here a random term named twice, then a
+// negative residual variance) leaves no stale numbers in the outputs: they
+// are cleared for the record's term count, as on every other error.
+TEST(Calibration, ARefusedRecordClearsTheOutputs) {
+  const MixedFit &f = sharedMixedFit();
+  const xylotrak_taper_fit good = recordOf(f);
+  const int32_t repeated[2] = {good.randomTerms[0], good.randomTerms[0]};
+  xylotrak_taper_fit bad = good;
+  bad.randomTerms = repeated;
+  bad.randomCount = 2;
+  const double typical = 30 * profile(kBeta, kExps, 7.0 / 24);
+  for (int variant = 0; variant < 2; ++variant) {
+    if (variant == 1) {
+      bad = good;
+      bad.residualVariance = -1;
+    }
+    const Calibrated c = calibrate(bad, 30, 24, {7}, {typical});
+    EXPECT_EQ(c.code, XYLOTRAK_FIT_BAD_ARGUMENT);
+    EXPECT_EQ(c.flags, 0);
+    for (double v : c.coefs) EXPECT_EQ(v, 0.0);
+    for (double v : c.cov) EXPECT_EQ(v, 0.0);
+  }
 }
 
 }  // namespace

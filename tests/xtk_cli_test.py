@@ -861,6 +861,136 @@ class Fit(XtkCase):
         self.assertEqual(report["fits"][0]["rows_used"], good)
         self.assertEqual(report["fits"][0]["rows_skipped"], 4)
         self.assertTrue(os.path.exists(self.path("models.json")))
+    # Fits through the tip, REML fits, intervals and calibration.
+
+    def mixed_stems(self, trees=20, huge=False):
+        """Stems whose trees differ in level and slope (random effects on terms 0 and 1), with
+        1.5% noise; `huge`: diameters near the largest doubles, whose restricted likelihood
+        overflows."""
+        rng = random.Random(23)
+        lines = ["id,dbh,height,h,d"]
+        for tree in range(trees):
+            dbh, height = rng.uniform(15, 50), rng.uniform(14, 34)
+            b0, b1 = rng.gauss(0, 0.05), rng.gauss(0, 0.04)
+            heights = (0.3, 1.3) + tuple(sorted(rng.uniform(2, height - 1) for _ in range(5)))
+            for h in heights:
+                x = h / height
+                d = dbh * ((1.15 + b0) + (-1.2 + b1) * x + 0.3 * x * x + rng.gauss(0, 0.015))
+                if huge:
+                    d = rng.uniform(1e299, 1e300)
+                lines.append("t%d,%r,%r,%r,%r" % (tree, dbh, height, h, d))
+        return self.write("mixed.csv", "\n".join(lines) + "\n")
+
+    def taper_json(self, saved, *extra):
+        r = run("taper", "--fit", saved, "--dbh", 30, "--height", 24, "--json", *extra)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return json.loads(r.stdout)
+
+    def test_tip_zero_fit_ends_at_the_tip(self):
+        stems, good = self.stems()
+        tip = json.loads(self.fit(stems, "--tip-zero").stdout)["fits"][0]
+        free = json.loads(self.fit(stems).stdout)["fits"][0]
+        self.assertTrue(tip["tip_zero"])
+        self.assertFalse(free["tip_zero"])
+        self.assertLess(abs(sum(tip["coefs"])), 1e-12)
+        self.assertGreater(abs(sum(free["coefs"])), 1e-4)
+        # One coefficient fewer is free through the tip.
+        self.assertEqual(tip["residual_df"], good - 2)
+        self.assertEqual(free["residual_df"], good - 3)
+        self.assertTrue(all(e > 0 for e in tip["standard_errors"]))
+
+    def test_random_effects_json_keys(self):
+        stems = self.mixed_stems()
+        r = run("fit", "--stems", stems, "--exps", "0,1,2", "--random", "0,1", "--json")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        f = json.loads(r.stdout)["fits"][0]
+        for key in ("coefs", "standard_errors", "random_exps", "random_covariance", "residual_sd",
+                    "reml_loglik", "converged", "iterations", "trees_used"):
+            self.assertIn(key, f)
+        self.assertEqual(f["random_exps"], [0, 1])
+        d = f["random_covariance"]
+        self.assertEqual([len(row) for row in d], [2, 2])
+        self.assertEqual(d[0][1], d[1][0])
+        self.assertGreater(d[0][0], 0)
+        self.assertGreater(d[1][1], 0)
+        self.assertTrue(f["converged"])
+        self.assertGreater(f["iterations"], 0)
+        self.assertEqual(f["trees_used"], 20)
+        # The level sd simulated is 0.05, the noise 0.015: the estimates are of that order.
+        self.assertLess(abs(math.sqrt(d[0][0]) - 0.05), 0.03)
+        self.assertLess(abs(f["residual_sd"] - 0.015), 0.005)
+        self.assertTrue(math.isfinite(f["reml_loglik"]))
+
+    def test_saved_fit_gives_ordered_intervals_that_widen_with_the_level(self):
+        stems = self.mixed_stems()
+        saved = self.path("fit.json")
+        r = run("fit", "--stems", stems, "--exps", "0,1,2", "--random", "0,1", "--save", saved)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        at = ("--at", "1.3,8,16", "--volume", "--lower-height", "0.3")
+        got = {}
+        for kind in ("confidence", "prediction"):
+            for level in ("0.8", "0.99"):
+                j = self.taper_json(saved, *at, "--interval", kind, "--level", level)
+                self.assertEqual(j["interval"], {"kind": kind, "level": float(level)})
+                rows = j["diameters"] + [j["volume"]]
+                for row in rows:
+                    value = row.get("diameter", row.get("volume"))
+                    self.assertLessEqual(row["lower"], value)
+                    self.assertLessEqual(value, row["upper"])
+                got[kind, level] = [(row["lower"], row["upper"]) for row in rows]
+        for kind in ("confidence", "prediction"):
+            for (lo8, hi8), (lo99, hi99) in zip(got[kind, "0.8"], got[kind, "0.99"]):
+                self.assertLess(lo99, lo8)
+                self.assertGreater(hi99, hi8)
+        for (clo, chi), (plo, phi) in zip(got["confidence", "0.8"], got["prediction", "0.8"]):
+            self.assertGreater(phi - plo, chi - clo)
+        # Without --fit there is no interval to give.
+        r = run("taper", "--dbh", 30, "--height", 24, "--coefs", "1,-1", "--exps", "0,1",
+                "--interval", "confidence")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("need --fit FILE", r.stderr)
+
+    def test_measured_diameters_calibrate_the_curve(self):
+        stems = self.mixed_stems()
+        saved = self.path("fit.json")
+        self.assertEqual(run("fit", "--stems", stems, "--exps", "0,1,2", "--random", "0,1",
+                             "--save", saved).returncode, 0)
+        mean = [row["diameter"] for row in self.taper_json(saved, "--at", "5,12")["diameters"]]
+        # A tree 1.5 cm thicker than the mean curve at both heights.
+        target = [round(d + 1.5, 2) for d in mean]
+        own = self.taper_json(saved, "--at", "5,12", "--measured",
+                              "5:%r,12:%r" % tuple(target))
+        self.assertEqual(own["calibration"]["outlying"], False)
+        self.assertEqual(own["calibration"]["measured"], [{"height": 5, "diameter": target[0]},
+                                                          {"height": 12, "diameter": target[1]}])
+        for m, o, t in zip(mean, own["diameters"], target):
+            self.assertGreater(o["diameter"], m + 0.5)
+            self.assertLess(o["diameter"], t)
+        # A diameter far beyond the fitted trees: allowed, flagged and warned of.
+        r = run("taper", "--fit", saved, "--dbh", 30, "--height", 24, "--at", 5, "--json",
+                "--measured", "5:70")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(json.loads(r.stdout)["calibration"]["outlying"])
+        self.assertIn("warning", r.stderr)
+        r = run("taper", "--fit", saved, "--dbh", 30, "--height", 24, "--measured", "5-29")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("expected HEIGHT:DIAMETER pairs", r.stderr)
+
+    def test_reml_fit_that_does_not_converge_fails_with_its_reason(self):
+        stems = self.mixed_stems(trees=6, huge=True)
+        saved = self.path("fit.json")
+        r = run("fit", "--stems", stems, "--exps", "0,1", "--random", "0", "--json", "--save",
+                saved)
+        self.assertEqual(r.returncode, 1)
+        f = json.loads(r.stdout)["fits"][0]
+        self.assertFalse(f["converged"])
+        self.assertIn("did not converge", f["error"])
+        self.assertNotIn("coefs", f)
+        self.assertIn("not fitted", r.stderr)
+        self.assertIn("restricted likelihood is not finite", r.stderr)
+        with open(saved) as fh:
+            self.assertEqual(json.load(fh), {"fits": {}})
+
 
 if __name__ == "__main__":
     XTK = os.path.abspath(sys.argv[1])

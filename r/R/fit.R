@@ -2,7 +2,7 @@
 # measured stems.
 
 fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory",
-               "overflow")
+               "overflow", "not_converged")
 fit_messages <- c(
   too_few_rows = "too few usable rows for the terms",
   rank_deficient = "rank-deficient design (repeated exponents, or all measurements at one relative height)",
@@ -14,13 +14,19 @@ fit_messages <- c(
 fit_error <- function(fit, by) {
   where <- if (is.null(fit$group)) "" else sprintf("%s \"%s\": ", by, fit$group)
   words <- if (fit$status %in% names(fit_messages)) fit_messages[[fit$status]] else fit$status
-  stop(sprintf("fit_taper: %s%s: %s (%d rows used, %d skipped)", where, fit$status, words,
-               as.integer(fit$stats[["rows_used"]]), as.integer(fit$stats[["rows_skipped"]])),
-       call. = FALSE)
+  if (!is.null(fit$reason)) {
+    # A REML fit that stopped: the library's reason and its iterations.
+    words <- sprintf("%s after %d iterations", fit$reason, fit$iterations)
+  }
+  message <- sprintf("fit_taper: %s%s: %s (%d rows used, %d skipped)", where, fit$status, words,
+                     as.integer(fit$stats[["rows_used"]]), as.integer(fit$stats[["rows_skipped"]]))
+  stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
+                 list(message = message, call = NULL, code = fit$code, status = fit$status,
+                      reason = fit$reason, iterations = fit$iterations)))
 }
 
 fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_terms = 8,
-                      by = NULL) {
+                      by = NULL, tip_zero = FALSE, random = NULL) {
   if (!is.data.frame(stems)) stop_arg("stems", "must be a data frame")
   for (col in c("dbh", "height", "h", "d")) {
     if (!col %in% names(stems)) stop_arg("stems", sprintf("has no column '%s'", col))
@@ -28,6 +34,15 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
     check_numeric(stems[[col]], paste0("stems$", col), finite = FALSE, na = TRUE)
   }
   select <- check_flag(select, "select")
+  tip_zero <- check_flag(tip_zero, "tip_zero")
+  if (!is.null(random)) {
+    if (select) stop_arg("random", "goes with given exps, not with select = TRUE")
+    if (tip_zero) stop_arg("random", "does not go with tip_zero = TRUE")
+    if (!"id" %in% names(stems)) stop_arg("stems", "has no column 'id' (the trees of a REML fit)")
+    if (anyNA(stems$id)) stop_arg("stems$id", "must not contain NA")
+    random <- check_int16(random, "random")
+    if (length(random) < 1L) stop_arg("random", "must name at least one term")
+  }
   if (select && !missing(exps)) stop_arg("exps", "must not be given with select = TRUE")
   if (!select && !is.null(candidates)) stop_arg("candidates", "goes with select = TRUE")
   if (!select && !missing(max_terms)) stop_arg("max_terms", "goes with select = TRUE")
@@ -44,18 +59,33 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
     if (any(exps < 0)) stop_arg("exps", "must not be negative")
     if (length(exps) > 32768L) stop_arg("exps", "must hold at most 32768 exponents")
   }
+  if (!is.null(random) && (any(random < 0L) || any(random >= length(exps)))) {
+    stop_arg("random", sprintf("must hold term indices from 0 to %d", length(exps) - 1L))
+  }
+  flags <- if (tip_zero) statistics_constants()[["fit_tip_zero"]] else 0L
   one <- function(rows, group) {
     args <- lapply(stems[rows, c("dbh", "height", "h", "d")], function(x) {
       x <- as.double(x)
       attributes(x) <- NULL
       x
     })
-    raw <- if (select) {
-      .Call(C_xtk_fit_select, args$dbh, args$height, args$h, args$d, candidates, max_terms)
-    } else {
-      .Call(C_xtk_fit, args$dbh, args$height, args$h, args$d, exps)
+    if (!is.null(random)) {
+      ids <- as.character(stems$id[rows])
+      tree <- as.double(match(ids, unique(ids)) - 1L)
+      raw <- .Call(C_xtk_fit_mixed, args$dbh, args$height, args$h, args$d, tree, exps, random)
+      return(mixed_result(raw, group, random))
     }
-    fit_result(raw, group, select)
+    raw <- if (select) {
+      .Call(C_xtk_fit_select_cov, args$dbh, args$height, args$h, args$d, candidates, max_terms,
+            flags)
+    } else {
+      .Call(C_xtk_fit_cov, args$dbh, args$height, args$h, args$d, exps, flags)
+    }
+    fit <- fit_result(raw, group, select)
+    fit$covariance <- raw$covariance
+    fit$residual_df <- raw$residual_df
+    fit$tip_zero <- tip_zero
+    fit
   }
   if (is.null(by)) {
     fit <- one(seq_len(nrow(stems)), NULL)
@@ -93,6 +123,36 @@ fit_result <- function(raw, group, select) {
   ), class = "xylotrak_fit")
 }
 
+# A REML fit (PHFmDll): the fields of xtk fit --json and of Python's TaperFit.
+mixed_result <- function(raw, group, random) {
+  status <- if (raw$code >= 0L && raw$code < length(fit_codes)) fit_codes[raw$code + 1L] else
+    paste("code", raw$code)
+  stats <- c(residual_std_error = raw$residual_sd, r_squared = NA_real_, bias = NA_real_,
+             diameter_rmse = NA_real_, diameter_bias = NA_real_, rows_used = raw$rows[1L],
+             rows_skipped = raw$rows[2L], trees = raw$rows[3L])
+  converged <- raw$convergence == 0L
+  structure(list(
+    code = raw$code,
+    status = status,
+    group = group,
+    exps = raw$exps,
+    coefs = raw$coefs,
+    std_errors = raw$std_errors,
+    stats = stats,
+    selected = FALSE,
+    covariance = raw$covariance,
+    tip_zero = FALSE,
+    random_terms = random,
+    random_exps = raw$exps[random + 1L],
+    random_covariance = raw$random_covariance,
+    residual_sd = raw$residual_sd,
+    reml_loglik = raw$reml_loglik,
+    converged = converged,
+    iterations = raw$iterations,
+    reason = if (converged) NULL else raw$reason
+  ), class = "xylotrak_fit")
+}
+
 coef.xylotrak_fit <- function(object, ...) {
   stats::setNames(object$coefs, paste0("e", format(object$exps, trim = TRUE)))
 }
@@ -108,6 +168,17 @@ print.xylotrak_fit <- function(x, ...) {
           row.names = FALSE)
   }
   s <- x$stats
+  if (!is.null(x$random_terms)) {
+    cat(sprintf("REML fit, random tree effects on terms %s; their covariance:\n",
+                paste(x$random_terms, collapse = ", ")))
+    print(x$random_covariance, digits = 6)
+    cat(sprintf("residual sd %.5g, REML log-likelihood %.6g, %d trees, %s in %d iterations\n",
+                x$residual_sd, x$reml_loglik, as.integer(s[["trees"]]),
+                if (isTRUE(x$converged)) "converged" else "stopped", x$iterations))
+    cat(sprintf("rows used %d, skipped %d\n", as.integer(s[["rows_used"]]),
+                as.integer(s[["rows_skipped"]])))
+    return(invisible(x))
+  }
   cat(sprintf("residual std error %.5g, R^2 %.5g, bias %.3g; in cm: RMSE %.4g, bias %.3g\n",
               s[["residual_std_error"]], s[["r_squared"]], s[["bias"]], s[["diameter_rmse"]],
               s[["diameter_bias"]]))

@@ -4,19 +4,31 @@ model_findings <- c(
   "exp0-nonzero", "nonfinite", "bad-term-count"
 )
 
-taper_model <- function(dbh, height, coefs, exps) {
+taper_model <- function(dbh, height, coefs, exps, measured = NULL) {
+  statistics <- NULL
   if (inherits(coefs, "xylotrak_fit")) {
     if (!missing(exps)) stop_arg("exps", "must not be given with a fit (it has its exponents)")
     fit <- coefs
     if (!identical(fit$code, 0L)) stop_arg("coefs", "is a fit that failed: it has no model")
     coefs <- fit$coefs
     exps <- fit$exps
+    statistics <- fit_statistics(fit)
+  } else if (!is.null(measured)) {
+    stop_arg("measured", "needs a fit (coefs = a fit_taper() result)")
   }
   dbh <- check_number(dbh, "dbh", positive = TRUE)
   height <- check_number(height, "height", positive = TRUE)
   profile <- check_profile(coefs, exps)
-  structure(list(dbh = dbh, height = height, coefs = profile$coefs, exps = profile$exps),
-            class = "taper_model")
+  model <- structure(list(dbh = dbh, height = height, coefs = profile$coefs, exps = profile$exps),
+                     class = "taper_model")
+  model$statistics <- statistics
+  if (!is.null(measured)) {
+    if (!is.data.frame(measured) && !is.list(measured)) {
+      stop_arg("measured", "must be a data frame or list with columns 'h' and 'd'")
+    }
+    model <- calibrate(model, measured$h, measured$d)
+  }
+  model
 }
 
 # The model's fields checked again (a list can be changed after it was made).
@@ -39,9 +51,15 @@ print.taper_model <- function(x, ...) {
   invisible(x)
 }
 
-diameter <- function(model, h) {
+diameter <- function(model, h, interval = NULL, level = 0.95) {
   m <- model_of(model)
   h <- check_numeric(h, "h")
+  if (!is.null(interval)) {
+    kind <- interval_kind(interval)
+    level <- check_number(level, "level")
+    raw <- .Call(C_xtk_diameter_interval, fit_record(model), m$dbh, m$height, h, kind, level)
+    return(interval_table(raw, "diameter", "diameter"))
+  }
   .Call(C_xtk_diameter, m$dbh, m$height, m$coefs, m$exps, h)
 }
 
@@ -102,10 +120,18 @@ warn_of_findings <- function(m, accurate = FALSE) {
 }
 
 stem_volume <- function(model, lower_height = 0, upper_height = 0, lower_diam = 0,
-                        upper_diam = 0, log_length = 0, accurate = FALSE) {
+                        upper_diam = 0, log_length = 0, accurate = FALSE, interval = NULL,
+                        level = 0.95) {
   m <- model_of(model)
   limits <- section_limits(lower_height, upper_height, lower_diam, upper_diam, log_length)
   accurate <- check_flag(accurate, "accurate")
+  if (!is.null(interval)) {
+    if (accurate) stop_arg("accurate", "goes with the closed-form volume, not with an interval")
+    kind <- interval_kind(interval)
+    level <- check_number(level, "level")
+    raw <- .Call(C_xtk_volume_interval, fit_record(model), m$dbh, m$height, limits, kind, level)
+    return(interval_table(raw, "volume", "stem_volume"))
+  }
   warn_of_findings(m, accurate)
   .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, limits, if (accurate) 1L else 0L)
 }
@@ -216,4 +242,103 @@ taper_table <- function(trees, at = c(0.3, 1.3, 5, 10, 15, 20), models = NULL) {
   out$form_factor <- values[, length(at) + 2L]
   rownames(out) <- NULL
   out
+}
+
+# ------------------------------------------------------------ taper statistics
+# The header's constants (interval kinds, flags), read from the library once.
+statistics_constants <- local({
+  values <- NULL
+  function() {
+    if (is.null(values)) values <<- .Call(C_xtk_statistics_constants)
+    values
+  }
+})
+
+# What a fit's intervals and calibration need: the xylotrak_taper_fit record's
+# fields other than the model's coefficients and exponents.
+fit_statistics <- function(fit) {
+  if (is.null(fit$covariance)) return(NULL)
+  mixed <- !is.null(fit$random_terms)
+  list(
+    covariance = fit$covariance,
+    residual_variance = if (mixed) fit$residual_sd^2 else fit$stats[["residual_std_error"]]^2,
+    degrees_of_freedom = if (mixed) 0 else as.double(fit$residual_df),
+    random_terms = if (mixed) as.integer(fit$random_terms) else integer(0),
+    random_covariance = if (mixed) fit$random_covariance else matrix(0, 0, 0),
+    calibrated = FALSE,
+    outlying = FALSE
+  )
+}
+
+# The record of PHDcDll, PHVcDll and PHCbDll as the glue takes it (matrices
+# row-major).
+fit_record <- function(model, name = "model") {
+  m <- model_of(model, name)
+  s <- model$statistics
+  if (is.null(s)) {
+    stop_arg(name, "has no fit statistics: make it with taper_model(dbh, height, fit_taper(...))")
+  }
+  p <- length(m$coefs)
+  cov <- check_numeric(s$covariance, paste0(name, "$statistics$covariance"), len = p * p,
+                       finite = FALSE)
+  terms <- s$random_terms
+  if (!is.integer(terms)) stop_arg(paste0(name, "$statistics$random_terms"), "must be integer")
+  q <- length(terms)
+  rcov <- check_numeric(s$random_covariance, paste0(name, "$statistics$random_covariance"),
+                        len = q * q, finite = FALSE)
+  flags <- if (isTRUE(s$calibrated)) statistics_constants()[["taper_fit_calibrated"]] else 0L
+  list(m$coefs, m$exps, as.double(t(matrix(cov, p, p))), terms,
+       as.double(t(matrix(rcov, q, q))),
+       check_number(s$residual_variance, paste0(name, "$statistics$residual_variance")),
+       check_number(s$degrees_of_freedom, paste0(name, "$statistics$degrees_of_freedom")),
+       as.integer(flags))
+}
+
+interval_kind <- function(interval) {
+  interval <- check_string(interval, "interval")
+  kinds <- statistics_constants()
+  key <- paste0("interval_", interval)
+  if (!key %in% names(kinds)) stop_arg("interval", "must be \"confidence\" or \"prediction\"")
+  kinds[[key]]
+}
+
+# The library's code as the error of the function that called it.
+statistics_error <- function(code, fn) {
+  status <- if (code >= 0L && code < length(fit_codes)) fit_codes[code + 1L] else
+    paste("code", code)
+  stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
+                 list(message = sprintf("%s: the library answers %s (code %d)", fn, status, code),
+                      call = NULL, code = code, status = status)))
+}
+
+interval_table <- function(raw, what, fn) {
+  if (raw$code != 0L) statistics_error(raw$code, fn)
+  v <- raw$values
+  out <- data.frame(v[, 1L], lower = v[, 2L], upper = v[, 3L])
+  names(out)[1L] <- what
+  out
+}
+
+calibrate <- function(model, h, d) {
+  m <- model_of(model)
+  record <- fit_record(model)
+  if (isTRUE(model$statistics$calibrated)) stop_arg("model", "is already calibrated")
+  h <- check_numeric(h, "h", finite = FALSE)
+  d <- check_numeric(d, "d", len = length(h), finite = FALSE)
+  if (length(h) > 32767L) stop_arg("h", "must hold at most 32767 measurements")
+  raw <- .Call(C_xtk_calibrate, record, m$dbh, m$height, h, d)
+  if (raw$code != 0L) statistics_error(raw$code, "calibrate")
+  outlying <- bitwAnd(raw$flags, statistics_constants()[["calibration_outlying"]]) != 0L
+  model$coefs <- raw$coefs
+  model$statistics$covariance <- raw$covariance
+  model$statistics$calibrated <- TRUE
+  model$statistics$outlying <- outlying
+  if (outlying) {
+    message <- sprintf(
+      "calibrate: the library flags the measurements calibration_outlying (flags 0x%x): the tree's curve follows them",
+      raw$flags)
+    warning(structure(class = c("xylotrak_calibration_warning", "warning", "condition"),
+                      list(message = message, call = NULL)))
+  }
+  model
 }

@@ -8,8 +8,8 @@
 #define ROUTINE(name, n) \
   { #name, (DL_FUNC)&name, n }
 
-/* One routine a line from here on, each group added under its own comment. */
-// clang-format off
+/* One group of routines after another, each under its own comment. */
+/* clang-format off */
 static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_version, 0),         ROUTINE(xtk_build_flags, 0),
     ROUTINE(xtk_diameter, 5),        ROUTINE(xtk_height_at, 5),
@@ -19,10 +19,15 @@ static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_formula, 2),         ROUTINE(xtk_calc_area, 2),
     ROUTINE(xtk_tally, 1),           ROUTINE(xtk_fit, 5),
     ROUTINE(xtk_fit_select, 6),
-    /* harvested-production files (.hpr) */
+    /* Harvested-production files (.hpr). */
     ROUTINE(xtk_hpr, 2),
+    /* Taper statistics: fits with covariances, intervals, calibration. */
+    ROUTINE(xtk_fit_cov, 6),         ROUTINE(xtk_fit_select_cov, 7),
+    ROUTINE(xtk_fit_mixed, 7),       ROUTINE(xtk_diameter_interval, 6),
+    ROUTINE(xtk_volume_interval, 6), ROUTINE(xtk_calibrate, 5),
+    ROUTINE(xtk_statistics_constants, 0),
     {NULL, NULL, 0}};
-// clang-format on
+/* clang-format on */
 
 void R_init_xylotrak(DllInfo *dll) {
   R_registerRoutines(dll, NULL, routines, NULL, NULL);

@@ -1030,3 +1030,278 @@ SEXP xtk_hpr(SEXP path, SEXP resolution) {
   UNPROTECT(2);
   return out;
 }
+
+/* ------------------------------------------------------- taper statistics */
+/*
+ * Fits with their covariances (PHFcDll, PHFwDll, PHFmDll), intervals
+ * (PHDcDll, PHVcDll) and calibration (PHCbDll). Every result carries the
+ * library's return code; the R functions turn a code other than 0 into an
+ * error named by it.
+ */
+
+/* The (n x n) row-major matrix of the library as an R matrix. */
+static SEXP row_major_matrix(const double *values, int n) {
+  SEXP m = PROTECT(allocMatrix(REALSXP, n, n));
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) REAL(m)[i + (R_xlen_t)j * n] = values[(R_xlen_t)i * n + j];
+  UNPROTECT(1);
+  return m;
+}
+
+/* The reasons of xylotrak_mixed_stats.convergence by the header's names. */
+static const char *convergence_name(int reason) {
+  switch (reason) {
+    case XYLOTRAK_MIXED_CONVERGED:
+      return "converged";
+    case XYLOTRAK_MIXED_ITERATION_LIMIT:
+      return "iteration_limit";
+    case XYLOTRAK_MIXED_NONFINITE:
+      return "nonfinite";
+    default:
+      return "unknown";
+  }
+}
+
+/* A least-squares fit's result as fit_result gives it, with the covariance
+ * and the residual degrees of freedom after it. */
+static SEXP fit_result_cov(int code, int terms, const double *exps, const double *coefs,
+                           const double *se, const double *cov, int64_t df,
+                           const xylotrak_fit_stats *stats) {
+  static const char *const names[] = {"code",  "exps", "coefs",      "std_errors",
+                                      "stats", "rows", "covariance", "residual_df"};
+  SEXP base = PROTECT(fit_result(code, terms, exps, coefs, se, stats));
+  SEXP out = PROTECT(named_list(8, names));
+  for (int i = 0; i < 6; ++i) SET_VECTOR_ELT(out, i, VECTOR_ELT(base, i));
+  SET_VECTOR_ELT(out, 6, row_major_matrix(cov, terms));
+  SET_VECTOR_ELT(out, 7, ScalarReal((double)df));
+  UNPROTECT(2);
+  return out;
+}
+
+SEXP xtk_fit_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps, SEXP flags) {
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  need_doubles(exps, -1, "exps");
+  const R_xlen_t terms = XLENGTH(exps);
+  if (terms < 1 || terms > 32768) error("'exps' must hold 1 to 32768 exponents");
+  double *coefs = (double *)R_alloc((size_t)terms, sizeof(double));
+  double *se = (double *)R_alloc((size_t)terms, sizeof(double));
+  double *cov = (double *)R_alloc((size_t)(terms * terms), sizeof(double));
+  int64_t df = 0;
+  xylotrak_fit_stats stats;
+  memset(&stats, 0, sizeof stats);
+  const int code = PHFcDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, REAL(exps),
+                           (int)terms - 1, scalar_int(flags, "flags"), coefs, se, cov, &df, &stats);
+  return fit_result_cov(code, (int)terms, REAL(exps), coefs, se, cov, df, &stats);
+}
+
+SEXP xtk_fit_select_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms,
+                        SEXP flags) {
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  const int cap = scalar_int(max_terms, "max_terms");
+  if (cap < 1 || cap > 32767) error("'max_terms' must be 1 to 32767");
+  const double *cand = NULL;
+  int ncand = 0;
+  if (candidates != R_NilValue) {
+    need_doubles(candidates, -1, "candidates");
+    if (XLENGTH(candidates) > 32767) error("'candidates' holds more than 32767 values");
+    cand = REAL(candidates);
+    ncand = (int)XLENGTH(candidates);
+  }
+  double *exps = (double *)R_alloc((size_t)cap, sizeof(double));
+  double *coefs = (double *)R_alloc((size_t)cap, sizeof(double));
+  double *se = (double *)R_alloc((size_t)cap, sizeof(double));
+  double *cov = (double *)R_alloc((size_t)cap * (size_t)cap, sizeof(double));
+  int32_t terms = 0;
+  int64_t df = 0;
+  xylotrak_fit_stats stats;
+  memset(&stats, 0, sizeof stats);
+  const int code = PHFwDll(REAL(dbh), REAL(height), REAL(h), REAL(d), (int64_t)n, cand, ncand, cap,
+                           scalar_int(flags, "flags"), exps, coefs, se, cov, &terms, &df, &stats);
+  const int values = code == XYLOTRAK_FIT_OK ? (int)terms + 1 : 0;
+  /* The (n+1) x (n+1) covariance is at the start of the maxTerms^2 room. */
+  return fit_result_cov(code, values, exps, coefs, se, cov, df, &stats);
+}
+
+/* tree: 0-based tree numbers as doubles; random: 0-based term indices. */
+SEXP xtk_fit_mixed(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP tree, SEXP exps, SEXP random) {
+  static const char *const names[] = {
+      "code",        "exps",        "coefs", "std_errors", "covariance",  "random_covariance",
+      "residual_sd", "reml_loglik", "rows",  "iterations", "convergence", "reason"};
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  need_doubles(tree, n, "tree");
+  need_doubles(exps, -1, "exps");
+  const R_xlen_t p = XLENGTH(exps);
+  if (p < 1 || p > 32768) error("'exps' must hold 1 to 32768 exponents");
+  if (TYPEOF(random) != INTSXP || XLENGTH(random) < 1 || XLENGTH(random) > p)
+    error("'random' must hold 1 to %lld term indices", (long long)p);
+  const int q = (int)XLENGTH(random);
+  int64_t *ids = (int64_t *)R_alloc((size_t)(n > 0 ? n : 1), sizeof(int64_t));
+  for (R_xlen_t r = 0; r < n; ++r) ids[r] = (int64_t)REAL(tree)[r];
+  double *coefs = (double *)R_alloc((size_t)p, sizeof(double));
+  double *se = (double *)R_alloc((size_t)p, sizeof(double));
+  double *cov = (double *)R_alloc((size_t)(p * p), sizeof(double));
+  double *rcov = (double *)R_alloc((size_t)q * (size_t)q, sizeof(double));
+  xylotrak_mixed_stats stats;
+  memset(&stats, 0, sizeof stats);
+  const int code =
+      PHFmDll(REAL(dbh), REAL(height), REAL(h), REAL(d), ids, (int64_t)n, REAL(exps), (int)p - 1,
+              (const int32_t *)INTEGER(random), q, coefs, se, cov, rcov, &stats);
+  SEXP out = PROTECT(named_list(12, names));
+  SET_VECTOR_ELT(out, 0, ScalarInteger(code));
+  SEXP e = PROTECT(allocVector(REALSXP, p));
+  SEXP c = PROTECT(allocVector(REALSXP, p));
+  SEXP s = PROTECT(allocVector(REALSXP, p));
+  memcpy(REAL(e), REAL(exps), (size_t)p * sizeof(double));
+  memcpy(REAL(c), coefs, (size_t)p * sizeof(double));
+  memcpy(REAL(s), se, (size_t)p * sizeof(double));
+  SET_VECTOR_ELT(out, 1, e);
+  SET_VECTOR_ELT(out, 2, c);
+  SET_VECTOR_ELT(out, 3, s);
+  SET_VECTOR_ELT(out, 4, row_major_matrix(cov, (int)p));
+  SET_VECTOR_ELT(out, 5, row_major_matrix(rcov, q));
+  SET_VECTOR_ELT(out, 6, ScalarReal(stats.residualSd));
+  SET_VECTOR_ELT(out, 7, ScalarReal(stats.remlLogLik));
+  SEXP rows = PROTECT(allocVector(REALSXP, 3));
+  REAL(rows)[0] = (double)stats.rowsUsed;
+  REAL(rows)[1] = (double)stats.rowsSkipped;
+  REAL(rows)[2] = (double)stats.trees;
+  SET_VECTOR_ELT(out, 8, rows);
+  SET_VECTOR_ELT(out, 9, ScalarInteger(stats.iterations));
+  SET_VECTOR_ELT(out, 10, ScalarInteger(stats.convergence));
+  SET_VECTOR_ELT(out, 11, mkString(convergence_name(stats.convergence)));
+  UNPROTECT(5);
+  return out;
+}
+
+/*
+ * fit: list(coefs, exps, covariance (row-major, n+1 squared), random_terms
+ * (integer), random_covariance (row-major), residual_variance,
+ * degrees_of_freedom, flags (integer)), in that order. The record points
+ * into the list's vectors, which live as long as the call.
+ */
+static xylotrak_taper_fit fit_record(SEXP fit) {
+  if (TYPEOF(fit) != VECSXP || XLENGTH(fit) != 8) error("'fit' must be a list of 8");
+  SEXP coefs = VECTOR_ELT(fit, 0), exps = VECTOR_ELT(fit, 1), cov = VECTOR_ELT(fit, 2);
+  SEXP terms = VECTOR_ELT(fit, 3), rcov = VECTOR_ELT(fit, 4);
+  need_doubles(coefs, -1, "coefs");
+  const R_xlen_t p = XLENGTH(coefs);
+  if (p < 1 || p > 32768) error("'coefs' must hold 1 to 32768 coefficients");
+  need_doubles(exps, p, "exps");
+  need_doubles(cov, p * p, "covariance");
+  if (TYPEOF(terms) != INTSXP || XLENGTH(terms) > p) error("'random_terms' must be integers");
+  const R_xlen_t q = XLENGTH(terms);
+  need_doubles(rcov, q * q, "random_covariance");
+  xylotrak_taper_fit r;
+  memset(&r, 0, sizeof r);
+  r.coefs = REAL(coefs);
+  r.exps = REAL(exps);
+  r.covariance = REAL(cov);
+  r.randomTerms = q > 0 ? (const int32_t *)INTEGER(terms) : NULL;
+  r.randomCovariance = q > 0 ? REAL(rcov) : NULL;
+  r.residualVariance = scalar_double(VECTOR_ELT(fit, 5), "residual_variance");
+  r.degreesOfFreedom = scalar_double(VECTOR_ELT(fit, 6), "degrees_of_freedom");
+  r.termCount = (int32_t)(p - 1);
+  r.randomCount = (int32_t)q;
+  r.flags = scalar_int(VECTOR_ELT(fit, 7), "flags");
+  return r;
+}
+
+/* A list(code, values): values an (m x 3) matrix of value, lower, upper; on
+ * the first code other than 0 the rest are NA and code is that code. */
+static SEXP interval_result(int code, SEXP values) {
+  static const char *const names[] = {"code", "values"};
+  SEXP out = PROTECT(named_list(2, names));
+  SET_VECTOR_ELT(out, 0, ScalarInteger(code));
+  SET_VECTOR_ELT(out, 1, values);
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP xtk_diameter_interval(SEXP fit, SEXP dbh, SEXP height, SEXP h, SEXP kind, SEXP level) {
+  const xylotrak_taper_fit r = fit_record(fit);
+  need_doubles(h, -1, "h");
+  const R_xlen_t m = XLENGTH(h);
+  const int k = scalar_int(kind, "kind");
+  const double lv = scalar_double(level, "level"), b = scalar_double(dbh, "dbh"),
+               H = scalar_double(height, "height");
+  SEXP values = PROTECT(allocMatrix(REALSXP, m, 3));
+  double *v = REAL(values);
+  for (R_xlen_t i = 0; i < 3 * m; ++i) v[i] = NA_REAL;
+  int code = XYLOTRAK_FIT_OK;
+  for (R_xlen_t i = 0; i < m && code == XYLOTRAK_FIT_OK; ++i)
+    code = PHDcDll(&r, b, H, REAL(h)[i], k, lv, v + i, v + m + i, v + 2 * m + i);
+  SEXP out = interval_result(code, values);
+  UNPROTECT(1);
+  return out;
+}
+
+/* limits: five double vectors of one length, as for xtk_section. */
+SEXP xtk_volume_interval(SEXP fit, SEXP dbh, SEXP height, SEXP limits, SEXP kind, SEXP level) {
+  const xylotrak_taper_fit r = fit_record(fit);
+  if (TYPEOF(limits) != VECSXP || XLENGTH(limits) != 5) error("'limits' must be a list of 5");
+  const R_xlen_t m = XLENGTH(VECTOR_ELT(limits, 0));
+  const double *l[5];
+  for (int j = 0; j < 5; ++j) {
+    need_doubles(VECTOR_ELT(limits, j), m, "limits");
+    l[j] = REAL(VECTOR_ELT(limits, j));
+  }
+  const int k = scalar_int(kind, "kind");
+  const double lv = scalar_double(level, "level"), b = scalar_double(dbh, "dbh"),
+               H = scalar_double(height, "height");
+  SEXP values = PROTECT(allocMatrix(REALSXP, m, 3));
+  double *v = REAL(values);
+  for (R_xlen_t i = 0; i < 3 * m; ++i) v[i] = NA_REAL;
+  int code = XYLOTRAK_FIT_OK;
+  for (R_xlen_t i = 0; i < m && code == XYLOTRAK_FIT_OK; ++i)
+    code = PHVcDll(&r, b, H, l[0][i], l[1][i], l[2][i], l[3][i], l[4][i], k, lv, v + i, v + m + i,
+                   v + 2 * m + i);
+  SEXP out = interval_result(code, values);
+  UNPROTECT(1);
+  return out;
+}
+
+SEXP xtk_calibrate(SEXP fit, SEXP dbh, SEXP height, SEXP h, SEXP d) {
+  static const char *const names[] = {"code", "coefs", "covariance", "flags"};
+  const xylotrak_taper_fit r = fit_record(fit);
+  need_doubles(h, -1, "h");
+  const R_xlen_t m = XLENGTH(h);
+  need_doubles(d, m, "d");
+  if (m > 32767) error("'h' must hold at most 32767 measurements");
+  const int p = (int)r.termCount + 1;
+  double *coefs = (double *)R_alloc((size_t)p, sizeof(double));
+  double *cov = (double *)R_alloc((size_t)p * (size_t)p, sizeof(double));
+  int32_t flags = 0;
+  static const double none = 0;
+  const int code =
+      PHCbDll(&r, scalar_double(dbh, "dbh"), scalar_double(height, "height"),
+              m > 0 ? REAL(h) : &none, m > 0 ? REAL(d) : &none, (int)m, coefs, cov, &flags);
+  SEXP out = PROTECT(named_list(4, names));
+  SET_VECTOR_ELT(out, 0, ScalarInteger(code));
+  SEXP c = PROTECT(allocVector(REALSXP, p));
+  memcpy(REAL(c), coefs, (size_t)p * sizeof(double));
+  SET_VECTOR_ELT(out, 1, c);
+  SET_VECTOR_ELT(out, 2, row_major_matrix(cov, p));
+  SET_VECTOR_ELT(out, 3, ScalarInteger(flags));
+  UNPROTECT(2);
+  return out;
+}
+
+/* The header's constants that the R functions pass or read, by name. */
+SEXP xtk_statistics_constants(void) {
+  static const char *const names[] = {"fit_tip_zero",         "taper_fit_calibrated",
+                                      "interval_confidence",  "interval_prediction",
+                                      "calibration_outlying", "fit_not_converged"};
+  static const int values[] = {XYLOTRAK_FIT_TIP_ZERO,         XYLOTRAK_TAPER_FIT_CALIBRATED,
+                               XYLOTRAK_INTERVAL_CONFIDENCE,  XYLOTRAK_INTERVAL_PREDICTION,
+                               XYLOTRAK_CALIBRATION_OUTLYING, XYLOTRAK_FIT_NOT_CONVERGED};
+  const int n = (int)(sizeof values / sizeof values[0]);
+  SEXP out = PROTECT(allocVector(INTSXP, n));
+  SEXP nm = PROTECT(allocVector(STRSXP, n));
+  for (int i = 0; i < n; ++i) {
+    INTEGER(out)[i] = values[i];
+    SET_STRING_ELT(nm, i, mkChar(names[i]));
+  }
+  setAttrib(out, R_NamesSymbol, nm);
+  UNPROTECT(2);
+  return out;
+}

@@ -23,5 +23,14 @@ SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps);
 SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms);
 /* Harvested-production files (.hpr). */
 SEXP xtk_hpr(SEXP path, SEXP resolution);
+/* Taper statistics: fits with covariances, intervals, calibration. */
+SEXP xtk_fit_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps, SEXP flags);
+SEXP xtk_fit_select_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms,
+                        SEXP flags);
+SEXP xtk_fit_mixed(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP tree, SEXP exps, SEXP random);
+SEXP xtk_diameter_interval(SEXP fit, SEXP dbh, SEXP height, SEXP h, SEXP kind, SEXP level);
+SEXP xtk_volume_interval(SEXP fit, SEXP dbh, SEXP height, SEXP limits, SEXP kind, SEXP level);
+SEXP xtk_calibrate(SEXP fit, SEXP dbh, SEXP height, SEXP h, SEXP d);
+SEXP xtk_statistics_constants(void);
 
 #endif

@@ -326,7 +326,10 @@ XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double t
   if (flags != nullptr) *flags = 0;
   const std::optional<fitting::FittedModel> model = modelOf(fit);
   const int count = low16(measurementCount);
-  const std::size_t terms = model ? model->coefs.size() : 0;
+  // The record's term count sizes the outputs even when the record is
+  // refused, so that they are cleared on every error.
+  const int n = fit != nullptr ? low16(fit->termCount) : -1;
+  const std::size_t terms = n >= 0 ? static_cast<std::size_t>(n) + 1 : 0;
   auto clear = [&](fitting::Status status) {
     const std::vector<double> none;
     writeArray(coefs, terms, none);

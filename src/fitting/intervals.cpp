@@ -45,8 +45,14 @@ Vector randomPart(const FittedModel &m, const Vector &byTerm) {
 }
 
 Interval around(double raw, double reported, double variance, double quantile) {
-  const double half = quantile * std::sqrt(std::max(variance, 0.0));
-  return {reported, std::max(raw - half, 0.0), std::max(raw + half, 0.0)};
+  // No spread gives no interval, however large (even infinite) the quantile.
+  const double sd = std::sqrt(std::max(variance, 0.0));
+  const double half = sd > 0 ? quantile * sd : 0.0;
+  // The reported value (PHDiDll's diameter, its terms summed in its own
+  // order) can lie a rounding outside raw -/+ half when half is that small:
+  // the ends are widened to hold it.
+  return {reported, std::min(std::max(raw - half, 0.0), reported),
+          std::max(std::max(raw + half, 0.0), reported)};
 }
 
 }  // namespace
@@ -73,7 +79,11 @@ bool validModel(const FittedModel &m) noexcept {
 double intervalQuantile(double level, double degreesOfFreedom) {
   const double probability = 0.5 + 0.5 * level;
   if (degreesOfFreedom > 0) {
-    const boost::math::students_t_distribution<double> t(degreesOfFreedom);
+    // Few enough degrees of freedom (far below 1) put the quantile beyond the
+    // largest double: it is then infinite, not an error (Boost would throw).
+    using Policy = boost::math::policies::policy<
+        boost::math::policies::overflow_error<boost::math::policies::ignore_error>>;
+    const boost::math::students_t_distribution<double, Policy> t(degreesOfFreedom);
     return boost::math::quantile(t, probability);
   }
   return boost::math::quantile(boost::math::normal_distribution<double>(), probability);
@@ -172,8 +182,13 @@ Calibration calibrate(const FittedModel &m, double dbh, double totalHeight,
   Calibration out;
   Matrix k = Matrix::Zero(q, n);
   if (n > 0) {
-    const Eigen::LDLT<Matrix> factor(v);
-    if (factor.info() == Eigen::Success) k = factor.solve(z * d).transpose();
+    // A least-squares fit has no random effects to predict (q = 0): K has no
+    // rows, and Eigen's solve must not be handed a right-hand side of no
+    // columns (it binds a reference to its null data).
+    if (q > 0) {
+      const Eigen::LDLT<Matrix> factor(v);
+      if (factor.info() == Eigen::Success) k = factor.solve(z * d).transpose();
+    }
     for (Index j = 0; j < n; ++j)
       if (std::abs(residual(j)) > 3.2905267314918945 * std::sqrt(v(j, j))) out.outlying = true;
   }

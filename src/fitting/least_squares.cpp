@@ -56,7 +56,8 @@ struct Unpivoted {
   Vector qty;
   Vector coefs;
   Vector inverseRowSquares;
-  Matrix inverseGram;  // (X'X)^-1 = P R^-1 R^-T P'
+  Matrix inverseGram;    // (X'X)^-1 = P R^-1 R^-T P'
+  Matrix inverseFactor;  // P R^-1, by coefficient: (X'X)^-1 = F F'
 };
 
 template <class QR>
@@ -77,6 +78,7 @@ Unpivoted unpivot(const QR &qr, const Eigen::Ref<const Vector> &y) {
   fault::checkAllocation();
   const Matrix pivoted = rInverse * rInverse.transpose();
   u.inverseGram = qr.colsPermutation() * pivoted * qr.colsPermutation().transpose();
+  u.inverseFactor = qr.colsPermutation() * rInverse;
   return u;
 }
 
@@ -86,6 +88,7 @@ struct Solved {
   Vector coefs;
   Vector inverseRowNorms;  // by coefficient, not by pivot
   Matrix inverseGram;      // (X'X)^-1, by coefficient
+  Matrix inverseFactor;    // F with (X'X)^-1 = F F', by coefficient
   Vector residuals;
   double rss = 0;
 };
@@ -102,6 +105,7 @@ std::optional<Solved> solve(Matrix &design, const Eigen::Ref<const Vector> &y) {
   s.coefs = std::move(u.coefs);
   s.inverseRowNorms = u.inverseRowSquares.cwiseSqrt();
   s.inverseGram = std::move(u.inverseGram);
+  s.inverseFactor = std::move(u.inverseFactor);
   u.qty.head(p).setZero();
   s.residuals = qr.householderQ() * u.qty;
   s.rss = s.residuals.squaredNorm();
@@ -225,9 +229,15 @@ Fit fitExponents(const Sample &sample, std::span<const double> exps, bool tipZer
     Matrix reduced = design * basis;
     solved = solve(reduced, y);
     if (solved) {
+      // The covariance N G N' as M M', M = N F (G = F F'): its diagonal is
+      // the squared norms of M's rows, never negative. (Formed as N G N', an
+      // ill-conditioned design's cancellation gave negative variances, and
+      // standard errors of 0, for coefficients known to no digit.)
       solved->coefs = basis * solved->coefs;
-      solved->inverseGram = basis * solved->inverseGram * basis.transpose();
-      solved->inverseRowNorms = solved->inverseGram.diagonal().cwiseMax(0.0).cwiseSqrt();
+      fault::checkAllocation();
+      const Matrix factor = basis * solved->inverseFactor;
+      solved->inverseGram = factor * factor.transpose();
+      solved->inverseRowNorms = factor.rowwise().norm();
     }
   }
   if (!solved) return failed(Status::rankDeficient, sample);

@@ -2,6 +2,7 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -12,6 +13,9 @@
 namespace xylotrak::fitting {
 
 namespace {
+
+// The iteration limit of the search: kMaxRemlIterations unless a test sets it.
+std::atomic<int> iterationLimit{kMaxRemlIterations};
 
 using Matrix = Eigen::MatrixXd;
 using Vector = Eigen::VectorXd;
@@ -251,9 +255,10 @@ MixedFit fitMixed(const Sample &sample, std::span<const double> exps,
   }
   // A second search from where the first stopped confirms the optimum (a
   // simplex can collapse early on a ridge).
-  Search s = nelderMead(deviance, start, 0.5, kMaxRemlIterations);
+  const int limit = iterationLimit.load(std::memory_order_relaxed);
+  Search s = nelderMead(deviance, start, 0.5, limit);
   if (s.converged) {
-    const Search again = nelderMead(deviance, s.best, 0.05, kMaxRemlIterations - s.iterations);
+    const Search again = nelderMead(deviance, s.best, 0.05, limit - s.iterations);
     s.best = again.best;
     s.converged = again.converged;
     s.iterations += again.iterations;
@@ -291,6 +296,10 @@ MixedFit fitMixed(const Sample &sample, std::span<const double> exps,
     return over;
   }
   return fit;
+}
+
+void setRemlIterationLimitForTesting(int limit) noexcept {
+  iterationLimit.store(limit > 0 ? limit : kMaxRemlIterations, std::memory_order_relaxed);
 }
 
 }  // namespace xylotrak::fitting

@@ -36,6 +36,11 @@ struct MixedFit {
 // The most search iterations of a REML fit.
 constexpr int kMaxRemlIterations = 5000;
 
+// For the fuzz harness: the search's iteration limit (0 or less restores
+// kMaxRemlIterations), so that inputs whose search would run its full
+// course stop early, through the same path. Not for use by the exports.
+void setRemlIterationLimitForTesting(int limit) noexcept;
+
 // Fits d/dbh = sum_k (beta_k + b_k) x^e_k (b_k = 0 for terms not in
 // `randomTerms`; columns as in fitExponents) with b ~ N(0, D) per tree (the trees
 // of `sample.tree`) and independent residuals N(0, sigma^2). The profiled

@@ -565,6 +565,125 @@ static void hprCases(const char *dir) {
   for (long i = 0; i < 3; ++i) hprCase(dir, names[i], i);
 }
 
+/* ------------------------------------------------------------------ taper statistics */
+/* Small stems files of eight trees, each with its own level and slope,
+ * measured at six heights: a fit through the tip (PHFcDll), a REML fit of
+ * random effects on terms 0 and 1 (PHFmDll), diameter and volume intervals
+ * of both kinds (PHDcDll, PHVcDll) and a calibration to two measurements
+ * (PHCbDll) followed by the calibrated tree's interval. Looked up like the
+ * other exports that not every build has. */
+typedef int32_t (*FitCovFn)(const double *, const double *, const double *, const double *, int64_t,
+                            const double *, int, int, double *, double *, double *, int64_t *,
+                            xylotrak_fit_stats *);
+typedef int32_t (*MixedFn)(const double *, const double *, const double *, const double *,
+                           const int64_t *, int64_t, const double *, int, const int32_t *, int,
+                           double *, double *, double *, double *, xylotrak_mixed_stats *);
+typedef int32_t (*DiameterIntervalFn)(const xylotrak_taper_fit *, double, double, double, int,
+                                      double, double *, double *, double *);
+typedef int32_t (*VolumeIntervalFn)(const xylotrak_taper_fit *, double, double, double, double,
+                                    double, double, double, int, double, double *, double *,
+                                    double *);
+typedef int32_t (*CalibrateFn)(const xylotrak_taper_fit *, double, double, const double *,
+                               const double *, int, double *, double *, int32_t *);
+
+enum { kStatTrees = 8, kStatPerTree = 6, kStatRows = kStatTrees * kStatPerTree };
+
+static void statisticsCases(long cases) {
+  FitCovFn fitCov = (FitCovFn)lookup("PHFcDll");
+  MixedFn mixed = (MixedFn)lookup("PHFmDll");
+  DiameterIntervalFn dInterval = (DiameterIntervalFn)lookup("PHDcDll");
+  VolumeIntervalFn vInterval = (VolumeIntervalFn)lookup("PHVcDll");
+  CalibrateFn calibrate = (CalibrateFn)lookup("PHCbDll");
+  if (!fitCov || !mixed || !dInterval || !vInterval || !calibrate) return;
+  static const double exps[4] = {0, 1, 2, 3};
+  static const int32_t random[2] = {0, 1};
+  for (long c = 0; c < cases; ++c) {
+    double dbh[kStatRows], height[kStatRows], h[kStatRows], d[kStatRows];
+    int64_t tree[kStatRows];
+    for (int t = 0; t < kStatTrees; ++t) {
+      const double D = between(15, 55), H = between(14, 36);
+      const double b0 = between(-0.08, 0.08), b1 = between(-0.06, 0.06);
+      for (int j = 0; j < kStatPerTree; ++j) {
+        const int r = t * kStatPerTree + j;
+        const double x = j == 0 ? 1.3 / H : between(0.05, 0.95);
+        const double y = (1.15 + b0) + x * ((-1.2 + b1) + x * (0.3 - 0.25 * x));
+        dbh[r] = D;
+        height[r] = H;
+        h[r] = x * H;
+        d[r] = D * (y + between(-0.02, 0.02));
+        tree[r] = t;
+      }
+    }
+    double coefs[4], se[4], cov[16], rcov[4];
+    int64_t df = 0;
+    xylotrak_fit_stats stats;
+    memset(&stats, 0, sizeof stats);
+    decision("PHFcDll", c,
+             fitCov(dbh, height, h, d, kStatRows, exps, 3, XYLOTRAK_FIT_TIP_ZERO, coefs, se, cov,
+                    &df, &stats));
+    decision("PHFcDll.df", c, (long)df);
+    for (int k = 0; k < 4; ++k) bits("PHFcDll", c, coefs[k]);
+    for (int k = 0; k < 16; ++k) bits("PHFcDll.cov", c, cov[k]);
+    bits("PHFcDll.se", c, stats.residualStdError);
+
+    xylotrak_mixed_stats ms;
+    memset(&ms, 0, sizeof ms);
+    const int32_t code =
+        mixed(dbh, height, h, d, tree, kStatRows, exps, 3, random, 2, coefs, se, cov, rcov, &ms);
+    decision("PHFmDll", c, code);
+    decision("PHFmDll.iterations", c, ms.iterations);
+    decision("PHFmDll.convergence", c, ms.convergence);
+    for (int k = 0; k < 4; ++k) bits("PHFmDll", c, coefs[k]);
+    for (int k = 0; k < 16; ++k) bits("PHFmDll.cov", c, cov[k]);
+    for (int k = 0; k < 4; ++k) bits("PHFmDll.D", c, rcov[k]);
+    bits("PHFmDll.sigma", c, ms.residualSd);
+    bits("PHFmDll.loglik", c, ms.remlLogLik);
+    if (code != XYLOTRAK_FIT_OK) continue;
+
+    xylotrak_taper_fit fit;
+    memset(&fit, 0, sizeof fit);
+    fit.coefs = coefs;
+    fit.exps = exps;
+    fit.covariance = cov;
+    fit.randomTerms = random;
+    fit.randomCovariance = rcov;
+    fit.residualVariance = ms.residualSd * ms.residualSd;
+    fit.termCount = 3;
+    fit.randomCount = 2;
+    const double D = between(15, 55), H = between(14, 36), level = between(0.5, 0.99);
+    double v[3];
+    for (int kind = 0; kind < 2; ++kind) {
+      /* Drawn one by one: the order in which arguments are evaluated is unspecified. */
+      const double at = between(0, H);
+      const double top = below(2) ? 0 : between(5, 20);
+      const double logLength = below(2) ? 0 : 2.5;
+      decision("PHDcDll", c, dInterval(&fit, D, H, at, kind, level, &v[0], &v[1], &v[2]));
+      for (int k = 0; k < 3; ++k) bits("PHDcDll", c, v[k]);
+      decision("PHVcDll", c,
+               vInterval(&fit, D, H, 0.3, 0, 0, top, logLength, kind, level, &v[0], &v[1], &v[2]));
+      for (int k = 0; k < 3; ++k) bits("PHVcDll", c, v[k]);
+    }
+    double mh[2], md[2]; /* one by one: an initializer list's order is unspecified */
+    mh[0] = between(1, H / 2);
+    mh[1] = between(H / 2, H);
+    md[0] = D * between(0.75, 1.05);
+    md[1] = D * between(0.3, 0.7);
+    double own[4], ownCov[16];
+    int32_t flags = 0;
+    decision("PHCbDll", c, calibrate(&fit, D, H, mh, md, 2, own, ownCov, &flags));
+    decision("PHCbDll.flags", c, flags);
+    for (int k = 0; k < 4; ++k) bits("PHCbDll", c, own[k]);
+    for (int k = 0; k < 16; ++k) bits("PHCbDll.cov", c, ownCov[k]);
+    fit.coefs = own;
+    fit.covariance = ownCov;
+    fit.flags = XYLOTRAK_TAPER_FIT_CALIBRATED;
+    const double at = between(0, H);
+    decision("PHDcDll.calibrated", c,
+             dInterval(&fit, D, H, at, XYLOTRAK_INTERVAL_PREDICTION, level, &v[0], &v[1], &v[2]));
+    for (int k = 0; k < 3; ++k) bits("PHDcDll.calibrated", c, v[k]);
+  }
+}
+
 int main(int argc, char **argv) {
   if (argc != 4 && argc != 5) {
     fprintf(stderr, "usage: parity_probe SEED TAPER_CASES BUCKING_CASES [HPR_FIXTURE_DIR]\n");
@@ -578,5 +697,6 @@ int main(int argc, char **argv) {
   inventoryCase(bucking);
   matrixCases(bucking);
   if (argc == 5) hprCases(argv[4]);
+  statisticsCases(bucking / 4);
   return fflush(stdout) == 0 ? 0 : 1;
 }
