@@ -6,6 +6,7 @@
 #                                            number of runs (what CI runs)
 #   scripts/fuzz.sh --long SECONDS [NAME...] each named harness (default: all)
 #                                            for SECONDS, one after another
+#   scripts/fuzz.sh --runs N [NAME...]       the same, each for N executions
 #
 # Options before --long: --workers N runs N copies of each harness at once on
 # the same corpus (their executions are added up); --coverage-only builds the
@@ -32,9 +33,14 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
+runs_each=0
 if [ "${1:-}" = "--long" ]; then
   long=1
   seconds=${2:?usage: scripts/fuzz.sh --long SECONDS [HARNESS...]}
+  shift 2
+elif [ "${1:-}" = "--runs" ]; then
+  long=1
+  runs_each=${2:?usage: scripts/fuzz.sh --runs N [HARNESS...]}
   shift 2
 fi
 all=(taper_fuzz sequential_fuzz optimised_fuzz exact_fuzz formulas_fuzz plot_area_fuzz fitting_fuzz
@@ -68,7 +74,10 @@ mkdir -p "$dir/artifacts"
 for h in "${harnesses[@]}"; do
   [ -x "$dir/fuzz/$h" ] || { echo "no such harness: $h" >&2; exit 2; }
   work=$dir/corpus/$h
-  if [ "$long" = 1 ]; then
+  if [ "$runs_each" -gt 0 ]; then
+    # Split among the workers, so that together they make N executions.
+    limit=(-runs="$(((runs_each + workers - 1) / workers))")
+  elif [ "$long" = 1 ]; then
     limit=(-max_total_time="$seconds")
   else
     rm -rf "$work"

@@ -23,9 +23,17 @@ cat("result:", if (is.character(r)) r else "finished", "\n")
 EOR
 XYLOTRAK_LOG=/dev/null Rscript "$work/long.R" "$lib" >"$work/out.txt" 2>&1 &
 pid=$!
-# Wait until the bucking has started, then interrupt it.
+# Wait until the bucking has started, then interrupt it. Turning the 400,000
+# rows into the library's arrays takes a few seconds on a busy machine, and an
+# interrupt then is R's own, not the package's: the library's workers (R runs
+# on one thread) say that the bucking itself is under way. On a machine of one
+# processor there are no workers; there the wait ends after 30 s.
 for _ in $(seq 100); do grep -q bucking "$work/out.txt" && break; sleep 0.2; done
-sleep 2
+for _ in $(seq 150); do
+  [ "$(ls /proc/"$pid"/task 2>/dev/null | wc -l)" -gt 1 ] && break
+  sleep 0.2
+done
+sleep 1
 kill -INT "$pid"
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
 if kill -0 "$pid" 2>/dev/null; then
