@@ -71,6 +71,14 @@ XYLOTRAK_API int32_t tally_stop(void);
 XYLOTRAK_API int32_t tally_status(int index);
 XYLOTRAK_API int32_t tally_count(int index);
 
+/*
+ * A limit that does not limit: a diameter limit of XYLOTRAK_NO_LIMIT or
+ * above passes every stem (PHViDll's lowerDiam, a product's maxTopDiam or
+ * maxBaseDiam), and a height limit of it lies above any tree. Front ends
+ * give it for a top or height limit the user leaves out.
+ */
+#define XYLOTRAK_NO_LIMIT 999.0
+
 /* ------------------------------------------------------------------------ */
 /* Taper model                                                               */
 /* ------------------------------------------------------------------------ */
@@ -94,7 +102,7 @@ XYLOTRAK_API double PHHiDll(double dbh, double totalHeight, const double *coefs,
 
 /*
  * Stem volume (m^3) between limits. A limit of 0 or below (or NaN) is
- * absent; lowerDiam of 999 or above is absent too. The section starts at the
+ * absent; lowerDiam of XYLOTRAK_NO_LIMIT (999) or above is absent too. The section starts at the
  * higher of lowerHeight and the height of lowerDiam, ends at the lower of
  * upperHeight and the height of upperDiam (totalHeight without either), and
  * is cut down to whole multiples of logLength. Never negative.
