@@ -42,6 +42,16 @@ Bucked buckBySearch(Search search, const taper::Model &model, const Heights &hei
                     ProductSpec *products, int productCount, int objective, const Totals &totals,
                     LogEntry *logs) noexcept;
 
+// Where the cutting of a bucked stem ends, where its top begins and the
+// diameter there (0: none), as PHZnDll documents them; `totals` the eight.
+struct Zones {
+  double lastTrimTop = 0;
+  double topStart = 0;
+  double topDiam = 0;
+};
+Zones stemZones(Stem &stem, double stumpHeight, double stumpTrim, const LogEntry *logs,
+                const double *totals) noexcept;
+
 // A bucking as its export makes it: the accounting prologue of `slot`, the
 // core, and the core's taper work counted.
 template <class Core>

@@ -3,6 +3,7 @@
 // work the answer stands for.
 #include "abi.h"
 #include "accounting/accounting.h"
+#include "accounting/inner_calls.h"
 #include "bucking/bucking.h"
 #include "bucking/search.h"
 #include "xylotrak.h"
@@ -79,6 +80,20 @@ XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                   {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume, lossVolume,
                    stemVolume, totalValue},
                   logs);
+}
+
+XYLOTRAK_API int32_t PHZnDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, double stumpHeight,
+                             double stumpTrim, const LogEntry *logs, const double *totals,
+                             double *zones) {
+  if (logs == nullptr || totals == nullptr || zones == nullptr) return -1;
+  Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, taper::Memory::kNone);
+  const Zones z = stemZones(stem, stumpHeight, stumpTrim, logs, totals);
+  accounting::countInnerCalls(stem.tally());
+  zones[0] = z.lastTrimTop;
+  zones[1] = z.topStart;
+  zones[2] = z.topDiam;
+  return 0;
 }
 
 }  // extern "C"

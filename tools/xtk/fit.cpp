@@ -15,6 +15,7 @@
 #include "format.h"
 #include "options.h"
 #include "svg.h"
+#include "words.h"
 
 namespace xtk {
 
@@ -153,26 +154,8 @@ GroupFit fitGroup(const StemGroup &group, const FitRequest &r) {
   return fit;
 }
 
-const char *fitCodeWords(int code) {
-  switch (code) {
-    case XYLOTRAK_FIT_OK:
-      return "fitted";
-    case XYLOTRAK_FIT_TOO_FEW_ROWS:
-      return "too few usable rows for the terms";
-    case XYLOTRAK_FIT_RANK_DEFICIENT:
-      return "rank-deficient design (repeated exponents, or all measurements at one relative "
-             "height)";
-    case XYLOTRAK_FIT_BAD_ARGUMENT:
-      return "bad exponents";
-    case XYLOTRAK_FIT_OUT_OF_MEMORY:
-      return "out of memory";
-    case XYLOTRAK_FIT_OVERFLOW:
-      return "the fit overflows: measurements too large for doubles";
-    case XYLOTRAK_FIT_NOT_CONVERGED:
-      return "the REML fit did not converge";
-    default:
-      return "unknown error";
-  }
+std::string fitCodeWords(int code) {
+  return libraryWord(XYLOTRAK_WORDS_FIT_MESSAGE, code).value_or("unknown error");
 }
 
 std::string fitFailureWords(const GroupFit &f) {

@@ -1,15 +1,16 @@
 #include "report.h"
 
+#include "words.h"
+
 namespace xtk {
 
 using json = nlohmann::ordered_json;
 
-const char *const kLogsCsvHeader =
-    "logNumber,productNumber,productName,baseHeight,length,topHeight,trimTopHeight,baseDiam,"
-    "topDiam,trimTopDiam,volume,value";
-const char *const kTotalsCsvHeader =
-    "id,outcome,logCount,productVolume,stumpVolume,leftoverVolume,topVolume,trimVolume,"
-    "lossVolume,stemVolume,totalValue";
+// The library's column names: the logs' without the tree's id, the totals'
+// with it (servedByExact, the last, only where a run marks it).
+const std::string kLogsCsvHeader = libraryWordList(XYLOTRAK_WORDS_LOG_COLUMN, 1, kLogColumns);
+const std::string kTotalsCsvHeader =
+    libraryWordList(XYLOTRAK_WORDS_TOTALS_COLUMN, 0, kTotalsColumns - 1);
 
 namespace {
 
