@@ -12,6 +12,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, cast
 
+from . import _lib
 from ._input import InputFileError, finite_number, load_json_object, number_from_text
 from ._lib import (
     INVENTORY_CALLBACK,
@@ -37,14 +38,24 @@ __all__ = [
     "tree_from_row",
 ]
 
-LOG_COLUMNS = (
-    "id", "logNumber", "productNumber", "productName", "baseHeight", "length", "topHeight",
-    "trimTopHeight", "baseDiam", "topDiam", "trimTopDiam", "volume", "value",
-)  # fmt: skip
-TOTAL_COLUMNS = (
-    "id", "outcome", "logCount", "productVolume", "stumpVolume", "leftoverVolume", "topVolume",
-    "trimVolume", "lossVolume", "stemVolume", "totalValue",
-)  # fmt: skip
+
+
+def __getattr__(name: str) -> Any:
+    # The library's column names, read when first asked for (importing needs no library):
+    # LOG_COLUMNS of the logs table, TOTAL_COLUMNS of the totals table, and SERVED_BY_EXACT,
+    # the totals' last column where the exact optimiser stood in for a search that gave up.
+    if name == "LOG_COLUMNS":
+        return _log_columns()
+    if name == "TOTAL_COLUMNS":
+        return _lib.words(_lib.WORDS_TOTALS_COLUMN)[:-1]
+    if name == "SERVED_BY_EXACT":
+        return _lib.words(_lib.WORDS_TOTALS_COLUMN)[-1]
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _log_columns() -> tuple[str, ...]:
+    return _lib.words(_lib.WORDS_LOG_COLUMN)
+
 BUCKING_PARAMETERS = HEIGHT_NAMES  # the keyword arguments every bucking takes
 
 Models = dict[str, tuple[tuple[float, ...], tuple[float, ...]]]
@@ -171,7 +182,6 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
 _METHOD_SEQUENTIAL, _METHOD_OPTIMISED, _METHOD_EXACT = 0, 1, 2
 _EXACT_WHEN_GIVEN_UP = 0x1
 #: The column that says which trees the exact optimiser bucked after the search gave up.
-SERVED_BY_EXACT = "servedByExact"
 _TREE_STATUS = {1: "its model index is outside the model table", 2: "a value is not finite",
                 3: "the search ran out of memory"}  # fmt: skip
 
@@ -446,7 +456,7 @@ def _frames(
         "itemsize": ctypes.sizeof(TreeResult),
     })  # fmt: skip
     row_dtype = np.dtype({
-        "names": ["logNumber", "productNumber"] + list(LOG_COLUMNS[4:]),
+        "names": ["logNumber", "productNumber"] + list(_log_columns()[4:]),
         "formats": [np.int16, np.int16] + [np.float64] * 9,
         "offsets": [0, 2] + [8 + 8 * k for k in range(9)],
         "itemsize": ctypes.sizeof(LogEntry),
@@ -470,17 +480,17 @@ def _frames(
         "productNumber": number,
         "productName": names,
     }
-    for name in LOG_COLUMNS[4:]:
+    for name in _log_columns()[4:]:
         log_columns[name] = logs_of[name].copy()
     total_columns: dict[str, Any] = {
         "id": ids,
         "outcome": results["outcome"].astype(np.int64),
         "logCount": counts,
     }
-    for k, name in enumerate(TOTAL_COLUMNS[3:]):
+    for k, name in enumerate(_lib.words(_lib.WORDS_TOTALS_COLUMN)[3:-1]):
         total_columns[name] = results["totals"][:, k].copy()
     if mark_exact:
-        total_columns[SERVED_BY_EXACT] = (results["method"] == _METHOD_EXACT).astype(np.int64)
+        total_columns[_lib.words(_lib.WORDS_TOTALS_COLUMN)[-1]] = (results["method"] == _METHOD_EXACT).astype(np.int64)
     return pd.DataFrame(log_columns), pd.DataFrame(total_columns)
 
 
