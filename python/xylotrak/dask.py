@@ -81,9 +81,8 @@ def _buck_partition(
 
 
 def _total_columns(exact_when_given_up: bool) -> tuple[str, ...]:
-    return _inventory.TOTAL_COLUMNS + (
-        (_inventory.SERVED_BY_EXACT,) if exact_when_given_up else ()
-    )
+    totals: tuple[str, ...] = _inventory.TOTAL_COLUMNS
+    return totals + ((_inventory.SERVED_BY_EXACT,) if exact_when_given_up else ())
 
 
 def _explode_logs(part: pd.DataFrame) -> pd.DataFrame:
