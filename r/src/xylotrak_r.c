@@ -144,6 +144,54 @@ SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
   return out;
 }
 
+/* --------------------------------------------------------------- vocabulary */
+
+/* Every word of one of the library's vocabularies (XYLOTRAK_WORDS_*), in
+ * index order; the words are ASCII. */
+SEXP xtk_words(SEXP vocabulary) {
+  const int which = asInteger(vocabulary);
+  int n = 0;
+  while (xylotrak_words(which, n, NULL, 0) >= 0) ++n;
+  SEXP out = PROTECT(allocVector(STRSXP, n));
+  for (int k = 0; k < n; ++k) {
+    const int32_t length = xylotrak_words(which, k, NULL, 0);
+    xylotrak_char16 *text = (xylotrak_char16 *)R_alloc((size_t)length + 1, sizeof *text);
+    char *ascii = R_alloc((size_t)length + 1, 1);
+    xylotrak_words(which, k, text, length + 1);
+    for (int32_t i = 0; i <= length; ++i) ascii[i] = (char)text[i];
+    SET_STRING_ELT(out, k, mkChar(ascii));
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* The library's defaults of the bucking heights, by XYLOTRAK_DEFAULT_* number. */
+SEXP xtk_bucking_default(SEXP which) {
+  return ScalarReal(xylotrak_bucking_default(asInteger(which)));
+}
+
+/* The zones of a bucked stem (PHZnDll) from its log table's rows 1..n (their
+ * trim tops) and the eight totals: the cutting's end, the top's start and the
+ * diameter there. */
+SEXP xtk_stem_zones(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP stump, SEXP trim_tops,
+                    SEXP totals) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  LogEntry *logs = (LogEntry *)R_alloc(XYLOTRAK_LOG_ROWS, sizeof *logs);
+  memset(logs, 0, XYLOTRAK_LOG_ROWS * sizeof *logs);
+  const int n = length(trim_tops) < XYLOTRAK_LOG_ROWS ? length(trim_tops) : XYLOTRAK_LOG_ROWS - 1;
+  for (int k = 1; k <= n; ++k) {
+    logs[k].logNumber = (int16_t)k;
+    logs[k].trimTopHeight = REAL(trim_tops)[k - 1];
+  }
+  if (length(totals) != 8 || length(stump) != 2)
+    error("xtk_stem_zones: 2 stump heights and 8 totals");
+  SEXP out = PROTECT(allocVector(REALSXP, 3));
+  PHZnDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(stump)[0], REAL(stump)[1], logs,
+          REAL(totals), REAL(out));
+  UNPROTECT(1);
+  return out;
+}
+
 /* ------------------------------------------------------------------ bucking */
 
 /* The log table's columns, as returned to R: two integer columns, then the
