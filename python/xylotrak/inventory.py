@@ -9,6 +9,7 @@ from __future__ import annotations
 import ctypes
 import math
 import os
+import re
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, cast
 
@@ -111,15 +112,17 @@ def _number(value: Any) -> float:
 
 
 def _numbers(value: Any) -> tuple[float, ...]:
-    """Numbers separated by single spaces (``"1.14 -1.23"``), or a sequence of numbers."""
+    """Numbers separated by blanks (runs of spaces or tabs: ``"1.14  -1.23"``), as xtk and R
+    read them, or a sequence of numbers."""
     if isinstance(value, str):
-        if value == "":
+        tokens = re.split(r"[ \t]+", value.strip(" \t"))
+        if tokens == [""]:
             raise ValueError("empty")
-        return tuple(number_from_text(token) for token in value.split(" "))
+        return tuple(number_from_text(token) for token in tokens)
     if hasattr(value, "tolist"):
         value = value.tolist()
     if not isinstance(value, (list, tuple)) or not value:
-        raise ValueError(f"expected numbers separated by single spaces, got {value!r}")
+        raise ValueError(f"expected numbers separated by blanks, got {value!r}")
     return tuple(_number(v) for v in value)
 
 
@@ -136,6 +139,8 @@ def tree_from_row(row: Mapping[str, Any], models: Models, where: str = "") -> tu
             if _missing(row.get(field)) or row.get(field) == "":
                 raise ValueError("missing")
             values[field] = _number(row[field])
+            if not values[field] > 0:  # a stem without girth or height has no taper
+                raise ValueError("must be greater than 0")
         except ValueError as error:
             raise InputFileError(str(error), line=at, field=field) from None
     model = row.get("model")
@@ -400,6 +405,8 @@ def _fast_trees(columns: dict[str, Any], models: Models, np: Any) -> _Trees | No
     if dbh is None or height is None:
         return None
     if not (np.isfinite(dbh).all() and np.isfinite(height).all()):
+        return None
+    if not ((dbh > 0).all() and (height > 0).all()):  # refused, by the row-by-row reading
         return None
     if not all(isinstance(v, str) and v != "" for v in columns["id"]):
         return None
