@@ -218,6 +218,14 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, diameterBias) == 32, "diamet
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsUsed) == 40, "rowsUsed at 40");
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsSkipped) == 48, "rowsSkipped at 48");
 
+/*
+ * Whether the fitting exports use a measurement row (1) or skip and count it
+ * (0): dbh, totalHeight, height and diameter all finite, dbh and totalHeight
+ * above 0, height within [0, totalHeight], and diameter / dbh finite. For
+ * front ends that report on the rows a fit used. Not accounted.
+ */
+XYLOTRAK_API int32_t PHFuDll(double dbh, double totalHeight, double height, double diameter);
+
 /* Return codes of the fitting exports. */
 #define XYLOTRAK_FIT_OK 0
 /* Fewer usable rows than terms + 1 (no residual degree of freedom). */

@@ -88,3 +88,19 @@ TEST(StemZones, CuttingEndTopStartAndLeftoverDiameter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UsableRow, TheFitsRuleAtItsEdges) {
+  EXPECT_EQ(PHFuDll(30, 20, 0, 33), 1);
+  EXPECT_EQ(PHFuDll(30, 20, 20, 0), 1);  // at the tip
+  EXPECT_EQ(PHFuDll(30, 20, 20.000000000000004, 0), 0);
+  EXPECT_EQ(PHFuDll(30, 20, -0.0, 30), 1);
+  EXPECT_EQ(PHFuDll(30, 20, -1e-300, 30), 0);
+  EXPECT_EQ(PHFuDll(0, 20, 5, 10), 0);
+  EXPECT_EQ(PHFuDll(30, -20, 5, 10), 0);
+  EXPECT_EQ(PHFuDll(30, 20, 5, std::nan("")), 0);
+  EXPECT_EQ(PHFuDll(4.9e-324, 20, 5, 10), 0);  // d / dbh overflows
+}
+
+}  // namespace

@@ -142,6 +142,10 @@ std::int32_t deliverInterval(fitting::Status status, const fitting::Interval &i,
 
 extern "C" {
 
+XYLOTRAK_API int32_t PHFuDll(double dbh, double totalHeight, double height, double diameter) {
+  return fitting::usableRow(dbh, totalHeight, height, diameter) ? 1 : 0;
+}
+
 XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const double *height,
                              const double *diameter, int64_t rowCount, const double *exps,
                              int termCount, double *coefs, double *standardErrors,

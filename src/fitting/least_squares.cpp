@@ -30,16 +30,6 @@ constexpr int kMaxSteps = 200;
 // that a model fits exactly would take in terms that only reshuffle rounding.
 const double kRoundingShare = std::ldexp(1.0, -40);
 
-// A row the fit can use. The relative diameter of a finite diameter can still
-// overflow (a subnormal dbh), so it is tested as it will be used.
-bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
-  if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
-      !std::isfinite(d)) {
-    return false;
-  }
-  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight && std::isfinite(d / dbh);
-}
-
 bool allFinite(const std::vector<double> &values) noexcept {
   return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
@@ -165,6 +155,16 @@ Fit finish(const Sample &sample, std::span<const double> exps, const Solved &sol
 }
 
 }  // namespace
+
+// The relative diameter of a finite diameter can still overflow (a subnormal
+// dbh), so it is tested as it will be used.
+bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
+  if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
+      !std::isfinite(d)) {
+    return false;
+  }
+  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight && std::isfinite(d / dbh);
+}
 
 Sample readSample(const Measurements &rows) {
   Sample sample;

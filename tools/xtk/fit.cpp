@@ -77,11 +77,7 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
   return groups;
 }
 
-bool StemGroup::usable(size_t i) const {
-  const double D = dbh[i], H = height[i];
-  return std::isfinite(D) && std::isfinite(H) && std::isfinite(h[i]) && std::isfinite(d[i]) &&
-         D > 0 && H > 0 && h[i] >= 0 && h[i] <= H && std::isfinite(d[i] / D);
-}
+bool StemGroup::usable(size_t i) const { return PHFuDll(dbh[i], height[i], h[i], d[i]) == 1; }
 
 double GroupFit::residualVariance() const {
   const double sd = random.empty() ? stats.residualStdError : mixed.residualSd;
