@@ -1055,9 +1055,10 @@ typedef struct xylotrak_measured_stem {
  *   "All diameters (solid volume)"  -> XYLOTRAK_VOLUME_SOLID
  *   "Mid"                           -> XYLOTRAK_VOLUME_MID
  *   "Top"                           -> XYLOTRAK_VOLUME_TOP
- * Any other category (for instance "Calculated Norwegian mid", whose
- * national rounding this library does not carry) is unsupported: the reader
- * lists it and the audit gives such a product's stems no optimum.
+ * Any other category is unsupported: the reader lists it and the audit gives
+ * such a product's stems no optimum. "Calculated Norwegian mid" and
+ * "Calculated Estonian mid" are among them: no published definition of how
+ * either computes its mid diameter could be found, so neither is guessed.
  * - SOLID: the integral of the cross-section over the log, which for the
  *   linear profile is the sum of cone frustums pi L (d1^2 + d1 d2 + d2^2) / 12
  *   between consecutive profile points (measurements and bark points).
@@ -1275,32 +1276,53 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_matrix_params, reserved0) == 20, "paddi
  * HPRoDll reads a StanForD 2010 harvested-production file (.hpr, XML) into a
  * handle; HPRaDll audits it: for every stem, the value of the logs the
  * harvester cut against the value of the best bucking of the measured stem.
- * Read (element names local, any namespace):
+ * Read (element names local, any namespace), as the StanForD 2010 schema
+ * names them. The names were checked against two code transcriptions
+ * generated from the schema's XSD (C# by xsd.exe, Rust serde types; the XSD
+ * itself was not at hand); PriceCategory alone was not found there and is
+ * read as an earlier version of this reader took it (unverified):
  * - Machine/SpeciesGroupDefinition: SpeciesGroupKey, SpeciesGroupName, and
- *   whether a BarkFunction is given (bark functions are not applied: each is
- *   listed as unsupported).
+ *   whether a BarkFunction is given, by its attribute barkFunctionCategory
+ *   (Swedish Zacco, German, GermanDistanceBased, Skogforsk 2004 Scots pine or
+ *   Norway spruce; None is no function). Bark functions are not applied: no
+ *   published definition of their formulas could be found to cite, so each
+ *   is listed as unsupported and the bark comes from the logs.
  * - Machine/ProductDefinition: ProductKey and ClassifiedProductDefinition with
- *   ProductName, SpeciesGroupKey; DiameterDefinition (DiameterClasses/
- *   DiameterClass/DiameterClassLowerLimit, DiameterClassMAX,
- *   DiameterUnderBark true|false, DiameterTopPositionOrMid Top|Mid|Butt);
- *   LengthDefinition (LengthClasses/LengthClass/LengthClassLowerLimit,
- *   LengthClassMAX); ProductMatrixes/ProductMatrixItem with the attributes
+ *   ProductName, SpeciesGroupKey; DiameterDefinition/DiameterClasses with the
+ *   attribute diameterClassCategory Top|Midpoint, DiameterClass/
+ *   DiameterClassLowerLimit, DiameterClassMAX, DiameterUnderBark
+ *   true|false; LengthDefinition with LengthClass/LengthClassLowerLimit and
+ *   LengthClassMAX; ProductMatrixes/ProductMatrixItem with the attributes
  *   diameterClassLowerLimit and lengthClassLowerLimit, a Price and an
- *   optional BuckingCriteria Allowed|Manual|Forbidden (open, hand only,
- *   forbidden; absent: open; a cell without an item is forbidden);
- *   PriceCategory Price/m3|Price/log (absent: per m^3); VolumeDiameterCategory
- *   and VolumeLengthCategory (mapped as XYLOTRAK_VOLUME_* says; absent:
- *   solid volume and physical length); VolumeUnderBark true|false;
- *   PermittedGrades/GradeValue (absent: every grade).
+ *   optional BuckingCriteria: "No limit" and "The log is excluded from
+ *   apportionment bucking,only bucking according to value allowed" (open),
+ *   "Only logs bucked manually allowed" (hand only), "Forbidden to buck the
+ *   log even manually" (forbidden); absent: open; a cell without an item is
+ *   forbidden; PriceCategory Price/m3|Price/log (absent: per m^3);
+ *   PriceDefinition with VolumeDiameterAdjustment (only "Measured diameter
+ *   in mm" is supported), VolumeDiameterCategory (mapped as XYLOTRAK_VOLUME_*
+ *   says; its attribute volumeDiameterTopPosition only 0), VolumeLengthCategory
+ *   (likewise; absent: solid volume and physical length) and VolumeUnderBark
+ *   true|false; PermittedGradesDefinition/PermittedGradeNumber (absent: every
+ *   grade).
  * - Machine/Stem: StemKey, SpeciesGroupKey, SingleTreeProcessedStem with DBH
- *   (mm), StemGrade (GradeValue, GradeStartPosition cm), StemDiameters/
- *   DiameterValue (mm over bark) with the attribute diameterPosition (cm),
- *   and Log: LogKey, ProductKey, LogDiameter by logDiameterCategory (Butt ob,
- *   Butt ub, Mid ob, Mid ub, Top ob, Top ub), LogVolume by
- *   logVolumeCategory (m3 (price), m3sob, m3sub), LogMeasurement/LogLength
- *   (cm). Logs lie end to end from position 0 in the order of the file.
- *   The stem's bark curve is the double bark thickness (over less under
- *   bark) at the ends and middles of its logs where the file gives both.
+ *   (mm), StemGrade/GradeValue with the attribute gradeStartPosition (cm),
+ *   StemDiameters/DiameterValue (mm over bark) with the attribute
+ *   diameterPosition (cm), and Log: LogKey, ProductKey, LogVolume by
+ *   logVolumeCategory (m3 (price), m3sob, m3sub), LogMeasurement with
+ *   LogDiameter by logDiameterCategory (Butt ob, Butt ub, Mid ob, Mid ub,
+ *   Top ob, Top ub) and LogLength (cm). Logs lie end to end from position 0
+ *   in the order of the file. The stem's bark curve is the double bark
+ *   thickness (over less under bark) at the ends and middles of its logs
+ *   where the file gives both.
+ * The names an earlier version of this reader used are read as well, with
+ *   the same meaning: DiameterClassMAX, DiameterUnderBark and
+ *   DiameterTopPositionOrMid Top|Mid|Butt directly in DiameterDefinition;
+ *   LengthClasses around the LengthClass elements; the volume rules directly
+ *   in ClassifiedProductDefinition; PermittedGrades/GradeValue;
+ *   BuckingCriteria Allowed|Manual|Forbidden; StemGrade/GradeStartPosition
+ *   as an element; LogDiameter directly in Log; a BarkFunction named by its
+ *   child element.
  * Any other element, attribute value or category is not guessed at: it is
  * listed in the UNSUPPORTED table (message, line of its first occurrence and
  * how often it occurs) and otherwise left out. A product whose rules cannot
@@ -1352,7 +1374,7 @@ XYLOTRAK_API void HPRcDll(xylotrak_hpr *file);
 
 typedef struct xylotrak_hpr_species {
   int64_t key;          /*  0 */
-  int32_t barkFunction; /*  8 1 when the file gives one (listed as unsupported) */
+  int32_t barkFunction; /*  8 1 when the file gives one, not None (listed unsupported) */
   int32_t reserved0;    /* 12 */
 } xylotrak_hpr_species;
 

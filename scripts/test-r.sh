@@ -29,6 +29,8 @@ pc=$(find "$stage" -name xylotrak.pc -print -quit)
 pcdir=$(dirname "$pc")
 export PKG_CONFIG_PATH="$pcdir${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}"
 export XTK="$stage/bin/xtk"
+# The .hpr fixtures that read_hpr() and harvest_audit() are compared on.
+export XYLOTRAK_HPR_DATA="$root/tests/data/hpr"
 
 out="$root/$build/r-check"
 rm -rf "$out"

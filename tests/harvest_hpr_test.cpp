@@ -237,4 +237,162 @@ TEST(HprReader, BrokenFilesNameTheElementAndLine) {
   EXPECT_EQ(tiny[4], 9);
 }
 
+// The bytes of one record of a table (its padding and arrays compared apart).
+template <typename Record>
+Record row(const xylotrak_hpr *f, int table, int64_t i) {
+  Record r{};
+  HPRrDll(f, table, i, &r, nullptr, 0);
+  return r;
+}
+
+template <typename T>
+std::vector<T> values(const T *p, int32_t n) {
+  return n > 0 ? std::vector<T>(p, p + n) : std::vector<T>();
+}
+
+// schema.hpr holds small.hpr's content under the element names of the
+// StanForD 2010 schema; small.hpr uses the names an earlier reader took.
+// Both are read to the same tables.
+TEST(HprReader, SchemaNamesAndEarlierNamesGiveTheSameTables) {
+  const File schema("schema.hpr"), earlier("small.hpr");
+  const xylotrak_hpr *a = schema.f, *b = earlier.f;
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  for (const int t :
+       {XYLOTRAK_HPR_SPECIES, XYLOTRAK_HPR_PRODUCTS, XYLOTRAK_HPR_STEMS, XYLOTRAK_HPR_LOGS})
+    ASSERT_EQ(HPRnDll(a, t), HPRnDll(b, t)) << "table " << t;
+  for (int64_t i = 0; i < HPRnDll(a, XYLOTRAK_HPR_SPECIES); ++i) {
+    const auto x = row<xylotrak_hpr_species>(a, XYLOTRAK_HPR_SPECIES, i);
+    const auto y = row<xylotrak_hpr_species>(b, XYLOTRAK_HPR_SPECIES, i);
+    EXPECT_EQ(x.key, y.key);
+    EXPECT_EQ(x.barkFunction, y.barkFunction);
+    EXPECT_EQ(text(a, XYLOTRAK_HPR_SPECIES, i), text(b, XYLOTRAK_HPR_SPECIES, i));
+  }
+  for (int64_t i = 0; i < HPRnDll(a, XYLOTRAK_HPR_PRODUCTS); ++i) {
+    const auto x = row<xylotrak_hpr_product>(a, XYLOTRAK_HPR_PRODUCTS, i);
+    const auto y = row<xylotrak_hpr_product>(b, XYLOTRAK_HPR_PRODUCTS, i);
+    const auto &m = x.matrix, &n = y.matrix;
+    EXPECT_EQ(x.key, y.key);
+    EXPECT_EQ(x.speciesGroupKey, y.speciesGroupKey);
+    EXPECT_EQ(x.supported, y.supported);
+    EXPECT_EQ(values(m.diameterLimits, m.diameterClassCount),
+              values(n.diameterLimits, n.diameterClassCount));
+    EXPECT_EQ(values(m.lengthLimits, m.lengthClassCount),
+              values(n.lengthLimits, n.lengthClassCount));
+    const int32_t cells = m.diameterClassCount * m.lengthClassCount;
+    EXPECT_EQ(values(m.prices, cells), values(n.prices, cells));
+    EXPECT_EQ(values(m.cells, cells), values(n.cells, cells));
+    EXPECT_EQ(values(m.grades, m.gradeCount), values(n.grades, n.gradeCount));
+    EXPECT_EQ(m.diameterMax, n.diameterMax);
+    EXPECT_EQ(m.lengthMax, n.lengthMax);
+    EXPECT_EQ(m.diameterPosition, n.diameterPosition);
+    EXPECT_EQ(m.diameterUnderBark, n.diameterUnderBark);
+    EXPECT_EQ(m.priceBasis, n.priceBasis);
+    EXPECT_EQ(m.volumeRule, n.volumeRule);
+    EXPECT_EQ(m.volumeLength, n.volumeLength);
+    EXPECT_EQ(m.volumeUnderBark, n.volumeUnderBark);
+  }
+  for (int64_t i = 0; i < HPRnDll(a, XYLOTRAK_HPR_STEMS); ++i) {
+    const auto x = row<xylotrak_hpr_stem>(a, XYLOTRAK_HPR_STEMS, i);
+    const auto y = row<xylotrak_hpr_stem>(b, XYLOTRAK_HPR_STEMS, i);
+    const auto &s = x.stem, &t = y.stem;
+    EXPECT_EQ(x.key, y.key);
+    EXPECT_EQ(x.dbhMm, y.dbhMm);
+    EXPECT_EQ(x.logCount, y.logCount);
+    EXPECT_EQ(values(s.positions, s.pointCount), values(t.positions, t.pointCount));
+    EXPECT_EQ(values(s.diameters, s.pointCount), values(t.diameters, t.pointCount));
+    EXPECT_EQ(values(s.barkPositions, s.barkCount), values(t.barkPositions, t.barkCount));
+    EXPECT_EQ(values(s.barkThickness, s.barkCount), values(t.barkThickness, t.barkCount));
+    EXPECT_EQ(values(s.gradeStarts, s.gradeCount), values(t.gradeStarts, t.gradeCount));
+    EXPECT_EQ(values(s.grades, s.gradeCount), values(t.grades, t.gradeCount));
+  }
+  for (int64_t i = 0; i < HPRnDll(a, XYLOTRAK_HPR_LOGS); ++i) {
+    const auto x = row<xylotrak_hpr_log>(a, XYLOTRAK_HPR_LOGS, i);
+    const auto y = row<xylotrak_hpr_log>(b, XYLOTRAK_HPR_LOGS, i);
+    EXPECT_EQ(x.productKey, y.productKey);
+    EXPECT_EQ(x.startCm, y.startCm);
+    EXPECT_EQ(x.lengthCm, y.lengthCm);
+    for (int k = 0; k < 6; ++k)
+      EXPECT_TRUE(x.diameters[k] == y.diameters[k] ||
+                  (std::isnan(x.diameters[k]) && std::isnan(y.diameters[k])))
+          << "log " << i << " diameter " << k;
+    EXPECT_EQ(x.volumes[0], y.volumes[0]);
+  }
+  // The schema's bark function is listed by its category; otherwise both list
+  // the same things (the header and the machine key, not read).
+  EXPECT_TRUE(schema.noted("bark function 'Swedish Zacco' is not applied"));
+  auto notes = [](const xylotrak_hpr *f) {
+    std::vector<std::string> out;
+    for (int64_t i = 0; i < HPRnDll(f, XYLOTRAK_HPR_UNSUPPORTED); ++i) {
+      std::string t = text(f, XYLOTRAK_HPR_UNSUPPORTED, i);
+      if (t.find("bark function") == std::string::npos) out.push_back(t);
+    }
+    return out;
+  };
+  EXPECT_EQ(notes(a), notes(b));
+}
+
+TEST(HprReader, SchemaCategoriesTheLibraryDoesNotCarryAreUnsupported) {
+  const std::string head =
+      "<HarvestedProduction><Machine><ProductDefinition><ProductKey>1</ProductKey>"
+      "<ClassifiedProductDefinition><DiameterDefinition><DiameterClasses "
+      "diameterClassCategory=\"Top\"><DiameterClass><DiameterClassLowerLimit>100"
+      "</DiameterClassLowerLimit></DiameterClass><DiameterClassMAX>300</DiameterClassMAX>"
+      "</DiameterClasses></DiameterDefinition><LengthDefinition><LengthClass>"
+      "<LengthClassLowerLimit>300</LengthClassLowerLimit></LengthClass><LengthClassMAX>600"
+      "</LengthClassMAX></LengthDefinition>\n<PriceDefinition>";
+  const std::string tail =
+      "</PriceDefinition><ProductMatrixes><ProductMatrixItem diameterClassLowerLimit=\"100\" "
+      "lengthClassLowerLimit=\"300\"><Price>5</Price></ProductMatrixItem></ProductMatrixes>"
+      "</ClassifiedProductDefinition></ProductDefinition></Machine></HarvestedProduction>";
+  const char *const rules[] = {
+      "<VolumeDiameterCategory>Calculated Norwegian mid</VolumeDiameterCategory>",
+      "<VolumeDiameterCategory>Calculated Estonian mid</VolumeDiameterCategory>",
+      "<VolumeDiameterCategory volumeDiameterTopPosition=\"10\">Top</VolumeDiameterCategory>",
+      "<VolumeDiameterAdjustment>Measured diameter rounded downwards to cm"
+      "</VolumeDiameterAdjustment>",
+      "<VolumeLengthCategory>Rounded to nearest mid-dm</VolumeLengthCategory>"};
+  for (const char *rule : rules) {
+    const std::string doc = head + rule + tail;
+    xylotrak_hpr *f = nullptr;
+    ASSERT_EQ(HPRpDll(doc.data(), static_cast<int64_t>(doc.size()), &f, nullptr, 0),
+              XYLOTRAK_HPR_OK)
+        << rule;
+    xylotrak_hpr_product p{};
+    HPRrDll(f, XYLOTRAK_HPR_PRODUCTS, 0, &p, nullptr, 0);
+    EXPECT_EQ(p.supported, 0) << rule;
+    xylotrak_hpr_note n{};
+    ASSERT_EQ(HPRnDll(f, XYLOTRAK_HPR_UNSUPPORTED), 1) << rule;
+    HPRrDll(f, XYLOTRAK_HPR_UNSUPPORTED, 0, &n, nullptr, 0);
+    EXPECT_EQ(n.line, 2) << rule;
+    EXPECT_NE(text(f, XYLOTRAK_HPR_UNSUPPORTED, 0).find("not supported"), std::string::npos);
+    HPRcDll(f);
+  }
+  // A grade start that is not a number names its element and line.
+  int32_t code = 0;
+  const std::string m =
+      message(fromMemory,
+              "<HarvestedProduction><Machine><Stem><StemKey>4</StemKey><SingleTreeProcessedStem>\n"
+              "<StemGrade><GradeValue gradeStartPosition=\"a\">1</GradeValue></StemGrade>"
+              "</SingleTreeProcessedStem></Stem></Machine></HarvestedProduction>",
+              &code);
+  EXPECT_EQ(code, XYLOTRAK_HPR_MALFORMED);
+  EXPECT_EQ(m, "line 2: element 'GradeValue': expected a number, got \"a\"");
+}
+
+TEST(HprReader, AProductKeyGivenTwiceNamesBothLines) {
+  int32_t code = 0;
+  const std::string m =
+      message(fromMemory,
+              "<HarvestedProduction><Machine>\n"
+              "<ProductDefinition><ProductKey>7</ProductKey></ProductDefinition>\n"
+              "<ProductDefinition><ProductKey>7</ProductKey></ProductDefinition>\n"
+              "</Machine></HarvestedProduction>",
+              &code);
+  EXPECT_EQ(code, XYLOTRAK_HPR_MALFORMED);
+  EXPECT_EQ(m,
+            "line 3: element 'ProductDefinition': product key 7 is defined twice (first on "
+            "line 2)");
+}
+
 }  // namespace

@@ -55,3 +55,12 @@ def test_audit_matches_xtk(tmp_path):
         assert list(optimal["length_cm"]) == [l["length_cm"] for s in out["stems"]
                                               for l in s["optimal_logs"]]
         assert audit["totals"]["optimal_value"] == out["totals"]["optimal_value"]
+
+
+def test_schema_names_give_the_tables_of_the_earlier_names():
+    """schema.hpr: small.hpr's content under the StanForD 2010 schema's element names."""
+    a, b = xylotrak.read_hpr(HPR / "schema.hpr"), xylotrak.read_hpr(HPR / "small.hpr")
+    for table in ("species", "products", "stems", "logs"):
+        assert a[table].to_json() == b[table].to_json(), table
+    assert any("bark function 'Swedish Zacco' is not applied" in w
+               for w in a["unsupported"]["what"])

@@ -8,25 +8,25 @@
 #define ROUTINE(name, n) \
   { #name, (DL_FUNC)&name, n }
 
-static const R_CallMethodDef routines[] = {ROUTINE(xtk_version, 0),
-                                           ROUTINE(xtk_build_flags, 0),
-                                           ROUTINE(xtk_diameter, 5),
-                                           ROUTINE(xtk_height_at, 5),
-                                           ROUTINE(xtk_section, 6),
-                                           ROUTINE(xtk_form_factor, 2),
-                                           ROUTINE(xtk_check, 4),
-                                           ROUTINE(xtk_buck, 8),
-                                           ROUTINE(xtk_buck_inventory, 11),
-                                           ROUTINE(xtk_taper_table, 6),
-                                           ROUTINE(xtk_formula, 2),
-                                           ROUTINE(xtk_calc_area, 2),
-                                           ROUTINE(xtk_tally, 1),
-                                           ROUTINE(xtk_fit, 5),
-                                           ROUTINE(xtk_fit_select, 6),
-                                           ROUTINE(xtk_words, 1),
-                                           ROUTINE(xtk_bucking_default, 1),
-                                           ROUTINE(xtk_stem_zones, 7),
-                                           {NULL, NULL, 0}};
+/* One routine a line from here on, each group added under its own comment. */
+// clang-format off
+static const R_CallMethodDef routines[] = {
+    ROUTINE(xtk_version, 0),         ROUTINE(xtk_build_flags, 0),
+    ROUTINE(xtk_diameter, 5),        ROUTINE(xtk_height_at, 5),
+    ROUTINE(xtk_section, 6),         ROUTINE(xtk_form_factor, 2),
+    ROUTINE(xtk_check, 4),           ROUTINE(xtk_buck, 8),
+    ROUTINE(xtk_buck_inventory, 11), ROUTINE(xtk_taper_table, 6),
+    ROUTINE(xtk_formula, 2),         ROUTINE(xtk_calc_area, 2),
+    ROUTINE(xtk_tally, 1),           ROUTINE(xtk_fit, 5),
+    ROUTINE(xtk_fit_select, 6),
+    /* harvested-production files (.hpr) */
+    ROUTINE(xtk_hpr, 2),
+    /* the library's vocabulary, bucking defaults and stem zones */
+    ROUTINE(xtk_words, 1),
+    ROUTINE(xtk_bucking_default, 1),
+    ROUTINE(xtk_stem_zones, 7),
+    {NULL, NULL, 0}};
+// clang-format on
 
 void R_init_xylotrak(DllInfo *dll) {
   R_registerRoutines(dll, NULL, routines, NULL, NULL);

@@ -730,3 +730,351 @@ SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP
   const int values = code == XYLOTRAK_FIT_OK ? (int)terms + 1 : 0;
   return fit_result(code, values, exps, coefs, se, &stats);
 }
+
+/* ------------------------------------------------------------------ harvest */
+
+/* A harvested-production file (.hpr) read by the library, its tables handed
+ * to R as lists of columns. The handle lives in an external pointer whose
+ * finalizer releases it, so that an allocation failing half-way (an R error)
+ * does not leak it. */
+
+static void release_hpr(SEXP ptr) {
+  xylotrak_hpr *file = (xylotrak_hpr *)R_ExternalPtrAddr(ptr);
+  if (file != NULL) HPRcDll(file);
+  R_ClearExternalPtr(ptr);
+}
+
+/* UTF-16 from the library as an R string in UTF-8; a lone surrogate becomes
+ * U+FFFD. */
+static SEXP utf8_of(const xylotrak_char16 *text, int32_t n) {
+  char *out = R_alloc((size_t)n * 3 + 1, 1);
+  size_t k = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t c = (uint32_t)text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && (uint32_t)text[i + 1] >= 0xDC00 &&
+        (uint32_t)text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + ((uint32_t)text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out[k++] = (char)c;
+    } else if (c < 0x800) {
+      out[k++] = (char)(0xC0 | (c >> 6));
+      out[k++] = (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out[k++] = (char)(0xE0 | (c >> 12));
+      out[k++] = (char)(0x80 | ((c >> 6) & 0x3F));
+      out[k++] = (char)(0x80 | (c & 0x3F));
+    } else {
+      out[k++] = (char)(0xF0 | (c >> 18));
+      out[k++] = (char)(0x80 | ((c >> 12) & 0x3F));
+      out[k++] = (char)(0x80 | ((c >> 6) & 0x3F));
+      out[k++] = (char)(0x80 | (c & 0x3F));
+    }
+  }
+  out[k] = '\0';
+  return mkCharLenCE(out, (int)k, CE_UTF8);
+}
+
+/* Row `row` of `table` into *record; returns its text. */
+static SEXP hpr_row(const xylotrak_hpr *file, int table, int64_t row, void *record) {
+  const int32_t n = HPRrDll(file, table, row, record, NULL, 0);
+  if (n < 0) error("the library refused row %lld of table %d", (long long)row, table);
+  xylotrak_char16 *text = (xylotrak_char16 *)R_alloc((size_t)n + 1, sizeof *text);
+  HPRrDll(file, table, row, record, text, n + 1);
+  return utf8_of(text, n);
+}
+
+static R_xlen_t hpr_rows(const xylotrak_hpr *file, int table) {
+  const int64_t n = HPRnDll(file, table);
+  if (n < 0) error("the library has no table %d", table);
+  return (R_xlen_t)n;
+}
+
+/* NA for the library's NaN ("absent"). */
+static double na_if_nan(double v) { return ISNAN(v) ? NA_REAL : v; }
+
+static SEXP doubles_of(const double *x, int32_t n) {
+  SEXP out = allocVector(REALSXP, n > 0 ? n : 0);
+  for (int32_t i = 0; i < n; ++i) REAL(out)[i] = x[i];
+  return out;
+}
+
+static SEXP ints_of(const int32_t *x, int32_t n) {
+  SEXP out = allocVector(INTSXP, n > 0 ? n : 0);
+  for (int32_t i = 0; i < n; ++i) INTEGER(out)[i] = x[i];
+  return out;
+}
+
+/* Keys are 64-bit in the file; R gets doubles (exact below 2^53). */
+#define HPR_COLUMN(list, j, type, n) SET_VECTOR_ELT(list, j, allocVector(type, n))
+
+static const char *const kHprSpeciesNames[] = {"species_group_key", "name", "bark_function_given"};
+
+static SEXP hpr_species(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_SPECIES);
+  SEXP out = PROTECT(named_list(3, kHprSpeciesNames));
+  HPR_COLUMN(out, 0, REALSXP, n);
+  HPR_COLUMN(out, 1, STRSXP, n);
+  HPR_COLUMN(out, 2, LGLSXP, n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_hpr_species s;
+    SET_STRING_ELT(VECTOR_ELT(out, 1), i, hpr_row(file, XYLOTRAK_HPR_SPECIES, i, &s));
+    REAL(VECTOR_ELT(out, 0))[i] = (double)s.key;
+    LOGICAL(VECTOR_ELT(out, 2))[i] = s.barkFunction != 0;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+static const char *const kHprProductNames[] = {"product_key",
+                                               "name",
+                                               "species_group_key",
+                                               "supported",
+                                               "diameter_classes_mm",
+                                               "diameter_max_mm",
+                                               "length_classes_cm",
+                                               "length_max_cm",
+                                               "prices",
+                                               "cells",
+                                               "permitted_grades",
+                                               "diameter_position",
+                                               "diameter_under_bark",
+                                               "price_basis",
+                                               "volume_rule",
+                                               "volume_length",
+                                               "volume_under_bark"};
+
+static SEXP hpr_products(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_PRODUCTS);
+  SEXP out = PROTECT(named_list(17, kHprProductNames));
+  static const SEXPTYPE types[17] = {REALSXP, STRSXP,  REALSXP, LGLSXP, VECSXP, REALSXP,
+                                     VECSXP,  REALSXP, VECSXP,  VECSXP, VECSXP, INTSXP,
+                                     LGLSXP,  INTSXP,  INTSXP,  INTSXP, LGLSXP};
+  for (int j = 0; j < 17; ++j) HPR_COLUMN(out, j, types[j], n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_hpr_product p;
+    SET_STRING_ELT(VECTOR_ELT(out, 1), i, hpr_row(file, XYLOTRAK_HPR_PRODUCTS, i, &p));
+    const xylotrak_matrix_product *m = &p.matrix;
+    const int32_t cells = m->diameterClassCount * m->lengthClassCount;
+    REAL(VECTOR_ELT(out, 0))[i] = (double)p.key;
+    REAL(VECTOR_ELT(out, 2))[i] = (double)p.speciesGroupKey;
+    LOGICAL(VECTOR_ELT(out, 3))[i] = p.supported != 0;
+    SET_VECTOR_ELT(VECTOR_ELT(out, 4), i, doubles_of(m->diameterLimits, m->diameterClassCount));
+    REAL(VECTOR_ELT(out, 5))[i] = m->diameterMax;
+    SET_VECTOR_ELT(VECTOR_ELT(out, 6), i, doubles_of(m->lengthLimits, m->lengthClassCount));
+    REAL(VECTOR_ELT(out, 7))[i] = m->lengthMax;
+    SET_VECTOR_ELT(VECTOR_ELT(out, 8), i, doubles_of(m->prices, cells));
+    SEXP codes = allocVector(INTSXP, cells > 0 ? cells : 0);
+    SET_VECTOR_ELT(VECTOR_ELT(out, 9), i, codes);
+    for (int32_t k = 0; k < cells; ++k) INTEGER(codes)[k] = m->cells[k];
+    SET_VECTOR_ELT(VECTOR_ELT(out, 10), i, ints_of(m->grades, m->gradeCount));
+    INTEGER(VECTOR_ELT(out, 11))[i] = m->diameterPosition;
+    LOGICAL(VECTOR_ELT(out, 12))[i] = m->diameterUnderBark != 0;
+    INTEGER(VECTOR_ELT(out, 13))[i] = m->priceBasis;
+    INTEGER(VECTOR_ELT(out, 14))[i] = m->volumeRule;
+    INTEGER(VECTOR_ELT(out, 15))[i] = m->volumeLength;
+    LOGICAL(VECTOR_ELT(out, 16))[i] = m->volumeUnderBark != 0;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+static const char *const kHprStemNames[] = {
+    "stem_key",     "species_group_key", "dbh_mm", "log_count",         "positions_cm",
+    "diameters_mm", "grade_starts_cm",   "grades", "bark_positions_cm", "double_bark_mm"};
+
+static SEXP hpr_stems(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_STEMS);
+  SEXP out = PROTECT(named_list(10, kHprStemNames));
+  static const SEXPTYPE types[10] = {REALSXP, REALSXP, REALSXP, INTSXP, VECSXP,
+                                     VECSXP,  VECSXP,  VECSXP,  VECSXP, VECSXP};
+  for (int j = 0; j < 10; ++j) HPR_COLUMN(out, j, types[j], n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_hpr_stem h;
+    hpr_row(file, XYLOTRAK_HPR_STEMS, i, &h);
+    const xylotrak_measured_stem *s = &h.stem;
+    REAL(VECTOR_ELT(out, 0))[i] = (double)h.key;
+    REAL(VECTOR_ELT(out, 1))[i] = (double)h.speciesGroupKey;
+    REAL(VECTOR_ELT(out, 2))[i] = na_if_nan(h.dbhMm);
+    INTEGER(VECTOR_ELT(out, 3))[i] = h.logCount;
+    SET_VECTOR_ELT(VECTOR_ELT(out, 4), i, doubles_of(s->positions, s->pointCount));
+    SET_VECTOR_ELT(VECTOR_ELT(out, 5), i, doubles_of(s->diameters, s->pointCount));
+    SET_VECTOR_ELT(VECTOR_ELT(out, 6), i, doubles_of(s->gradeStarts, s->gradeCount));
+    SET_VECTOR_ELT(VECTOR_ELT(out, 7), i, ints_of(s->grades, s->gradeCount));
+    SET_VECTOR_ELT(VECTOR_ELT(out, 8), i, doubles_of(s->barkPositions, s->barkCount));
+    SET_VECTOR_ELT(VECTOR_ELT(out, 9), i, doubles_of(s->barkThickness, s->barkCount));
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* The logs cut; `stem` is the row of the stem (from 0), which R turns into
+ * its key. */
+static const char *const kHprLogNames[] = {"stem",
+                                           "log_key",
+                                           "product_key",
+                                           "start_cm",
+                                           "length_cm",
+                                           "diameter_butt_ob",
+                                           "diameter_butt_ub",
+                                           "diameter_mid_ob",
+                                           "diameter_mid_ub",
+                                           "diameter_top_ob",
+                                           "diameter_top_ub",
+                                           "volume_m3_price",
+                                           "volume_m3sob",
+                                           "volume_m3sub"};
+
+static SEXP hpr_logs(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_LOGS);
+  SEXP out = PROTECT(named_list(14, kHprLogNames));
+  for (int j = 0; j < 14; ++j) HPR_COLUMN(out, j, j == 1 ? INTSXP : REALSXP, n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_hpr_log l;
+    hpr_row(file, XYLOTRAK_HPR_LOGS, i, &l);
+    REAL(VECTOR_ELT(out, 0))[i] = (double)l.stem;
+    INTEGER(VECTOR_ELT(out, 1))[i] = l.logKey;
+    REAL(VECTOR_ELT(out, 2))[i] = (double)l.productKey;
+    REAL(VECTOR_ELT(out, 3))[i] = l.startCm;
+    REAL(VECTOR_ELT(out, 4))[i] = l.lengthCm;
+    for (int k = 0; k < 6; ++k) REAL(VECTOR_ELT(out, 5 + k))[i] = na_if_nan(l.diameters[k]);
+    for (int k = 0; k < 3; ++k) REAL(VECTOR_ELT(out, 11 + k))[i] = na_if_nan(l.volumes[k]);
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+static const char *const kHprNoteNames[] = {"what", "line", "count"};
+
+static SEXP hpr_notes(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_UNSUPPORTED);
+  SEXP out = PROTECT(named_list(3, kHprNoteNames));
+  HPR_COLUMN(out, 0, STRSXP, n);
+  HPR_COLUMN(out, 1, INTSXP, n);
+  HPR_COLUMN(out, 2, INTSXP, n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_hpr_note note;
+    SET_STRING_ELT(VECTOR_ELT(out, 0), i, hpr_row(file, XYLOTRAK_HPR_UNSUPPORTED, i, &note));
+    INTEGER(VECTOR_ELT(out, 1))[i] = note.line;
+    INTEGER(VECTOR_ELT(out, 2))[i] = note.count;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+static const char *const kAuditStemNames[] = {"stem",          "actual_value", "actual_value_model",
+                                              "optimal_value", "gain",         "no_optimum"};
+
+static SEXP hpr_audit_stems(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_AUDIT_STEMS);
+  SEXP out = PROTECT(named_list(6, kAuditStemNames));
+  for (int j = 0; j < 5; ++j) HPR_COLUMN(out, j, REALSXP, n);
+  HPR_COLUMN(out, 5, STRSXP, n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_audit_stem a;
+    SEXP reason = hpr_row(file, XYLOTRAK_HPR_AUDIT_STEMS, i, &a);
+    SET_STRING_ELT(VECTOR_ELT(out, 5), i, LENGTH(reason) > 0 ? reason : NA_STRING);
+    REAL(VECTOR_ELT(out, 0))[i] = (double)a.stem;
+    REAL(VECTOR_ELT(out, 1))[i] = na_if_nan(a.actualValue);
+    REAL(VECTOR_ELT(out, 2))[i] = na_if_nan(a.actualValueModel);
+    REAL(VECTOR_ELT(out, 3))[i] = na_if_nan(a.optimalValue);
+    REAL(VECTOR_ELT(out, 4))[i] = na_if_nan(a.gain);
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* As harvest_audit() in Python: an optimal log's volume is the library's,
+ * a log cut's the file's m3 (price); classes NA outside every class. */
+static const char *const kAuditLogNames[] = {
+    "stem",      "optimal",           "product_key",     "start_cm",
+    "length_cm", "diameter_class_mm", "length_class_cm", "volume",
+    "value",     "volume_model",      "value_model",     "status"};
+
+static SEXP hpr_audit_logs(const xylotrak_hpr *file) {
+  const R_xlen_t n = hpr_rows(file, XYLOTRAK_HPR_AUDIT_LOGS);
+  SEXP out = PROTECT(named_list(12, kAuditLogNames));
+  for (int j = 0; j < 12; ++j) HPR_COLUMN(out, j, j == 1 ? LGLSXP : j == 11 ? INTSXP : REALSXP, n);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    xylotrak_audit_log l;
+    hpr_row(file, XYLOTRAK_HPR_AUDIT_LOGS, i, &l);
+    const xylotrak_matrix_log *m = &l.log;
+    REAL(VECTOR_ELT(out, 0))[i] = (double)l.stem;
+    LOGICAL(VECTOR_ELT(out, 1))[i] = l.optimal != 0;
+    REAL(VECTOR_ELT(out, 2))[i] = (double)l.productKey;
+    REAL(VECTOR_ELT(out, 3))[i] = m->startCm;
+    REAL(VECTOR_ELT(out, 4))[i] = m->lengthCm;
+    REAL(VECTOR_ELT(out, 5))[i] = m->diameterClass >= 0 ? m->diameterClassMm : NA_REAL;
+    REAL(VECTOR_ELT(out, 6))[i] = m->lengthClass >= 0 ? m->lengthClassCm : NA_REAL;
+    REAL(VECTOR_ELT(out, 7))[i] = na_if_nan(l.optimal != 0 ? m->volume : l.fileVolume);
+    REAL(VECTOR_ELT(out, 8))[i] = na_if_nan(l.fileValue);
+    REAL(VECTOR_ELT(out, 9))[i] = na_if_nan(m->volume);
+    REAL(VECTOR_ELT(out, 10))[i] = na_if_nan(m->value);
+    INTEGER(VECTOR_ELT(out, 11))[i] = m->status;
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+static const char *const kAuditTotalNames[] = {"actual_value",  "actual_value_model",
+                                               "optimal_value", "actual_value_optimised",
+                                               "stems",         "stems_optimised"};
+
+static const char *const kHprTableNames[] = {"species",     "products",    "stems",      "logs",
+                                             "unsupported", "audit_stems", "audit_logs", "totals"};
+
+/*
+ * path: the file's name in UTF-8. resolution: 0 reads the file only, 1 to
+ * 1000 also audits it on that grid (cm). Returns a list of the tables, each a
+ * list of columns; with an audit also audit_stems, audit_logs and totals. A
+ * file that cannot be read is an error with the library's message.
+ */
+SEXP xtk_hpr(SEXP path, SEXP resolution) {
+  if (TYPEOF(path) != STRSXP || XLENGTH(path) != 1 || STRING_ELT(path, 0) == NA_STRING)
+    error("'path' must be one string");
+  const int grid = scalar_int(resolution, "resolution_cm");
+  if (grid < 0 || grid > 1000) error("'resolution_cm' must lie between 1 and 1000");
+  const char *name = translateCharUTF8(STRING_ELT(path, 0));
+  SEXP handle = PROTECT(R_MakeExternalPtr(NULL, R_NilValue, R_NilValue));
+  R_RegisterCFinalizerEx(handle, release_hpr, TRUE);
+  xylotrak_hpr *file = NULL;
+  xylotrak_char16 message[512];
+  const int32_t code = HPRoDll(name, &file, message, 512);
+  if (code != XYLOTRAK_HPR_OK) {
+    int32_t n = 0;
+    while (n < 511 && message[n] != 0) ++n;
+    /* The library names the file itself when it cannot read it. */
+    if (code == XYLOTRAK_HPR_CANNOT_READ) error("%s", CHAR(utf8_of(message, n)));
+    error("%s: %s", name, CHAR(utf8_of(message, n)));
+  }
+  R_SetExternalPtrAddr(handle, file);
+  xylotrak_audit_totals totals;
+  if (grid > 0) {
+    const int32_t rc = HPRaDll(file, grid, &totals);
+    if (rc == XYLOTRAK_HPR_OUT_OF_MEMORY) error("out of memory in the audit");
+    if (rc != XYLOTRAK_HPR_OK) error("the audit failed with code %d", (int)rc);
+  }
+  SEXP out = PROTECT(named_list(grid > 0 ? 8 : 5, kHprTableNames));
+  SET_VECTOR_ELT(out, 0, hpr_species(file));
+  SET_VECTOR_ELT(out, 1, hpr_products(file));
+  SET_VECTOR_ELT(out, 2, hpr_stems(file));
+  SET_VECTOR_ELT(out, 3, hpr_logs(file));
+  SET_VECTOR_ELT(out, 4, hpr_notes(file));
+  if (grid > 0) {
+    SET_VECTOR_ELT(out, 5, hpr_audit_stems(file));
+    SET_VECTOR_ELT(out, 6, hpr_audit_logs(file));
+    SEXP sums = PROTECT(named_list(6, kAuditTotalNames));
+    const double values[6] = {totals.actualValue,   totals.actualValueModel,
+                              totals.optimalValue,  totals.actualValueOptimised,
+                              (double)totals.stems, (double)totals.stemsOptimised};
+    for (int j = 0; j < 6; ++j) SET_VECTOR_ELT(sums, j, ScalarReal(values[j]));
+    SET_VECTOR_ELT(out, 7, sums);
+    UNPROTECT(1);
+  }
+  release_hpr(handle);
+  UNPROTECT(2);
+  return out;
+}

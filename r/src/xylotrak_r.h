@@ -25,5 +25,7 @@ SEXP xtk_calc_area(SEXP doubles, SEXP codes);
 SEXP xtk_tally(SEXP op);
 SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps);
 SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms);
+/* Harvested-production files (.hpr). */
+SEXP xtk_hpr(SEXP path, SEXP resolution);
 
 #endif

@@ -2,6 +2,19 @@
 // elements listed in xylotrak.h are read; every other element, and every
 // category or rule this library does not carry, becomes a note, never a
 // guess.
+//
+// Element names follow the StanForD 2010 schema (namespace
+// urn:skogforsk:stanford2010) as two code transcriptions generated from its
+// XSD give them (C# by xsd.exe, Rust serde types): DiameterClassMAX and
+// DiameterUnderBark inside DiameterClasses with the attribute
+// diameterClassCategory (Top, Midpoint); LengthClass directly in
+// LengthDefinition; the volume rules in PriceDefinition; PermittedGradesDefinition/
+// PermittedGradeNumber; StemGrade/GradeValue with the attribute
+// gradeStartPosition; LogDiameter inside LogMeasurement; BuckingCriteria's
+// enumeration ("No limit", ...); BarkFunction's attribute
+// barkFunctionCategory. The names an earlier version of this reader used
+// (DiameterTopPositionOrMid, LengthClasses, PermittedGrades/GradeValue, ...)
+// are still read, so that files written for it keep their meaning.
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -136,10 +149,17 @@ class Reader {
       } else if (name == "SpeciesGroupName") {
         s.name = std::string(trimmed(c.child_value()));
       } else if (name == "BarkFunction") {
+        // The schema's categories are None, Swedish Zacco, German,
+        // GermanDistanceBased, Skogforsk 2004 Scots pine and Norway spruce,
+        // with their parameters in a child element. No published definition
+        // of their formulas could be found to cite, so none is applied: the
+        // bark comes from the logs' over- and under-bark diameters.
+        std::string kind(trimmed(c.attribute("barkFunctionCategory").value()));
+        if (kind.empty())
+          for (const auto &f : c.children())
+            if (f.type() == pugi::node_element) kind = std::string(localName(f));
+        if (kind == "None") continue;
         s.record.barkFunction = 1;
-        std::string kind;
-        for (const auto &f : c.children())
-          if (f.type() == pugi::node_element) kind = std::string(localName(f));
         file_.note("bark function '" + kind + "' is not applied (the bark comes from the logs)",
                    line(c));
       } else {
@@ -155,14 +175,40 @@ class Reader {
     file_.note(why, line(n));
   }
 
+  // DiameterClassMAX and DiameterUnderBark: in DiameterClasses (the schema)
+  // or, as an earlier version of this reader had them, in DiameterDefinition.
+  bool diameterLimit(const pugi::xml_node &c, HprProduct &p, bool &haveMax) {
+    const auto name = localName(c);
+    if (name == "DiameterClassMAX") {
+      p.record.matrix.diameterMax = number(c);
+      haveMax = true;
+    } else if (name == "DiameterUnderBark") {
+      p.record.matrix.diameterUnderBark = flag(c) ? 1 : 0;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   void diameterDefinition(const pugi::xml_node &node, HprProduct &p, bool &haveMax) {
     auto &m = p.record.matrix;
     for (const auto &c : node.children()) {
       if (c.type() != pugi::node_element) continue;
       const auto name = localName(c);
       if (name == "DiameterClasses") {
+        if (const auto category = c.attribute("diameterClassCategory")) {
+          const auto v = trimmed(category.value());
+          if (v == "Top") {
+            m.diameterPosition = XYLOTRAK_DIAMETER_TOP;
+          } else if (v == "Midpoint") {
+            m.diameterPosition = XYLOTRAK_DIAMETER_MID;
+          } else {
+            unsupported(p, "diameter class category '" + std::string(v) + "' is not supported", c);
+          }
+        }
         for (const auto &d : c.children()) {
           if (d.type() != pugi::node_element) continue;
+          if (diameterLimit(d, p, haveMax)) continue;
           if (localName(d) != "DiameterClass") {
             skipped(d, "DiameterClasses");
             continue;
@@ -179,12 +225,8 @@ class Reader {
           }
           if (!found) fail(d, "no DiameterClassLowerLimit");
         }
-      } else if (name == "DiameterClassMAX") {
-        m.diameterMax = number(c);
-        haveMax = true;
-      } else if (name == "DiameterUnderBark") {
-        m.diameterUnderBark = flag(c) ? 1 : 0;
-      } else if (name == "DiameterTopPositionOrMid") {
+      } else if (diameterLimit(c, p, haveMax)) {
+      } else if (name == "DiameterTopPositionOrMid") {  // an earlier version's name
         const auto v = trimmed(c.child_value());
         if (v == "Top") {
           m.diameterPosition = XYLOTRAK_DIAMETER_TOP;
@@ -201,28 +243,34 @@ class Reader {
     }
   }
 
+  void lengthClass(const pugi::xml_node &d, HprProduct &p) {
+    bool found = false;
+    for (const auto &l : d.children()) {
+      if (l.type() != pugi::node_element) continue;
+      if (localName(l) == "LengthClassLowerLimit") {
+        p.lengthLimits.push_back(number(l));
+        found = true;
+      } else {
+        skipped(l, "LengthClass");
+      }
+    }
+    if (!found) fail(d, "no LengthClassLowerLimit");
+  }
+
   void lengthDefinition(const pugi::xml_node &node, HprProduct &p, bool &haveMax) {
     for (const auto &c : node.children()) {
       if (c.type() != pugi::node_element) continue;
       const auto name = localName(c);
-      if (name == "LengthClasses") {
+      if (name == "LengthClass") {  // the schema: directly in LengthDefinition
+        lengthClass(c, p);
+      } else if (name == "LengthClasses") {  // an earlier version's wrapper
         for (const auto &d : c.children()) {
           if (d.type() != pugi::node_element) continue;
           if (localName(d) != "LengthClass") {
             skipped(d, "LengthClasses");
             continue;
           }
-          bool found = false;
-          for (const auto &l : d.children()) {
-            if (l.type() != pugi::node_element) continue;
-            if (localName(l) == "LengthClassLowerLimit") {
-              p.lengthLimits.push_back(number(l));
-              found = true;
-            } else {
-              skipped(l, "LengthClass");
-            }
-          }
-          if (!found) fail(d, "no LengthClassLowerLimit");
+          lengthClass(d, p);
         }
       } else if (name == "LengthClassMAX") {
         p.record.matrix.lengthMax = number(c);
@@ -258,12 +306,17 @@ class Reader {
           cell.price = number(c);
           priced = true;
         } else if (name == "BuckingCriteria") {
+          // The schema's enumeration; the second value bars only apportionment
+          // bucking, which this library does not do, and allows bucking by
+          // value. Allowed, Manual and Forbidden: an earlier version's names.
           const auto v = trimmed(c.child_value());
-          if (v == "Allowed") {
+          if (v == "No limit" || v == "Allowed" ||
+              v == "The log is excluded from apportionment bucking,only bucking according to "
+                   "value allowed") {
             cell.code = XYLOTRAK_CELL_OPEN;
-          } else if (v == "Manual") {
+          } else if (v == "Only logs bucked manually allowed" || v == "Manual") {
             cell.code = XYLOTRAK_CELL_HAND_ONLY;
-          } else if (v == "Forbidden") {
+          } else if (v == "Forbidden to buck the log even manually" || v == "Forbidden") {
             cell.code = XYLOTRAK_CELL_FORBIDDEN;
           } else {
             unsupported(p, "bucking criteria '" + std::string(v) + "' is not supported", c);
@@ -275,6 +328,52 @@ class Reader {
       if (!priced) fail(item, "no Price");
       cells.push_back(cell);
     }
+  }
+
+  // A volume rule of a product (in PriceDefinition, or where an earlier
+  // version of this reader had it); false for any other element.
+  bool volumeRule(const pugi::xml_node &r, HprProduct &p) {
+    auto &m = p.record.matrix;
+    const auto n = localName(r);
+    if (n == "VolumeDiameterCategory") {
+      // "Calculated Norwegian mid" and "Calculated Estonian mid" are left
+      // unsupported: no published definition of how they compute the mid
+      // diameter could be found. A top diameter taken elsewhere than at the
+      // top (volumeDiameterTopPosition, cm) is not carried either.
+      const auto v = trimmed(r.child_value());
+      const std::string_view at = trimmed(r.attribute("volumeDiameterTopPosition").value());
+      if (!at.empty() && at != "0")
+        unsupported(p, "volume diameter top position " + std::string(at) + " is not supported", r);
+      if (v == "All diameters (solid volume)") {
+        m.volumeRule = XYLOTRAK_VOLUME_SOLID;
+      } else if (v == "Mid") {
+        m.volumeRule = XYLOTRAK_VOLUME_MID;
+      } else if (v == "Top") {
+        m.volumeRule = XYLOTRAK_VOLUME_TOP;
+      } else {
+        unsupported(p, "volume rule '" + std::string(v) + "' is not supported", r);
+      }
+    } else if (n == "VolumeLengthCategory") {
+      const auto v = trimmed(r.child_value());
+      if (v == "Physical length cm") {
+        m.volumeLength = XYLOTRAK_VOLUME_LENGTH_PHYSICAL;
+      } else if (v == "Length as defined in LengthClasses") {
+        m.volumeLength = XYLOTRAK_VOLUME_LENGTH_CLASS;
+      } else if (v == "Rounded downwards to nearest dm-module") {
+        m.volumeLength = XYLOTRAK_VOLUME_LENGTH_DM;
+      } else {
+        unsupported(p, "volume length '" + std::string(v) + "' is not supported", r);
+      }
+    } else if (n == "VolumeUnderBark") {
+      m.volumeUnderBark = flag(r) ? 1 : 0;
+    } else if (n == "VolumeDiameterAdjustment") {
+      const auto v = trimmed(r.child_value());
+      if (v != "Measured diameter in mm")
+        unsupported(p, "volume diameter adjustment '" + std::string(v) + "' is not supported", r);
+    } else {
+      return false;
+    }
+    return true;
   }
 
   void product(const pugi::xml_node &node) {
@@ -318,31 +417,21 @@ class Reader {
             } else {
               unsupported(p, "price category '" + std::string(v) + "' is not supported", d);
             }
-          } else if (n == "VolumeDiameterCategory") {
-            const auto v = trimmed(d.child_value());
-            if (v == "All diameters (solid volume)") {
-              m.volumeRule = XYLOTRAK_VOLUME_SOLID;
-            } else if (v == "Mid") {
-              m.volumeRule = XYLOTRAK_VOLUME_MID;
-            } else if (v == "Top") {
-              m.volumeRule = XYLOTRAK_VOLUME_TOP;
-            } else {
-              unsupported(p, "volume rule '" + std::string(v) + "' is not supported", d);
+          } else if (n == "PriceDefinition") {  // the schema's place of the volume rules
+            for (const auto &r : d.children())
+              if (r.type() == pugi::node_element && !volumeRule(r, p))
+                skipped(r, "PriceDefinition");
+          } else if (volumeRule(d, p)) {  // an earlier version had them here
+          } else if (n == "PermittedGradesDefinition") {
+            for (const auto &g : d.children()) {
+              if (g.type() != pugi::node_element) continue;
+              if (localName(g) != "PermittedGradeNumber") {
+                skipped(g, "PermittedGradesDefinition");
+                continue;
+              }
+              p.grades.push_back(static_cast<std::int32_t>(key(g)));
             }
-          } else if (n == "VolumeLengthCategory") {
-            const auto v = trimmed(d.child_value());
-            if (v == "Physical length cm") {
-              m.volumeLength = XYLOTRAK_VOLUME_LENGTH_PHYSICAL;
-            } else if (v == "Length as defined in LengthClasses") {
-              m.volumeLength = XYLOTRAK_VOLUME_LENGTH_CLASS;
-            } else if (v == "Rounded downwards to nearest dm-module") {
-              m.volumeLength = XYLOTRAK_VOLUME_LENGTH_DM;
-            } else {
-              unsupported(p, "volume length '" + std::string(v) + "' is not supported", d);
-            }
-          } else if (n == "VolumeUnderBark") {
-            m.volumeUnderBark = flag(d) ? 1 : 0;
-          } else if (n == "PermittedGrades") {
+          } else if (n == "PermittedGrades") {  // an earlier version's name
             for (const auto &g : d.children()) {
               if (g.type() != pugi::node_element) continue;
               if (localName(g) != "GradeValue") {
@@ -399,6 +488,7 @@ class Reader {
       m.volumeRule = -1;
     }
     file_.products.push_back(std::move(p));
+    productLines_.push_back(line(node));
   }
 
   static int diameterIndex(std::string_view c) {
@@ -418,6 +508,16 @@ class Reader {
     return -1;
   }
 
+  void logDiameter(const pugi::xml_node &c, xylotrak_hpr_log &l) {
+    const std::string_view category = c.attribute("logDiameterCategory").value();
+    const int i = diameterIndex(category);
+    if (i < 0) {
+      file_.note("log diameter category '" + std::string(category) + "' is not read", line(c));
+    } else {
+      l.diameters[i] = number(c);
+    }
+  }
+
   void log(const pugi::xml_node &node, std::int64_t stemRow, double &at) {
     xylotrak_hpr_log l{};
     l.stem = stemRow;
@@ -433,14 +533,8 @@ class Reader {
       } else if (name == "ProductKey") {
         l.productKey = key(c);
         haveProduct = true;
-      } else if (name == "LogDiameter") {
-        const std::string_view category = c.attribute("logDiameterCategory").value();
-        const int i = diameterIndex(category);
-        if (i < 0) {
-          file_.note("log diameter category '" + std::string(category) + "' is not read", line(c));
-        } else {
-          l.diameters[i] = number(c);
-        }
+      } else if (name == "LogDiameter") {  // an earlier version had it here
+        logDiameter(c, l);
       } else if (name == "LogVolume") {
         const std::string_view category = c.attribute("logVolumeCategory").value();
         const int i = volumeIndex(category);
@@ -455,6 +549,8 @@ class Reader {
           if (localName(m) == "LogLength") {
             l.lengthCm = number(m);
             haveLength = true;
+          } else if (localName(m) == "LogDiameter") {  // the schema's place
+            logDiameter(m, l);
           } else {
             skipped(m, "LogMeasurement");
           }
@@ -469,6 +565,7 @@ class Reader {
     l.startCm = at;
     at = at + l.lengthCm;
     file_.logs.push_back(l);
+    logLines_.push_back(line(node));
   }
 
   void stem(const pugi::xml_node &node) {
@@ -503,14 +600,19 @@ class Reader {
               if (localName(g) == "GradeValue") {
                 grade = static_cast<std::int32_t>(key(g));
                 haveGrade = true;
-              } else if (localName(g) == "GradeStartPosition") {
+                // The schema: the start as the attribute gradeStartPosition (cm).
+                if (const auto at = g.attribute("gradeStartPosition")) {
+                  start = number(g, at.value());
+                  haveStart = true;
+                }
+              } else if (localName(g) == "GradeStartPosition") {  // an earlier version's element
                 start = number(g);
                 haveStart = true;
               } else {
                 skipped(g, "StemGrade");
               }
             }
-            if (!haveGrade || !haveStart) fail(d, "needs GradeValue and GradeStartPosition");
+            if (!haveGrade || !haveStart) fail(d, "needs a GradeValue and its gradeStartPosition");
             grades.emplace_back(start, grade);
           } else if (n == "StemDiameters") {
             for (const auto &v : d.children()) {
@@ -621,9 +723,13 @@ class Reader {
     for (std::size_t p = 0; p < file_.products.size(); ++p)
       for (std::size_t q = 0; q < p; ++q)
         if (file_.products[q].record.key == file_.products[p].record.key)
-          throw MalformedFile("product key " + std::to_string(file_.products[p].record.key) +
-                              " is defined twice");
-    for (auto &l : file_.logs) {
+          throw MalformedFile("line " + std::to_string(productLines_[p]) +
+                              ": element 'ProductDefinition': product key " +
+                              std::to_string(file_.products[p].record.key) +
+                              " is defined twice (first on line " +
+                              std::to_string(productLines_[q]) + ")");
+    for (std::size_t i = 0; i < file_.logs.size(); ++i) {
+      auto &l = file_.logs[i];
       for (std::size_t p = 0; p < file_.products.size(); ++p) {
         if (file_.products[p].record.key == l.productKey) {
           l.product = static_cast<std::int32_t>(p);
@@ -631,13 +737,15 @@ class Reader {
         }
       }
       if (l.product < 0)
-        file_.note("a log's product key " + std::to_string(l.productKey) + " is not defined", 0);
+        file_.note("a log's product key " + std::to_string(l.productKey) + " is not defined",
+                   logLines_[i]);
     }
   }
 
  private:
   xylotrak_hpr &file_;
   std::vector<std::ptrdiff_t> newlines_;
+  std::vector<int> productLines_, logLines_;  // of each product and log read
 };
 
 }  // namespace

@@ -4,7 +4,10 @@
  * Built twice, against the Linux shared object and against the Windows DLL;
  * the parity test compares the two outputs.
  *
- * Usage: parity_probe SEED TAPER_CASES BUCKING_CASES
+ * Usage: parity_probe SEED TAPER_CASES BUCKING_CASES [HPR_FIXTURE_DIR]
+ *
+ * With HPR_FIXTURE_DIR (tests/data/hpr, as each platform names it) the .hpr
+ * fixtures are read and audited too.
  *
  * The taper exports are called directly. Exports that not every build has
  * (formulas, plot calculator, bucking) are looked up at run time and skipped
@@ -356,9 +359,215 @@ static void inventoryCase(long trees) {
   free(model);
 }
 
+/* ------------------------------------------------------------------------ */
+/* Price matrices on measured stems, and .hpr files with their audit.        */
+/* ------------------------------------------------------------------------ */
+
+typedef int32_t (*MatrixBuckFn)(const xylotrak_measured_stem *, const xylotrak_matrix_product *,
+                                int, const xylotrak_matrix_params *, xylotrak_matrix_log *, int32_t,
+                                int32_t *, double *);
+typedef int32_t (*HprOpenFn)(const char *, xylotrak_hpr **, xylotrak_char16 *, int32_t);
+typedef void (*HprCloseFn)(xylotrak_hpr *);
+typedef int64_t (*HprRowsFn)(const xylotrak_hpr *, int);
+typedef int32_t (*HprRowFn)(const xylotrak_hpr *, int, int64_t, void *, xylotrak_char16 *, int32_t);
+typedef int32_t (*HprAuditFn)(xylotrak_hpr *, int32_t, xylotrak_audit_totals *);
+
+static void reportMatrixLog(const char *kind, long item, const xylotrak_matrix_log *l) {
+  decision(kind, item, l->product);
+  decision(kind, item, l->diameterClass);
+  decision(kind, item, l->lengthClass);
+  decision(kind, item, l->status);
+  bits(kind, item, l->startCm);
+  bits(kind, item, l->lengthCm);
+  bits(kind, item, l->classDiameterMm);
+  bits(kind, item, l->diameterClassMm);
+  bits(kind, item, l->lengthClassCm);
+  bits(kind, item, l->volume);
+  bits(kind, item, l->value);
+}
+
+/* A random measured stem (every 10 cm, tapering with noise, bark and grade
+ * zones now and then) bucked against one to three random matrix products,
+ * sequentially and by the exact optimiser. */
+static void matrixCases(long cases) {
+  MatrixBuckFn buck = (MatrixBuckFn)lookup("PHMbDll");
+  if (!buck) return;
+  enum { kPoints = 160, kLogs = 64 };
+  static double positions[kPoints], diameters[kPoints], barkAt[4], bark[4], gradeAt[3];
+  static int32_t grades[3], permitted[2];
+  static double dLimits[3][4], lLimits[3][4], prices[3][16];
+  static int8_t cells[3][16];
+  static xylotrak_matrix_log logs[kLogs];
+  for (long c = 0; c < cases; ++c) {
+    const int points = 30 + below(kPoints - 30);
+    const double butt = between(150, 450), slope = between(0.1, 0.3);
+    for (int i = 0; i < points; ++i) {
+      positions[i] = 10.0 * i;
+      const double d = butt - slope * positions[i] + between(-3, 3);
+      diameters[i] = d > 0 ? d : 0;
+    }
+    xylotrak_measured_stem stem;
+    memset(&stem, 0, sizeof stem);
+    stem.positions = positions;
+    stem.diameters = diameters;
+    stem.pointCount = points;
+    if (below(4) != 0) {
+      stem.barkCount = 1 + below(4);
+      for (int i = 0; i < stem.barkCount; ++i) {
+        barkAt[i] = positions[points - 1] * i / 4.0;
+        bark[i] = between(4, 20);
+      }
+      stem.barkPositions = barkAt;
+      stem.barkThickness = bark;
+    }
+    if (below(2) != 0) {
+      stem.gradeCount = 1 + below(3);
+      for (int i = 0; i < stem.gradeCount; ++i) {
+        gradeAt[i] = positions[points - 1] * i / 3.0;
+        grades[i] = 1 + below(3);
+      }
+      stem.gradeStarts = gradeAt;
+      stem.grades = grades;
+    }
+    xylotrak_matrix_product products[3];
+    const int count = 1 + below(3);
+    for (int p = 0; p < count; ++p) {
+      xylotrak_matrix_product *m = &products[p];
+      memset(m, 0, sizeof *m);
+      m->diameterClassCount = 1 + below(4);
+      m->lengthClassCount = 1 + below(4);
+      double d = between(50, 150), l = between(200, 350);
+      for (int k = 0; k < m->diameterClassCount; ++k, d += between(20, 80)) dLimits[p][k] = d;
+      for (int k = 0; k < m->lengthClassCount; ++k, l += between(20, 80)) lLimits[p][k] = l;
+      m->diameterMax = d;
+      m->lengthMax = l;
+      for (int k = 0; k < m->diameterClassCount * m->lengthClassCount; ++k) {
+        prices[p][k] = between(5, 700);
+        cells[p][k] = (int8_t)(below(5) == 0 ? below(3) : XYLOTRAK_CELL_OPEN);
+      }
+      m->diameterLimits = dLimits[p];
+      m->lengthLimits = lLimits[p];
+      m->prices = prices[p];
+      m->cells = cells[p];
+      if (below(3) == 0) {
+        permitted[0] = 1;
+        permitted[1] = 2;
+        m->grades = permitted;
+        m->gradeCount = 1 + below(2);
+      }
+      m->diameterPosition = (int16_t)below(3);
+      m->priceBasis = (int16_t)below(2);
+      m->volumeRule = (int16_t)below(3);
+      m->volumeLength = (int16_t)below(3);
+      m->diameterUnderBark = (int16_t)(stem.barkCount > 0 ? below(2) : 0);
+      m->volumeUnderBark = (int16_t)(stem.barkCount > 0 ? below(2) : 0);
+    }
+    for (int method = XYLOTRAK_MATRIX_SEQUENTIAL; method <= XYLOTRAK_MATRIX_EXACT; ++method) {
+      const char *kind = method == XYLOTRAK_MATRIX_EXACT ? "PHMbDll-exact" : "PHMbDll-seq";
+      xylotrak_matrix_params q;
+      memset(&q, 0, sizeof q);
+      q.startCm = (double)(10 * below(3));
+      q.method = method;
+      q.resolutionCm = method == XYLOTRAK_MATRIX_EXACT ? 1 + below(10) : 10;
+      q.flags = below(2) ? XYLOTRAK_BUCK_HAND_CELLS : 0;
+      int32_t n = 0;
+      double value = 0;
+      const int32_t rc = buck(&stem, products, count, &q, logs, kLogs, &n, &value);
+      decision(kind, c, rc);
+      decision(kind, c, n);
+      bits(kind, c, value);
+      for (int32_t k = 0; rc == XYLOTRAK_MATRIX_OK && k < n; ++k)
+        reportMatrixLog(kind, c, &logs[k]);
+    }
+  }
+}
+
+/* The fixture `name` in `dir` read and audited on a 1 cm grid: every table's
+ * rows, numbers as bits. */
+static void hprCase(const char *dir, const char *name, long item) {
+  HprOpenFn open = (HprOpenFn)lookup("HPRoDll");
+  HprCloseFn close = (HprCloseFn)lookup("HPRcDll");
+  HprRowsFn rows = (HprRowsFn)lookup("HPRnDll");
+  HprRowFn row = (HprRowFn)lookup("HPRrDll");
+  HprAuditFn audit = (HprAuditFn)lookup("HPRaDll");
+  if (!open || !close || !rows || !row || !audit) return;
+  char path[4096];
+  snprintf(path, sizeof path, "%s/%s", dir, name);
+  xylotrak_hpr *file = NULL;
+  decision("HPRoDll", item, open(path, &file, NULL, 0));
+  if (file == NULL) return;
+  xylotrak_audit_totals totals;
+  decision("HPRaDll", item, audit(file, 1, &totals));
+  for (int table = XYLOTRAK_HPR_SPECIES; table <= XYLOTRAK_HPR_AUDIT_LOGS; ++table)
+    decision("HPRnDll", item, (long)rows(file, table));
+  for (int64_t i = 0; i < rows(file, XYLOTRAK_HPR_STEMS); ++i) {
+    xylotrak_hpr_stem s;
+    row(file, XYLOTRAK_HPR_STEMS, i, &s, NULL, 0);
+    decision("HPR-stem", item, (long)s.key);
+    decision("HPR-stem", item, s.stem.pointCount);
+    decision("HPR-stem", item, s.stem.barkCount);
+    for (int32_t k = 0; k < s.stem.pointCount; ++k) bits("HPR-stem", item, s.stem.diameters[k]);
+    for (int32_t k = 0; k < s.stem.barkCount; ++k) bits("HPR-stem", item, s.stem.barkThickness[k]);
+  }
+  for (int64_t i = 0; i < rows(file, XYLOTRAK_HPR_LOGS); ++i) {
+    xylotrak_hpr_log l;
+    row(file, XYLOTRAK_HPR_LOGS, i, &l, NULL, 0);
+    decision("HPR-log", item, (long)l.productKey);
+    decision("HPR-log", item, l.product);
+    bits("HPR-log", item, l.startCm);
+    bits("HPR-log", item, l.lengthCm);
+    for (int k = 0; k < 6; ++k) bits("HPR-log", item, l.diameters[k]);
+    for (int k = 0; k < 3; ++k) bits("HPR-log", item, l.volumes[k]);
+  }
+  for (int64_t i = 0; i < rows(file, XYLOTRAK_HPR_UNSUPPORTED); ++i) {
+    xylotrak_hpr_note n;
+    /* The text's length in UTF-16 units and its units summed. */
+    xylotrak_char16 text[512];
+    const int32_t len = row(file, XYLOTRAK_HPR_UNSUPPORTED, i, &n, text, 512);
+    long sum = 0;
+    for (int32_t k = 0; k < len && k < 511; ++k) sum += (long)text[k];
+    decision("HPR-note", item, n.line);
+    decision("HPR-note", item, n.count);
+    decision("HPR-note", item, len);
+    decision("HPR-note", item, sum);
+  }
+  bits("HPRaDll-totals", item, totals.actualValue);
+  bits("HPRaDll-totals", item, totals.actualValueModel);
+  bits("HPRaDll-totals", item, totals.optimalValue);
+  bits("HPRaDll-totals", item, totals.actualValueOptimised);
+  decision("HPRaDll-totals", item, (long)totals.stems);
+  decision("HPRaDll-totals", item, (long)totals.stemsOptimised);
+  for (int64_t i = 0; i < rows(file, XYLOTRAK_HPR_AUDIT_STEMS); ++i) {
+    xylotrak_audit_stem a;
+    row(file, XYLOTRAK_HPR_AUDIT_STEMS, i, &a, NULL, 0);
+    decision("HPRaDll-stem", item, a.status);
+    decision("HPRaDll-stem", item, a.actualLogCount);
+    decision("HPRaDll-stem", item, a.optimalLogCount);
+    bits("HPRaDll-stem", item, a.actualValue);
+    bits("HPRaDll-stem", item, a.actualValueModel);
+    bits("HPRaDll-stem", item, a.optimalValue);
+    bits("HPRaDll-stem", item, a.gain);
+  }
+  for (int64_t i = 0; i < rows(file, XYLOTRAK_HPR_AUDIT_LOGS); ++i) {
+    xylotrak_audit_log a;
+    row(file, XYLOTRAK_HPR_AUDIT_LOGS, i, &a, NULL, 0);
+    decision("HPRaDll-log", item, a.optimal);
+    decision("HPRaDll-log", item, (long)a.productKey);
+    bits("HPRaDll-log", item, a.fileVolume);
+    bits("HPRaDll-log", item, a.fileValue);
+    reportMatrixLog("HPRaDll-log", item, &a.log);
+  }
+  close(file);
+}
+
+static void hprCases(const char *dir) {
+  static const char *const names[] = {"small.hpr", "schema.hpr", "unsupported.hpr"};
+  for (long i = 0; i < 3; ++i) hprCase(dir, names[i], i);
+}
+
 int main(int argc, char **argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: parity_probe SEED TAPER_CASES BUCKING_CASES\n");
+  if (argc != 4 && argc != 5) {
+    fprintf(stderr, "usage: parity_probe SEED TAPER_CASES BUCKING_CASES [HPR_FIXTURE_DIR]\n");
     return 2;
   }
   state = strtoull(argv[1], NULL, 10);
@@ -367,5 +576,7 @@ int main(int argc, char **argv) {
   formulaCases(taper);
   buckingCases(bucking);
   inventoryCase(bucking);
+  matrixCases(bucking);
+  if (argc == 5) hprCases(argv[4]);
   return fflush(stdout) == 0 ? 0 : 1;
 }

@@ -36,6 +36,9 @@ GTEST_SUMMARY = re.compile(r"\[  (PASSED|FAILED)  \]|\[==========\]")
 ALIASES = {"VTCiDll": "VTHuDll"}
 # Bucking exports: their decisions must agree between the two builds.
 BUCKING = {"PHVsDll", "PHVoDll", "PHVbDll", "PHVbDll-matches", "PHVbDll-result", "PHVbDll-trees"}
+# Price matrices on measured stems and the .hpr reader and audit: every decision must agree.
+BUCKING |= {"PHMbDll-seq", "PHMbDll-exact", "HPRoDll", "HPRaDll", "HPRnDll", "HPR-stem",
+            "HPR-log", "HPR-note", "HPRaDll-totals", "HPRaDll-stem", "HPRaDll-log"}
 
 
 def fail(message):
@@ -495,9 +498,12 @@ def cmd_parity(args):
     if os.environ.get("XYLOTRAK_PARITY_SEED"):
         args.seed = int(os.environ["XYLOTRAK_PARITY_SEED"])
     counts = [str(args.seed), str(args.taper_cases), str(args.bucking_cases)]
-    linux = run([args.linux_probe, *counts], timeout=300)
+    # The .hpr fixtures, under each platform's name for them.
+    linux_hpr = [os.path.abspath(args.hpr_dir)] if args.hpr_dir else []
+    windows_hpr = [windows_path(args.hpr_dir)] if args.hpr_dir else []
+    linux = run([args.linux_probe, *counts, *linux_hpr], timeout=300)
     probe = os.path.join(args.win_build, "tests", "windows", "parity_probe.exe")
-    windows = wine(args, probe, *counts)
+    windows = wine(args, probe, *counts, *windows_hpr)
     if windows.returncode != 0:
         sys.stdout.write(windows.stderr.decode(errors="replace"))
         fail("parity_probe.exe exited with %d" % windows.returncode)
@@ -593,6 +599,7 @@ def main():
     parity.add_argument("--seed", type=int, default=1)
     parity.add_argument("--taper-cases", type=int, default=1000)
     parity.add_argument("--bucking-cases", type=int, default=100)
+    parity.add_argument("--hpr-dir", help="tests/data/hpr: read and audit its fixtures too")
     args = parser.parse_args()
     if args.command not in ("build", "imports", "exports") and not args.prefix:
         parser.error("--prefix is needed for " + args.command)
