@@ -58,7 +58,7 @@ product_table <- function(products, name = "products") {
     use <- !is.na(given) & nzchar(given)
     labels[use] <- given[use]
   }
-  list(columns = columns, names = labels)
+  list(columns = stats::setNames(columns, product_record_names), names = labels)
 }
 
 # The library's default of a bucking height (xylotrak_bucking_default): 0 the
@@ -86,7 +86,7 @@ total_names <- function() snake_case(library_words(5L))[4:11]
 
 # One call of a bucking export: the raw lists of the C routine.
 buck_raw <- function(m, table, heights, method, objective) {
-  .Call(C_xtk_buck, m$dbh, m$height, m$coefs, m$exps, unname(heights), table$columns,
+  .Call(C_xtk_buck, m$dbh, m$height, m$coefs, m$exps, heights, table$columns,
         as.integer(method), as.integer(objective))
 }
 
@@ -210,7 +210,7 @@ buck_inventory <- function(trees, products, models = NULL,
   }
   how <- if (method == "sequential") 0L else if (exact) 2L else 1L
   goal <- if (method == "volume") 1L else 0L
-  raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, unname(heights),
+  raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, heights,
                table$columns, how, goal, as.integer(threads),
                if (exact_when_given_up) 1L else 0L)
   l <- raw$logs
