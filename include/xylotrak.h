@@ -71,6 +71,14 @@ XYLOTRAK_API int32_t tally_stop(void);
 XYLOTRAK_API int32_t tally_status(int index);
 XYLOTRAK_API int32_t tally_count(int index);
 
+/*
+ * A limit that does not limit: a diameter limit of XYLOTRAK_NO_LIMIT or
+ * above passes every stem (PHViDll's lowerDiam, a product's maxTopDiam or
+ * maxBaseDiam), and a height limit of it lies above any tree. Front ends
+ * give it for a top or height limit the user leaves out.
+ */
+#define XYLOTRAK_NO_LIMIT 999.0
+
 /* ------------------------------------------------------------------------ */
 /* Taper model                                                               */
 /* ------------------------------------------------------------------------ */
@@ -94,7 +102,7 @@ XYLOTRAK_API double PHHiDll(double dbh, double totalHeight, const double *coefs,
 
 /*
  * Stem volume (m^3) between limits. A limit of 0 or below (or NaN) is
- * absent; lowerDiam of 999 or above is absent too. The section starts at the
+ * absent; lowerDiam of XYLOTRAK_NO_LIMIT (999) or above is absent too. The section starts at the
  * higher of lowerHeight and the height of lowerDiam, ends at the lower of
  * upperHeight and the height of upperDiam (totalHeight without either), and
  * is cut down to whole multiples of logLength. Never negative.
@@ -209,6 +217,14 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, diameterRmse) == 24, "diamet
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, diameterBias) == 32, "diameterBias at 32");
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsUsed) == 40, "rowsUsed at 40");
 XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_fit_stats, rowsSkipped) == 48, "rowsSkipped at 48");
+
+/*
+ * Whether the fitting exports use a measurement row (1) or skip and count it
+ * (0): dbh, totalHeight, height and diameter all finite, dbh and totalHeight
+ * above 0, height within [0, totalHeight], and diameter / dbh finite. For
+ * front ends that report on the rows a fit used. Not accounted.
+ */
+XYLOTRAK_API int32_t PHFuDll(double dbh, double totalHeight, double height, double diameter);
 
 /* Return codes of the fitting exports. */
 #define XYLOTRAK_FIT_OK 0
@@ -814,6 +830,24 @@ XYLOTRAK_API double PHVxDll(double dbh, double totalHeight, const double *coefs,
                             double *leftoverVolume, double *topVolume, double *trimVolume,
                             double *lossVolume, double *stemVolume, double *totalValue,
                             LogEntry *logs);
+
+/*
+ * The zones of a bucked stem, for drawing and reporting it, from the log
+ * table and the eight totals a bucking export wrote for the same tree and
+ * stump: zones[0] where the cutting ends (the trim top of the last log, or
+ * stumpHeight + stumpTrim without logs); zones[1] where the top begins, the
+ * height above which the stem holds the totals' topVolume (totals[3]), found
+ * by halving between 0 and totalHeight down to adjacent doubles and never
+ * below zones[0] (zones[0] itself without product volume, totalHeight
+ * without top volume); zones[2] the diameter at that height, which ends the
+ * leftover (0 when there is none). The volumes and the diameter it works out
+ * are counted as PHViDll and PHDiDll calls. Returns 0, or -1 with nothing
+ * written when an array is null.
+ */
+XYLOTRAK_API int32_t PHZnDll(double dbh, double totalHeight, const double *coefs,
+                             const double *exps, int termCount, double stumpHeight,
+                             double stumpTrim, const LogEntry *logs, const double *totals,
+                             double *zones);
 
 /* ------------------------------------------------------------------------ */
 /* Bucking a whole inventory                                                 */
@@ -1532,6 +1566,64 @@ XYLOTRAK_STATIC_ASSERT(offsetof(xylotrak_audit_totals, stemsOptimised) == 40, "a
 XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
                                                 const xylotrak_char16 *method,
                                                 const xylotrak_char16 *post);
+
+/* ------------------------------------------------------------------------ */
+/* Vocabulary for front ends                                                 */
+/* ------------------------------------------------------------------------ */
+/*
+ * The words and defaults a program built on the library shows its users, so
+ * that every front end says the same: read them here rather than keeping
+ * copies.
+ *
+ * xylotrak_words writes word `index` of a vocabulary as NUL-terminated UTF-16
+ * into text[0..capacity-1], cut to fit (nothing with capacity 0 or a null
+ * text), and returns its whole length in code units; -1 for an unknown
+ * vocabulary or index, with text[0] set to 0 when there is room. The
+ * vocabularies, by index:
+ *
+ * XYLOTRAK_WORDS_FINDING         bit b (0..6) of a PHCkDll finding: its code,
+ *                                 "volume-ill-conditioned" for bit 0 (0x01)
+ * XYLOTRAK_WORDS_FINDING_TEXT    the same bit: what the finding means
+ * XYLOTRAK_WORDS_FIT_STATUS      a fitting return code (XYLOTRAK_FIT_OK ..
+ *                                 XYLOTRAK_FIT_NOT_CONVERGED): its name,
+ *                                 "ok", "too_few_rows", ...
+ * XYLOTRAK_WORDS_FIT_MESSAGE     the same code: the message for a user
+ * XYLOTRAK_WORDS_LOG_COLUMN      column k of an inventory's logs table:
+ *                                 "id", "logNumber", "productNumber",
+ *                                 "productName", "baseHeight", "length",
+ *                                 "topHeight", "trimTopHeight", "baseDiam",
+ *                                 "topDiam", "trimTopDiam", "volume", "value"
+ * XYLOTRAK_WORDS_TOTALS_COLUMN   column k of its totals table: "id",
+ *                                 "outcome", "logCount", then the eight
+ *                                 totals in argument order ("productVolume"
+ *                                 ... "totalValue"), then "servedByExact"
+ *                                 (written with XYLOTRAK_EXACT_WHEN_GIVEN_UP)
+ */
+#define XYLOTRAK_WORDS_FINDING 0
+#define XYLOTRAK_WORDS_FINDING_TEXT 1
+#define XYLOTRAK_WORDS_FIT_STATUS 2
+#define XYLOTRAK_WORDS_FIT_MESSAGE 3
+#define XYLOTRAK_WORDS_LOG_COLUMN 4
+#define XYLOTRAK_WORDS_TOTALS_COLUMN 5
+
+XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *text,
+                                    int32_t capacity);
+
+/*
+ * The bucking arguments a front end assumes when its user leaves them out:
+ * xylotrak_bucking_default(which) returns the default of
+ * XYLOTRAK_DEFAULT_STUMP_HEIGHT (0.3 m), XYLOTRAK_DEFAULT_STUMP_TRIM (0 m),
+ * XYLOTRAK_DEFAULT_START_HEIGHT (0 m), XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT or
+ * XYLOTRAK_DEFAULT_HEIGHT_LIMIT (both XYLOTRAK_NO_LIMIT: no limit); NaN for
+ * any other `which`.
+ */
+#define XYLOTRAK_DEFAULT_STUMP_HEIGHT 0
+#define XYLOTRAK_DEFAULT_STUMP_TRIM 1
+#define XYLOTRAK_DEFAULT_START_HEIGHT 2
+#define XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT 3
+#define XYLOTRAK_DEFAULT_HEIGHT_LIMIT 4
+
+XYLOTRAK_API double xylotrak_bucking_default(int which);
 
 #ifdef __cplusplus
 }

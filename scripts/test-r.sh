@@ -53,3 +53,6 @@ fi
 echo "test-r.sh: R CMD check passed (${summary})"
 # Ctrl-C during a long inventory, against the package as the check installed it.
 "$root/tests/r_interrupt_test.sh" "$out/xylotrak.Rcheck"
+# The shared front-end inputs through xtk batch, Python and R: the same rows, or the same refusal.
+LD_LIBRARY_PATH="$stage/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" /usr/bin/python3 \
+  "$root/tests/frontend_parity.py" "$XTK" "$root/$build/libxylotrak.so" "$out/xylotrak.Rcheck"

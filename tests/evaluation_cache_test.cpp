@@ -414,7 +414,7 @@ TEST_F(EvaluatorCache, HoldsEveryHeightOfACallUpToItsBound) {
   std::uint64_t tallied = 0;
   const MeasuredCache measured;
   {
-    xylotrak::taper::Evaluator stem(model, true);
+    xylotrak::taper::Evaluator stem(model, xylotrak::taper::Memory::kCached);
     for (int pass = 0; pass < 2; ++pass) {
       double sum = 0;
       for (int i = 0; i < kHeights; ++i) sum += stem.diameter(30.0 * i / kHeights);
@@ -440,7 +440,7 @@ TEST_F(EvaluatorCache, KeepsTheHeightsAskedMostWhenFull) {
   // make room for the eight in use and keep them, not go on answering only
   // what it was first filled with.
   xylotrak::taper::setCacheEntriesForTesting(64);
-  xylotrak::taper::Evaluator stem(model, true);
+  xylotrak::taper::Evaluator stem(model, xylotrak::taper::Memory::kCached);
   double sum = 0;
   for (int i = 0; i < 1000; ++i) sum += stem.diameter(0.01 * i);
   const std::uint64_t before = stem.work().diameters;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -291,15 +292,17 @@ TEST(XtkModelFindings, CodesInTheOrderOfTheBits) {
   EXPECT_TRUE(f.any());
   EXPECT_TRUE(f.illConditioned());
   EXPECT_EQ(f.list(), "volume-ill-conditioned, nonzero-tip, unknown-0x100");
+  // Every finding the library names, one a bit, each with its own sentence.
   f.bits = 0x7f;
   const std::vector<std::string> all = f.codes();
-  ASSERT_EQ(all.size(), xtk::kFindingKinds.size());
-  for (size_t i = 0; i < all.size(); ++i) {
-    EXPECT_EQ(xtk::kFindingKinds[i].bit, 1 << i);
-    EXPECT_EQ(all[i], xtk::kFindingKinds[i].code);
-    EXPECT_STREQ(xtk::findingWords(all[i]), xtk::kFindingKinds[i].words);
+  ASSERT_EQ(all.size(), 7u);
+  std::set<std::string> sentences;
+  for (const std::string &code : all) {
+    EXPECT_EQ(code.find("unknown"), std::string::npos) << code;
+    sentences.insert(xtk::findingWords(code));
   }
-  EXPECT_STRNE(xtk::findingWords("unknown-0x100"), "");
+  EXPECT_EQ(sentences.size(), 7u);
+  EXPECT_EQ(xtk::findingWords("unknown-0x100"), "a finding this version of xtk does not describe");
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ def test_a_bad_tree_fails_with_its_id_and_field(client, tmp_path, inventory):
 @pytest.mark.parametrize("row, field, message", [
     (dict(model="oak"), "model", "unknown model 'oak' (models: pine, spruce)"),
     (dict(model="", coefs="1.1 -1.0", exps="0"), "exps", "1 exponents for 2 coefficients"),
-    (dict(model="", coefs="1.1  -1.0", exps="0 1"), "coefs", "not a number: ''"),
+    (dict(dbh=0.0), "dbh", "must be greater than 0"),
+    (dict(height=-2.0), "height", "must be greater than 0"),
     (dict(model="", coefs="1.1 -1.0", exps=None), "exps", "missing"),
     (dict(dbh="inf"), "dbh", "not a number"),
     (dict(height=""), "height", "missing"),

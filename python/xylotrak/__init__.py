@@ -5,6 +5,8 @@ package, then in the repository's ``build/`` folder, then by the system's librar
 ``xylotrak.dask`` (optional, needs Dask) bucks whole inventories on a cluster.
 """
 
+from typing import Any
+
 from . import accounting
 from ._input import InputFileError
 from ._lib import LogEntry, ProductSpec, XylotrakLibraryNotFound, library_path, load_library
@@ -35,14 +37,18 @@ from .fitting import TaperFit, XylotrakFitError, fit_taper
 from .harvest import XylotrakHprError, harvest_audit, read_hpr
 from .inventory import buck_inventory
 from .products import RECORD_NAMES, Product, load_products
-from .taper import FINDINGS, FitCovariance, Interval, ModelCheck, Taper, XylotrakModelWarning
+from . import taper
+from .taper import FitCovariance, Interval, ModelCheck, Taper, XylotrakModelWarning
 
 
-def __getattr__(name: str) -> str:
-    # The version is the loaded library's own (defined once, by its build).
+def __getattr__(name: str) -> Any:
+    # The version is the loaded library's own (defined once, by its build); the findings'
+    # codes are the library's too. Both are read when first asked for.
     if name == "__version__":
         version: bytes = load_library().xylotrak_version()
         return version.decode("ascii")
+    if name == "FINDINGS":
+        return taper.FINDINGS
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 

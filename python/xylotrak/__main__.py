@@ -211,7 +211,7 @@ def demo_text() -> str:
             if p.min_length == p.max_length
             else f"{_fixed(p.min_length, 1)}-{_fixed(p.max_length, 1)}"
         )
-        basis = {0: "/m3", 1: "/m"}.get(p.price_basis, "/piece")
+        basis = {0: "/m3", 1: "/m"}.get(p.price_basis, "/log")
         table.row([
             str(number), p.label(number), top, length,
             "any" if p.log_position == 0 else str(p.log_position),

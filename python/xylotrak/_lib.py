@@ -10,6 +10,7 @@ import ctypes
 import ctypes.util
 import os
 import sys
+import functools
 import threading
 from collections.abc import Iterable
 from pathlib import Path
@@ -528,6 +529,9 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
          ctypes.POINTER(ctypes.c_uint16), ctypes.c_int32],
     ),
     "HPRcDll": (None, [ctypes.c_void_p]),
+    "xylotrak_words": (ctypes.c_int32, [_int, _int, ctypes.POINTER(ctypes.c_uint16), ctypes.c_int32]),
+    "xylotrak_bucking_default": (_d, [_int]),
+    "PHZnDll": (ctypes.c_int32, _taper + [_d, _d, ctypes.POINTER(LogEntry), _pd, _pd]),
     "HPRnDll": (ctypes.c_int64, [ctypes.c_void_p, _int]),
     "HPRrDll": (
         ctypes.c_int32,
@@ -636,3 +640,35 @@ def double_array(values: Iterable[float]) -> ctypes.Array[ctypes.c_double]:
     """A C array of doubles holding ``values``."""
     numbers = [float(v) for v in values]
     return (ctypes.c_double * len(numbers))(*numbers)
+
+
+# The library's vocabularies (XYLOTRAK_WORDS_*) and bucking defaults
+# (XYLOTRAK_DEFAULT_*), as xylotrak.h numbers them.
+WORDS_FINDING = 0
+WORDS_FINDING_TEXT = 1
+WORDS_FIT_STATUS = 2
+WORDS_FIT_MESSAGE = 3
+WORDS_LOG_COLUMN = 4
+WORDS_TOTALS_COLUMN = 5
+DEFAULT_STUMP_HEIGHT = 0
+DEFAULT_STUMP_TRIM = 1
+DEFAULT_START_HEIGHT = 2
+DEFAULT_TOP_HEIGHT_LIMIT = 3
+DEFAULT_HEIGHT_LIMIT = 4
+
+
+@functools.cache
+def words(vocabulary: int) -> tuple[str, ...]:
+    """Every word of one of the library's vocabularies (``xylotrak_words``), in index order."""
+    lib = load_library()
+    found: list[str] = []
+    while (n := lib.xylotrak_words(vocabulary, len(found), None, 0)) >= 0:
+        text = (ctypes.c_uint16 * (n + 1))()
+        lib.xylotrak_words(vocabulary, len(found), text, n + 1)
+        found.append(bytes(text)[: 2 * n].decode("utf-16-le"))
+    return tuple(found)
+
+
+def bucking_default(which: int) -> float:
+    """The library's default of a bucking argument (``xylotrak_bucking_default``)."""
+    return float(load_library().xylotrak_bucking_default(which))

@@ -32,13 +32,19 @@ class Heights:
     """The heights of a bucking call, the keyword arguments of every bucking function:
     ``stump_height`` and ``stump_trim`` (m), ``start_height`` (where the sequential bucking's
     first log may begin at the earliest), ``top_height_limit`` (a log of minimum length must end
-    below it; 999 is the tip) and ``height_limit`` (for products with the height rule)."""
+    below it; 999 is the tip) and ``height_limit`` (for products with the height rule). The
+    defaults are the library's."""
 
-    stump_height: float = 0.3
-    stump_trim: float = 0
-    start_height: float = 0
-    top_height_limit: float = 999
-    height_limit: float = 999
+    stump_height: float = dataclasses.field(
+        default_factory=lambda: _lib.bucking_default(_lib.DEFAULT_STUMP_HEIGHT))
+    stump_trim: float = dataclasses.field(
+        default_factory=lambda: _lib.bucking_default(_lib.DEFAULT_STUMP_TRIM))
+    start_height: float = dataclasses.field(
+        default_factory=lambda: _lib.bucking_default(_lib.DEFAULT_START_HEIGHT))
+    top_height_limit: float = dataclasses.field(
+        default_factory=lambda: _lib.bucking_default(_lib.DEFAULT_TOP_HEIGHT_LIMIT))
+    height_limit: float = dataclasses.field(
+        default_factory=lambda: _lib.bucking_default(_lib.DEFAULT_HEIGHT_LIMIT))
 
     def arguments(self) -> tuple[float, ...]:
         """Arguments 6 to 12 of the bucking exports (8 and 9 are not read)."""

@@ -15,10 +15,8 @@ from typing import TYPE_CHECKING, Any, cast
 import dask.dataframe as dd
 import pandas as pd  # type: ignore[import]  # pandas 1.5 ships no type information
 
+from . import inventory as _inventory
 from .inventory import (
-    LOG_COLUMNS,
-    SERVED_BY_EXACT,
-    TOTAL_COLUMNS,
     Models,
     Row,
     buck_inventory as _buck_frame,
@@ -83,11 +81,12 @@ def _buck_partition(
 
 
 def _total_columns(exact_when_given_up: bool) -> tuple[str, ...]:
-    return TOTAL_COLUMNS + ((SERVED_BY_EXACT,) if exact_when_given_up else ())
+    totals: tuple[str, ...] = _inventory.TOTAL_COLUMNS
+    return totals + ((_inventory.SERVED_BY_EXACT,) if exact_when_given_up else ())
 
 
 def _explode_logs(part: pd.DataFrame) -> pd.DataFrame:
-    return _frame([row for rows in part[_LOGS] for row in rows], LOG_COLUMNS)
+    return _frame([row for rows in part[_LOGS] for row in rows], _inventory.LOG_COLUMNS)
 
 
 def read_inventory(
@@ -145,5 +144,5 @@ def buck_inventory(
         meta=meta, align_dataframes=False,
     )
     totals = bucked[list(total_columns)]
-    logs = bucked.map_partitions(_explode_logs, meta=_empty(LOG_COLUMNS))
+    logs = bucked.map_partitions(_explode_logs, meta=_empty(_inventory.LOG_COLUMNS))
     return logs, totals

@@ -22,15 +22,6 @@ DEFAULT_EXPS: tuple[float, ...] = (0.0, 1.0, 2.0, 3.0, 4.0, 5.0)
 
 _COLUMNS = ("dbh", "height", "h", "d")
 
-#: What each return code of the fitting exports means.
-_CODE_WORDS = {
-    1: "too few usable rows for the terms",
-    2: "rank-deficient design (repeated exponents, or all measurements at one relative height)",
-    3: "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
-    4: "out of memory",
-    5: "the fit overflows: measurements too large for doubles",
-    6: "the REML fit did not converge",
-}
 
 #: Why a REML fit did not converge (``xylotrak_mixed_stats.convergence``).
 _CONVERGENCE_WORDS = {
@@ -49,7 +40,8 @@ class XylotrakFitError(ValueError):
         self.rows_skipped = rows_skipped
         self.group = group
         where = "" if group is None else f"group {group!r}: "
-        words = _CODE_WORDS.get(code, f"unknown error {code}")
+        messages = _lib.words(_lib.WORDS_FIT_MESSAGE)
+        words = messages[code] if 0 <= code < len(messages) else f"unknown error {code}"
         if code == 6:
             words += f" ({_CONVERGENCE_WORDS.get(reason, f'reason {reason}')})"
         super().__init__(

@@ -9,9 +9,11 @@ from __future__ import annotations
 import ctypes
 import math
 import os
+import re
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any, cast
 
+from . import _lib
 from ._input import InputFileError, finite_number, load_json_object, number_from_text
 from ._lib import (
     INVENTORY_CALLBACK,
@@ -37,14 +39,24 @@ __all__ = [
     "tree_from_row",
 ]
 
-LOG_COLUMNS = (
-    "id", "logNumber", "productNumber", "productName", "baseHeight", "length", "topHeight",
-    "trimTopHeight", "baseDiam", "topDiam", "trimTopDiam", "volume", "value",
-)  # fmt: skip
-TOTAL_COLUMNS = (
-    "id", "outcome", "logCount", "productVolume", "stumpVolume", "leftoverVolume", "topVolume",
-    "trimVolume", "lossVolume", "stemVolume", "totalValue",
-)  # fmt: skip
+
+
+def __getattr__(name: str) -> Any:
+    # The library's column names, read when first asked for (importing needs no library):
+    # LOG_COLUMNS of the logs table, TOTAL_COLUMNS of the totals table, and SERVED_BY_EXACT,
+    # the totals' last column where the exact optimiser stood in for a search that gave up.
+    if name == "LOG_COLUMNS":
+        return _log_columns()
+    if name == "TOTAL_COLUMNS":
+        return _lib.words(_lib.WORDS_TOTALS_COLUMN)[:-1]
+    if name == "SERVED_BY_EXACT":
+        return _lib.words(_lib.WORDS_TOTALS_COLUMN)[-1]
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _log_columns() -> tuple[str, ...]:
+    return _lib.words(_lib.WORDS_LOG_COLUMN)
+
 BUCKING_PARAMETERS = HEIGHT_NAMES  # the keyword arguments every bucking takes
 
 Models = dict[str, tuple[tuple[float, ...], tuple[float, ...]]]
@@ -100,15 +112,17 @@ def _number(value: Any) -> float:
 
 
 def _numbers(value: Any) -> tuple[float, ...]:
-    """Numbers separated by single spaces (``"1.14 -1.23"``), or a sequence of numbers."""
+    """Numbers separated by blanks (runs of spaces or tabs: ``"1.14  -1.23"``), as xtk and R
+    read them, or a sequence of numbers."""
     if isinstance(value, str):
-        if value == "":
+        tokens = re.split(r"[ \t]+", value.strip(" \t"))
+        if tokens == [""]:
             raise ValueError("empty")
-        return tuple(number_from_text(token) for token in value.split(" "))
+        return tuple(number_from_text(token) for token in tokens)
     if hasattr(value, "tolist"):
         value = value.tolist()
     if not isinstance(value, (list, tuple)) or not value:
-        raise ValueError(f"expected numbers separated by single spaces, got {value!r}")
+        raise ValueError(f"expected numbers separated by blanks, got {value!r}")
     return tuple(_number(v) for v in value)
 
 
@@ -125,6 +139,8 @@ def tree_from_row(row: Mapping[str, Any], models: Models, where: str = "") -> tu
             if _missing(row.get(field)) or row.get(field) == "":
                 raise ValueError("missing")
             values[field] = _number(row[field])
+            if not values[field] > 0:  # a stem without girth or height has no taper
+                raise ValueError("must be greater than 0")
         except ValueError as error:
             raise InputFileError(str(error), line=at, field=field) from None
     model = row.get("model")
@@ -171,7 +187,6 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
 _METHOD_SEQUENTIAL, _METHOD_OPTIMISED, _METHOD_EXACT = 0, 1, 2
 _EXACT_WHEN_GIVEN_UP = 0x1
 #: The column that says which trees the exact optimiser bucked after the search gave up.
-SERVED_BY_EXACT = "servedByExact"
 _TREE_STATUS = {1: "its model index is outside the model table", 2: "a value is not finite",
                 3: "the search ran out of memory"}  # fmt: skip
 
@@ -391,6 +406,8 @@ def _fast_trees(columns: dict[str, Any], models: Models, np: Any) -> _Trees | No
         return None
     if not (np.isfinite(dbh).all() and np.isfinite(height).all()):
         return None
+    if not ((dbh > 0).all() and (height > 0).all()):  # refused, by the row-by-row reading
+        return None
     if not all(isinstance(v, str) and v != "" for v in columns["id"]):
         return None
     ids = [str(v) for v in columns["id"]]
@@ -446,7 +463,7 @@ def _frames(
         "itemsize": ctypes.sizeof(TreeResult),
     })  # fmt: skip
     row_dtype = np.dtype({
-        "names": ["logNumber", "productNumber"] + list(LOG_COLUMNS[4:]),
+        "names": ["logNumber", "productNumber"] + list(_log_columns()[4:]),
         "formats": [np.int16, np.int16] + [np.float64] * 9,
         "offsets": [0, 2] + [8 + 8 * k for k in range(9)],
         "itemsize": ctypes.sizeof(LogEntry),
@@ -470,17 +487,17 @@ def _frames(
         "productNumber": number,
         "productName": names,
     }
-    for name in LOG_COLUMNS[4:]:
+    for name in _log_columns()[4:]:
         log_columns[name] = logs_of[name].copy()
     total_columns: dict[str, Any] = {
         "id": ids,
         "outcome": results["outcome"].astype(np.int64),
         "logCount": counts,
     }
-    for k, name in enumerate(TOTAL_COLUMNS[3:]):
+    for k, name in enumerate(_lib.words(_lib.WORDS_TOTALS_COLUMN)[3:-1]):
         total_columns[name] = results["totals"][:, k].copy()
     if mark_exact:
-        total_columns[SERVED_BY_EXACT] = (results["method"] == _METHOD_EXACT).astype(np.int64)
+        total_columns[_lib.words(_lib.WORDS_TOTALS_COLUMN)[-1]] = (results["method"] == _METHOD_EXACT).astype(np.int64)
     return pd.DataFrame(log_columns), pd.DataFrame(total_columns)
 
 

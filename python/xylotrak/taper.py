@@ -27,17 +27,19 @@ ModelArgs = tuple[
     float, float, "ctypes.Array[ctypes.c_double]", "ctypes.Array[ctypes.c_double]", int
 ]
 
-#: The findings of the model check, in the order of their bits (the first is bit 0x01).
-FINDINGS = (
-    "volume-ill-conditioned",  # the closed-form volume keeps fewer than 6 correct digits
-    "diameter-increases",  # the diameter grows with height somewhere on the stem
-    "negative-diameter",  # the profile falls below 0 under the tip (diameters read 0 there)
-    "nonzero-tip",  # the diameter at the tip is not 0
-    "exp0-nonzero",  # exps[0] is not 0: volumes and diameters read term 0 differently
-    "nonfinite",  # a coefficient, an exponent, dbh or height is NaN or infinite
-    "bad-term-count",  # the term count does not fit in 16 bits
-)
-_ILL_CONDITIONED = FINDINGS[0]
+_ILL_CONDITIONED_BIT = 0  # XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED, 0x01
+
+
+def __getattr__(name: str) -> Any:
+    # FINDINGS, the library's codes of the model check's findings in the order of their bits
+    # (the first is bit 0x01), read when first asked for, so that importing needs no library.
+    if name == "FINDINGS":
+        return _lib.words(_lib.WORDS_FINDING)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _ill_conditioned() -> str:
+    return _lib.words(_lib.WORDS_FINDING)[_ILL_CONDITIONED_BIT]
 
 
 class XylotrakModelWarning(UserWarning):
@@ -59,8 +61,9 @@ class ModelCheck:
     @classmethod
     def from_bits(cls, bits: int, volume_digits: int) -> ModelCheck:
         """The check from the export's bit set and digit count."""
-        found = [code for k, code in enumerate(FINDINGS) if bits >> k & 1]
-        found += [f"unknown-{1 << k:#x}" for k in range(len(FINDINGS), 32) if bits >> k & 1]
+        codes = _lib.words(_lib.WORDS_FINDING)
+        found = [code for k, code in enumerate(codes) if bits >> k & 1]
+        found += [f"unknown-{1 << k:#x}" for k in range(len(codes), 32) if bits >> k & 1]
         return cls(tuple(found), int(volume_digits))
 
     @property
@@ -276,12 +279,12 @@ class Taper:
             self._model_check = self.check()
         findings = self._model_check.findings
         if accurate:
-            findings = tuple(f for f in findings if f != _ILL_CONDITIONED)
+            findings = tuple(f for f in findings if f != _ill_conditioned())
         if not findings:
             return
         self._warned = True
         advice = "see Taper.check()"
-        if _ILL_CONDITIONED in findings:
+        if _ill_conditioned() in findings:
             advice += "; volume(accurate=True) does not cancel"
         warnings.warn(
             f"the taper model of dbh {self.dbh:g} cm, height {self.height:g} m and "

@@ -58,8 +58,13 @@ product_table <- function(products, name = "products") {
     use <- !is.na(given) & nzchar(given)
     labels[use] <- given[use]
   }
-  list(columns = columns, names = labels)
+  list(columns = stats::setNames(columns, product_record_names), names = labels)
 }
+
+# The library's default of a bucking height (xylotrak_bucking_default): 0 the
+# stump height, 1 the stump trim, 2 the start height, 3 and 4 the top height
+# limit and the height limit (no limit).
+bucking_default <- function(which) .Call(C_xtk_bucking_default, as.integer(which))
 
 height_arguments <- function(stump_height, stump_trim, start_height, top_height_limit,
                              height_limit) {
@@ -75,12 +80,13 @@ outcome_names <- c("0" = "no_winner", "1" = "winner", "99" = "given_up")
 
 log_columns <- c("log_number", "product_number", "base_height", "length", "top_height",
                  "trim_top_height", "base_diam", "top_diam", "trim_top_diam", "volume", "value")
-total_names <- c("product_volume", "stump_volume", "leftover_volume", "top_volume",
-                 "trim_volume", "loss_volume", "stem_volume", "total_value")
+# The library's column names in snake_case ("productVolume": "product_volume").
+snake_case <- function(names) tolower(gsub("([a-z])([A-Z])", "\\1_\\2", names))
+total_names <- function() snake_case(library_words(5L))[4:11]
 
 # One call of a bucking export: the raw lists of the C routine.
 buck_raw <- function(m, table, heights, method, objective) {
-  .Call(C_xtk_buck, m$dbh, m$height, m$coefs, m$exps, unname(heights), table$columns,
+  .Call(C_xtk_buck, m$dbh, m$height, m$coefs, m$exps, heights, table$columns,
         as.integer(method), as.integer(objective))
 }
 
@@ -110,7 +116,7 @@ bucking_result <- function(raw, m, table, heights, method, objective) {
     stump = stump,
     logs = logs,
     products = prods,
-    totals = stats::setNames(raw$totals, total_names),
+    totals = stats::setNames(raw$totals, total_names()),
     model = structure(m, class = "taper_model"),
     heights = heights,
     method = c("sequential", "optimised", "exact")[method + 2L],
@@ -118,8 +124,9 @@ bucking_result <- function(raw, m, table, heights, method, objective) {
   ), class = "xylotrak_bucking")
 }
 
-buck <- function(model, products, stump_height = 0.3, stump_trim = 0, start_height = 0,
-                 top_height_limit = 999, height_limit = 999) {
+buck <- function(model, products, stump_height = bucking_default(0L),
+                 stump_trim = bucking_default(1L), start_height = bucking_default(2L),
+                 top_height_limit = bucking_default(3L), height_limit = bucking_default(4L)) {
   m <- model_of(model)
   table <- product_table(products)
   heights <- height_arguments(stump_height, stump_trim, start_height, top_height_limit,
@@ -128,8 +135,10 @@ buck <- function(model, products, stump_height = 0.3, stump_trim = 0, start_heig
 }
 
 buck_optimal <- function(model, products, objective = c("value", "volume"), exact = FALSE,
-                         stump_height = 0.3, stump_trim = 0, start_height = 0,
-                         top_height_limit = 999, height_limit = 999) {
+                         stump_height = bucking_default(0L),
+                         stump_trim = bucking_default(1L), start_height = bucking_default(2L),
+                         top_height_limit = bucking_default(3L),
+                         height_limit = bucking_default(4L)) {
   m <- model_of(model)
   table <- product_table(products)
   if (!is.character(objective) || anyNA(objective)) stop_arg("objective", "must be \"value\" or \"volume\"")
@@ -164,15 +173,15 @@ print.xylotrak_bucking <- function(x, ...) {
 
 # The columns of the tables buck_inventory() returns: those of `xtk batch`'s
 # logs and totals files, in snake_case.
-inventory_log_columns <- c("id", "log_number", "product_number", "product_name", "base_height",
-                           "length", "top_height", "trim_top_height", "base_diam", "top_diam",
-                           "trim_top_diam", "volume", "value")
-inventory_total_columns <- c("id", "outcome", "log_count", total_names)
+inventory_log_columns <- function() snake_case(library_words(4L))
+inventory_total_columns <- function() snake_case(library_words(5L))
 
 buck_inventory <- function(trees, products, models = NULL,
                            method = c("sequential", "value", "volume"), exact = FALSE,
-                           stump_height = 0.3, stump_trim = 0, start_height = 0,
-                           top_height_limit = 999, height_limit = 999, threads = 1L,
+                           stump_height = bucking_default(0L),
+                           stump_trim = bucking_default(1L), start_height = bucking_default(2L),
+                           top_height_limit = bucking_default(3L),
+                           height_limit = bucking_default(4L), threads = 1L,
                            exact_when_given_up = FALSE) {
   if (!is.character(method) || anyNA(method)) {
     stop_arg("method", "must be \"sequential\", \"value\" or \"volume\"")
@@ -201,19 +210,21 @@ buck_inventory <- function(trees, products, models = NULL,
   }
   how <- if (method == "sequential") 0L else if (exact) 2L else 1L
   goal <- if (method == "volume") 1L else 0L
-  raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, unname(heights),
+  raw <- .Call(C_xtk_buck_inventory, t$dbh, t$height, t$model, t$coefs, t$exps, heights,
                table$columns, how, goal, as.integer(threads),
                if (exact_when_given_up) 1L else 0L)
   l <- raw$logs
   number <- l$product_number
   name <- ifelse(number >= 1L & number <= length(table$names),
-                 table$names[pmax(1L, pmin(number, length(table$names)))], "?")
+                 table$names[pmax(1L, pmin(number, length(table$names)))],
+                 sprintf("product %d", number))
   logs <- data.frame(id = ids[l$tree], log_number = l$log_number, product_number = number,
                      product_name = name, stringsAsFactors = FALSE)
-  for (col in inventory_log_columns[-(1:4)]) logs[[col]] <- l[[col]]
+  for (col in inventory_log_columns()[-(1:4)]) logs[[col]] <- l[[col]]
   totals <- data.frame(id = ids, outcome = as.integer(raw$outcome), log_count = raw$log_count,
                        stringsAsFactors = FALSE)
-  for (k in seq_along(total_names)) totals[[total_names[k]]] <- raw$totals[, k]
-  if (exact_when_given_up) totals$served_by_exact <- raw$method == 2L
+  columns <- inventory_total_columns()
+  for (k in 1:8) totals[[columns[k + 3L]]] <- raw$totals[, k]
+  if (exact_when_given_up) totals[[columns[12L]]] <- raw$method == 2L
   list(logs = logs, totals = totals)
 }

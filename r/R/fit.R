@@ -1,19 +1,14 @@
 # Least-squares fits of the relative profile d / dbh = sum c_k (h / H)^e_k to
 # measured stems.
 
-fit_codes <- c("ok", "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory",
-               "overflow", "not_converged")
-fit_messages <- c(
-  too_few_rows = "too few usable rows for the terms",
-  rank_deficient = "rank-deficient design (repeated exponents, or all measurements at one relative height)",
-  bad_argument = "bad arguments (exponents must be finite and not negative, max_terms at least 1)",
-  out_of_memory = "out of memory",
-  overflow = "the fit overflows: measurements too large for doubles"
-)
+# The names and messages of the fitting codes, from the library.
+fit_codes <- function() library_words(2L)
+fit_messages <- function() stats::setNames(library_words(3L), fit_codes())
 
 fit_error <- function(fit, by) {
   where <- if (is.null(fit$group)) "" else sprintf("%s \"%s\": ", by, fit$group)
-  words <- if (fit$status %in% names(fit_messages)) fit_messages[[fit$status]] else fit$status
+  messages <- fit_messages()
+  words <- if (fit$status %in% names(messages)) messages[[fit$status]] else fit$status
   if (!is.null(fit$reason)) {
     # A REML fit that stopped: the library's reason and its iterations.
     words <- sprintf("%s after %d iterations", fit$reason, fit$iterations)
@@ -108,7 +103,8 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
 }
 
 fit_result <- function(raw, group, select) {
-  status <- if (raw$code >= 0L && raw$code < length(fit_codes)) fit_codes[raw$code + 1L] else
+  codes <- fit_codes()
+  status <- if (raw$code >= 0L && raw$code < length(codes)) codes[raw$code + 1L] else
     paste("code", raw$code)
   stats <- c(unlist(raw$stats), rows_used = raw$rows[1L], rows_skipped = raw$rows[2L])
   structure(list(
@@ -125,7 +121,8 @@ fit_result <- function(raw, group, select) {
 
 # A REML fit (PHFmDll): the fields of xtk fit --json and of Python's TaperFit.
 mixed_result <- function(raw, group, random) {
-  status <- if (raw$code >= 0L && raw$code < length(fit_codes)) fit_codes[raw$code + 1L] else
+  codes <- fit_codes()
+  status <- if (raw$code >= 0L && raw$code < length(codes)) codes[raw$code + 1L] else
     paste("code", raw$code)
   stats <- c(residual_std_error = raw$residual_sd, r_squared = NA_real_, bias = NA_real_,
              diameter_rmse = NA_real_, diameter_bias = NA_real_, rows_used = raw$rows[1L],

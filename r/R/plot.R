@@ -5,37 +5,15 @@
 product_palette <- c("#c8823c", "#e6c36a", "#9cc58a", "#7fb3d5", "#c39bd3", "#f0a18c",
                      "#8fd1c8", "#d4b483")
 
-# The height above which the stem holds `volume`: a bisection on the volume
-# above a height, which falls as the height rises, down to adjacent doubles.
-height_with_volume_above <- function(m, volume) {
-  below <- 0
-  above <- m$height
-  repeat {
-    mid <- below + (above - below) / 2
-    if (!(mid > below && mid < above)) return(above)
-    v <- .Call(C_xtk_section, m$dbh, m$height, m$coefs, m$exps, list(mid, 0, 0, 0, 0), 0L)
-    if (v > volume) below <- mid else above <- mid
-  }
-}
-
 # Where the cutting ends (the trim top of the last log, or of the stump), where
-# the top begins and the diameter that ends the leftover (0: none).
+# the top begins and the diameter that ends the leftover (0: none), as the
+# library works them out (PHZnDll).
 stem_zones <- function(x) {
   m <- x$model
-  s <- x$heights[["stump_height"]] + x$heights[["stump_trim"]]
-  n <- nrow(x$logs)
-  last <- if (n > 0L) x$logs$trim_top_height[n] else s
-  zones <- list(last_trim_top = last, top_start = last, top_diam = 0)
-  if (!(x$totals[["product_volume"]] > 0)) return(zones)
-  top <- x$totals[["top_volume"]]
-  if (!(top > 0)) {
-    zones$top_start <- m$height
-    return(zones)
-  }
-  h <- height_with_volume_above(m, top)
-  zones$top_start <- max(last, min(h, m$height))
-  zones$top_diam <- .Call(C_xtk_diameter, m$dbh, m$height, m$coefs, m$exps, h)
-  zones
+  z <- .Call(C_xtk_stem_zones, m$dbh, m$height, m$coefs, m$exps,
+             as.double(x$heights[c("stump_height", "stump_trim")]),
+             as.double(x$logs$trim_top_height), as.double(x$totals))
+  list(last_trim_top = z[1L], top_start = z[2L], top_diam = z[3L])
 }
 
 plot.xylotrak_bucking <- function(x, main = NULL, ...) {

@@ -1,8 +1,9 @@
-# The findings of the model check, in the order of their bits (0x01 first).
-model_findings <- c(
-  "volume-ill-conditioned", "diameter-increases", "negative-diameter", "nonzero-tip",
-  "exp0-nonzero", "nonfinite", "bad-term-count"
-)
+# The library's words (xylotrak_words), by vocabulary number: 0 the codes of
+# the model check's findings in the order of their bits (0x01 first), 2 the
+# names of the fitting codes, 3 their messages, 4 and 5 the columns of an
+# inventory's logs and totals tables.
+library_words <- function(vocabulary) .Call(C_xtk_words, as.integer(vocabulary))
+model_findings <- function() library_words(0L)
 
 taper_model <- function(dbh, height, coefs, exps, measured = NULL) {
   statistics <- NULL
@@ -85,8 +86,9 @@ check_model <- function(model) {
 # The check from the export's bit set and digit count.
 model_check <- function(bits, digits) {
   set <- bitwAnd(bits, bitwShiftL(1L, 0:30)) != 0L
-  known <- seq_along(model_findings)
-  findings <- c(model_findings[set[known]],
+  codes <- model_findings()
+  known <- seq_along(codes)
+  findings <- c(codes[set[known]],
                 sprintf("unknown-0x%x", bitwShiftL(1L, which(set[-known]) + length(known) - 1L)))
   structure(list(findings = findings, volume_digits = digits, bits = bits),
             class = "xylotrak_model_check")
@@ -108,10 +110,10 @@ print.xylotrak_model_check <- function(x, ...) {
 warn_of_findings <- function(m, accurate = FALSE) {
   raw <- .Call(C_xtk_check, m$dbh, m$height, m$coefs, m$exps)
   findings <- model_check(raw[1L], raw[2L])$findings
-  if (accurate) findings <- setdiff(findings, model_findings[1L])
+  if (accurate) findings <- setdiff(findings, model_findings()[1L])
   if (length(findings) == 0L) return(invisible())
   advice <- "see check_model()"
-  if (model_findings[1L] %in% findings) advice <- paste0(advice, "; accurate = TRUE does not cancel")
+  if (model_findings()[1L] %in% findings) advice <- paste0(advice, "; accurate = TRUE does not cancel")
   message <- sprintf(
     "the taper model of dbh %s cm, height %s m and %d coefficients has findings %s: its volumes may be meaningless (%s)",
     format(m$dbh), format(m$height), length(m$coefs), paste(findings, collapse = ", "), advice)
@@ -304,7 +306,8 @@ interval_kind <- function(interval) {
 
 # The library's code as the error of the function that called it.
 statistics_error <- function(code, fn) {
-  status <- if (code >= 0L && code < length(fit_codes)) fit_codes[code + 1L] else
+  codes <- fit_codes()
+  status <- if (code >= 0L && code < length(codes)) codes[code + 1L] else
     paste("code", code)
   stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
                  list(message = sprintf("%s: the library answers %s (code %d)", fn, status, code),

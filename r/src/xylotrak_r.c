@@ -8,6 +8,7 @@
 #include <R.h>
 #include <R_ext/Utils.h>
 #include <Rinternals.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -144,6 +145,54 @@ SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps) {
   return out;
 }
 
+/* --------------------------------------------------------------- vocabulary */
+
+/* Every word of one of the library's vocabularies (XYLOTRAK_WORDS_*), in
+ * index order; the words are ASCII. */
+SEXP xtk_words(SEXP vocabulary) {
+  const int which = asInteger(vocabulary);
+  int n = 0;
+  while (xylotrak_words(which, n, NULL, 0) >= 0) ++n;
+  SEXP out = PROTECT(allocVector(STRSXP, n));
+  for (int k = 0; k < n; ++k) {
+    const int32_t length = xylotrak_words(which, k, NULL, 0);
+    xylotrak_char16 *text = (xylotrak_char16 *)R_alloc((size_t)length + 1, sizeof *text);
+    char *ascii = R_alloc((size_t)length + 1, 1);
+    xylotrak_words(which, k, text, length + 1);
+    for (int32_t i = 0; i <= length; ++i) ascii[i] = (char)text[i];
+    SET_STRING_ELT(out, k, mkChar(ascii));
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* The library's defaults of the bucking heights, by XYLOTRAK_DEFAULT_* number. */
+SEXP xtk_bucking_default(SEXP which) {
+  return ScalarReal(xylotrak_bucking_default(asInteger(which)));
+}
+
+/* The zones of a bucked stem (PHZnDll) from its log table's rows 1..n (their
+ * trim tops) and the eight totals: the cutting's end, the top's start and the
+ * diameter there. */
+SEXP xtk_stem_zones(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP stump, SEXP trim_tops,
+                    SEXP totals) {
+  const Model m = model_of(dbh, height, coefs, exps);
+  LogEntry *logs = (LogEntry *)R_alloc(XYLOTRAK_LOG_ROWS, sizeof *logs);
+  memset(logs, 0, XYLOTRAK_LOG_ROWS * sizeof *logs);
+  const int n = length(trim_tops) < XYLOTRAK_LOG_ROWS ? length(trim_tops) : XYLOTRAK_LOG_ROWS - 1;
+  for (int k = 1; k <= n; ++k) {
+    logs[k].logNumber = (int16_t)k;
+    logs[k].trimTopHeight = REAL(trim_tops)[k - 1];
+  }
+  if (length(totals) != 8 || length(stump) != 2)
+    error("xtk_stem_zones: 2 stump heights and 8 totals");
+  SEXP out = PROTECT(allocVector(REALSXP, 3));
+  PHZnDll(m.dbh, m.height, m.coefs, m.exps, m.terms, REAL(stump)[0], REAL(stump)[1], logs,
+          REAL(totals), REAL(out));
+  UNPROTECT(1);
+  return out;
+}
+
 /* ------------------------------------------------------------------ bucking */
 
 /* The log table's columns, as returned to R: two integer columns, then the
@@ -164,59 +213,108 @@ static SEXP named_list(int n, const char *const *names) {
   return out;
 }
 
+/* The element of a named list (or vector) called `name`; an error naming
+ * `what` when there is none. */
+static SEXP named(SEXP list, const char *name, const char *what) {
+  SEXP names = getAttrib(list, R_NamesSymbol);
+  for (R_xlen_t k = 0; names != R_NilValue && k < XLENGTH(names); ++k) {
+    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return VECTOR_ELT(list, k);
+  }
+  error("'%s' has no element '%s'", what, name);
+}
+
+/* The heights of a bucking, a named double vector: start_height,
+ * top_height_limit, stump_height, stump_trim, height_limit. */
+typedef struct Heights {
+  double start, topLimit, stump, trim, heightLimit;
+} Heights;
+
+static double height_named(SEXP heights, const char *name) {
+  SEXP names = getAttrib(heights, R_NamesSymbol);
+  if (TYPEOF(heights) != REALSXP || names == R_NilValue) error("'heights' must be named doubles");
+  for (R_xlen_t k = 0; k < XLENGTH(names); ++k) {
+    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return REAL(heights)[k];
+  }
+  error("'heights' has no element '%s'", name);
+}
+
+static Heights heights_of(SEXP heights) {
+  const Heights h = {height_named(heights, "start_height"),
+                     height_named(heights, "top_height_limit"),
+                     height_named(heights, "stump_height"), height_named(heights, "stump_trim"),
+                     height_named(heights, "height_limit")};
+  return h;
+}
+
+/* The input fields of ProductSpec by their record names: where each lives in
+ * the record, and whether it is a 16-bit code (an integer column) or a double. */
+typedef struct ProductField {
+  const char *name;
+  size_t offset;
+  int code;
+} ProductField;
+
+static const ProductField kProductFields[] = {
+    {"minTopDiam", offsetof(ProductSpec, minTopDiam), 0},
+    {"maxTopDiam", offsetof(ProductSpec, maxTopDiam), 0},
+    {"minBaseDiam", offsetof(ProductSpec, minBaseDiam), 0},
+    {"maxBaseDiam", offsetof(ProductSpec, maxBaseDiam), 0},
+    {"minLength", offsetof(ProductSpec, minLength), 0},
+    {"maxLength", offsetof(ProductSpec, maxLength), 0},
+    {"unitPrice", offsetof(ProductSpec, unitPrice), 0},
+    {"priceBasis", offsetof(ProductSpec, priceBasis), 1},
+    {"logPosition", offsetof(ProductSpec, logPosition), 1},
+    {"heightRule", offsetof(ProductSpec, heightRule), 1},
+    {"lossFraction", offsetof(ProductSpec, lossFraction), 0},
+    {"trimLength", offsetof(ProductSpec, trimLength), 0},
+};
+#define PRODUCT_FIELDS ((int)(sizeof kProductFields / sizeof kProductFields[0]))
+
 /*
- * table: a list of the twelve input columns of ProductSpec in record order,
- * nine doubles and three integers (priceBasis, logPosition, heightRule).
- * The records live until the .Call returns (R_alloc); *count receives their
- * number.
+ * table: a named list of the input columns of ProductSpec under the record's
+ * field names, doubles and, for the three codes, integers. The records live
+ * until the .Call returns (R_alloc); *count receives their number.
  */
 static ProductSpec *product_records(SEXP table, R_xlen_t *count) {
-  if (TYPEOF(table) != VECSXP || XLENGTH(table) != 12) error("'products' must be a list of 12");
-  const R_xlen_t n = XLENGTH(VECTOR_ELT(table, 0));
+  if (TYPEOF(table) != VECSXP) error("'products' must be a list of columns");
+  SEXP columns[PRODUCT_FIELDS];
+  for (int j = 0; j < PRODUCT_FIELDS; ++j)
+    columns[j] = named(table, kProductFields[j].name, "products");
+  const R_xlen_t n = XLENGTH(columns[0]);
   if (n > 32767) error("'products' holds more than 32767 products");
-  for (int j = 0; j < 12; ++j) {
-    SEXP col = VECTOR_ELT(table, j);
-    const int whole = j >= 7 && j <= 9;
-    if (TYPEOF(col) != (whole ? INTSXP : REALSXP) || XLENGTH(col) != n)
-      error("'products' column %d has the wrong type or length", j + 1);
+  for (int j = 0; j < PRODUCT_FIELDS; ++j) {
+    if (TYPEOF(columns[j]) != (kProductFields[j].code ? INTSXP : REALSXP) ||
+        XLENGTH(columns[j]) != n)
+      error("'products' column '%s' has the wrong type or length", kProductFields[j].name);
   }
   ProductSpec *records = (ProductSpec *)R_alloc(n > 0 ? (size_t)n : 1, sizeof *records);
   memset(records, 0, (n > 0 ? (size_t)n : 1) * sizeof *records);
   for (R_xlen_t i = 0; i < n; ++i) {
-#define COL_D(j) REAL(VECTOR_ELT(table, j))[i]
-#define COL_I(j) (int16_t) INTEGER(VECTOR_ELT(table, j))[i]
-    ProductSpec *p = &records[i];
-    p->minTopDiam = COL_D(0);
-    p->maxTopDiam = COL_D(1);
-    p->minBaseDiam = COL_D(2);
-    p->maxBaseDiam = COL_D(3);
-    p->minLength = COL_D(4);
-    p->maxLength = COL_D(5);
-    p->unitPrice = COL_D(6);
-    p->priceBasis = COL_I(7);
-    p->logPosition = COL_I(8);
-    p->heightRule = COL_I(9);
-    p->lossFraction = COL_D(10);
-    p->trimLength = COL_D(11);
-#undef COL_D
-#undef COL_I
+    char *record = (char *)&records[i];
+    for (int j = 0; j < PRODUCT_FIELDS; ++j) {
+      if (kProductFields[j].code) {
+        const int16_t v = (int16_t)INTEGER(columns[j])[i];
+        memcpy(record + kProductFields[j].offset, &v, sizeof v);
+      } else {
+        memcpy(record + kProductFields[j].offset, &REAL(columns[j])[i], sizeof(double));
+      }
+    }
   }
   *count = n;
   return records;
 }
 
 /*
- * table: a list of the twelve input columns of ProductSpec in record order,
- * nine doubles and three integers (priceBasis, logPosition, heightRule).
- * heights: startHeight, topHeightLimit, stumpHeight, stumpTrim, heightLimit.
+ * table: the product columns by name, as for product_records(); heights:
+ * named start_height, top_height_limit, stump_height, stump_trim,
+ * height_limit.
  * method: -1 sequential, 0 the search, 1 the exact optimiser; objective 0
  * value, 1 volume.
  */
 SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
               SEXP objective) {
   const Model m = model_of(dbh, height, coefs, exps);
-  need_doubles(heights, 5, "heights");
-  const double *hs = REAL(heights);
+  const Heights hs = heights_of(heights);
   const int how = scalar_int(method, "method");
   const int goal = scalar_int(objective, "objective");
   R_xlen_t count;
@@ -227,13 +325,14 @@ SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP t
   double t[8] = {0};
   double outcome;
   if (how < 0)
-    outcome =
-        PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4],
-                records, (int)count, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
+    outcome = PHVsDll(m.dbh, m.height, m.coefs, m.exps, m.terms, hs.start, hs.topLimit, 0, 0,
+                      hs.stump, hs.trim, hs.heightLimit, records, (int)count, t, t + 1, t + 2,
+                      t + 3, t + 4, t + 5, t + 6, t + 7, logs);
   else
-    outcome = (how == 1 ? PHVxDll : PHVoDll)(
-        m.dbh, m.height, m.coefs, m.exps, m.terms, hs[0], hs[1], 0, 0, hs[2], hs[3], hs[4], records,
-        (int)count, goal, t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7, logs);
+    outcome = (how == 1 ? PHVxDll : PHVoDll)(m.dbh, m.height, m.coefs, m.exps, m.terms, hs.start,
+                                             hs.topLimit, 0, 0, hs.stump, hs.trim, hs.heightLimit,
+                                             records, (int)count, goal, t, t + 1, t + 2, t + 3,
+                                             t + 4, t + 5, t + 6, t + 7, logs);
 
   /* Rows 0 (the stump) to the last log. */
   int rows = 1;
@@ -421,17 +520,16 @@ SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps
     table_of_models[k].termCount = (int32_t)XLENGTH(c) - 1;
     table_of_models[k].reserved0 = 0;
   }
-  need_doubles(heights, 5, "heights");
-  const double *hs = REAL(heights);
+  const Heights hs = heights_of(heights);
   R_xlen_t count;
   const ProductSpec *records = product_records(table, &count);
   xylotrak_inventory_params q;
   memset(&q, 0, sizeof q);
-  q.startHeight = hs[0];
-  q.topHeightLimit = hs[1];
-  q.stumpHeight = hs[2];
-  q.stumpTrim = hs[3];
-  q.heightLimit = hs[4];
+  q.startHeight = hs.start;
+  q.topHeightLimit = hs.topLimit;
+  q.stumpHeight = hs.stump;
+  q.stumpTrim = hs.trim;
+  q.heightLimit = hs.heightLimit;
   q.method = scalar_int(method, "method");
   q.objective = scalar_int(objective, "objective");
   q.threads = scalar_int(threads, "threads");

@@ -11,6 +11,10 @@ SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d);
 SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind);
 SEXP xtk_form_factor(SEXP coefs, SEXP exps);
 SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
+SEXP xtk_words(SEXP vocabulary);
+SEXP xtk_bucking_default(SEXP which);
+SEXP xtk_stem_zones(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP stump, SEXP trim_tops,
+                    SEXP totals);
 SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,
               SEXP objective);
 SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP heights,

@@ -22,8 +22,6 @@ using namespace xylotrak::bucking;
 
 namespace {
 
-constexpr double kNoScore = -999;  // a winner must score above it
-
 // The best sequence reaching one state: its last log and where it came from.
 struct Node {
   double cutHeight;
@@ -115,11 +113,8 @@ struct ExactSearch {
   Vector<Layer> layers;  // layer g: the states of g logs
   Vector<double> heightAtMinTop;
 
-  // The winner: its products and lengths in entries 1..logs.
-  int bestLogs = 0;
+  LogSequence best;
   double bestScore = kNoScore;
-  std::int16_t bestProducts[kLogRows] = {};
-  double bestLengths[kLogRows] = {};
 
   double score(const Node &n) const { return objective == 0 ? n.valueSoFar : n.volumeSoFar; }
 
@@ -145,28 +140,28 @@ struct ExactSearch {
 
   bool buildsBeforeBest(int g, const Node &node) const {
     // A winner with fewer logs was built before any sequence of g logs.
-    if (bestLogs != g) return false;
+    if (best.logs != g) return false;
     const Node *n = &node;
     bool before = false;
     for (int k = g; k >= 1; --k) {
-      if (n->product != bestProducts[k]) before = n->product < bestProducts[k];
+      if (n->product != best.products[k]) before = n->product < best.products[k];
       if (k > 1) n = &layers[k - 1][n->parent];
     }
     return before;
   }
 
   void takeAsBest(int g, const Node &node) {
-    bestLogs = g;
+    best.logs = g;
     bestScore = score(node);
     const Node *n = &node;
     for (int k = g; k >= 1; --k) {
-      bestProducts[k] = n->product;
-      bestLengths[k] = n->length;
+      best.products[k] = n->product;
+      best.lengths[k] = n->length;
       if (k > 1) n = &layers[k - 1][n->parent];
     }
     for (int k = g + 1; k < kLogRows; ++k) {
-      bestProducts[k] = 0;
-      bestLengths[k] = 0;
+      best.products[k] = 0;
+      best.lengths[k] = 0;
     }
   }
 
@@ -218,15 +213,11 @@ struct ExactSearch {
 
 }  // namespace
 
-Outcome xylotrak::bucking::exactSearch(Stem &stem, const SearchCall &call, Winner &winner) {
+Outcome xylotrak::bucking::exactSearch(Stem &stem, const SearchCall &call, LogSequence &winner) {
   if (call.objective != 0 && call.objective != 1) return Outcome::kNoWinner;  // nothing can win
-  ExactSearch search{stem, call.limits, call.products, call.count, call.objective, {}, {}};
+  ExactSearch search{stem, call.limits, call.products, call.count, call.objective, {}, {}, {}};
   search.run(call.stumpTop);
-  if (search.bestLogs < 1) return Outcome::kNoWinner;
-  winner.logs = search.bestLogs;
-  std::memcpy(winner.products, search.bestProducts, sizeof winner.products);
-  std::memcpy(winner.lengths, search.bestLengths, sizeof winner.lengths);
+  if (search.best.logs < 1) return Outcome::kNoWinner;
+  winner = search.best;
   return Outcome::kWinner;  // the search's memory is released on return
 }
-
-XYLOTRAK_SEARCH_EXPORT(PHVxDll, xylotrak::accounting::kExactBucking, &exactSearch)

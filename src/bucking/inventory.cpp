@@ -15,6 +15,7 @@
 
 #include "abi.h"
 #include "accounting/accounting.h"
+#include "bucking/bucking.h"
 #include "bucking/search.h"
 #include "bucking/tables.h"
 #include "fault_injection.h"
@@ -120,23 +121,26 @@ void buckTree(const Inventory &inv, std::int64_t i, Block &block, LogEntry *tabl
     double *totals = r.totals;
     const Totals out{totals,     totals + 1, totals + 2, totals + 3,
                      totals + 4, totals + 5, totals + 6, totals + 7};
+    const taper::Model model{dbh, height, m.coefs, m.exps, low16(m.termCount)};
+    const Heights heights{q.startHeight, q.topHeightLimit, q.stumpHeight, q.stumpTrim,
+                          q.heightLimit};
     r.status = XYLOTRAK_TREE_BUCKED;
     r.method = q.method;
     if (q.method == XYLOTRAK_METHOD_SEQUENTIAL) {
-      r.outcome = PHVsDll(dbh, height, m.coefs, m.exps, m.termCount, q.startHeight,
-                          q.topHeightLimit, 0, 0, q.stumpHeight, q.stumpTrim, q.heightLimit,
-                          products, inv.productArgument, totals, totals + 1, totals + 2, totals + 3,
-                          totals + 4, totals + 5, totals + 6, totals + 7, table);
+      r.outcome =
+          accounted(accounting::kSequentialBucking, [&] {
+            return buckSequentially(model, heights, products, inv.productArgument, out, table);
+          }).outcome;
     } else {
       const bool exact = q.method == XYLOTRAK_METHOD_EXACT;
       auto search = [&](bool useExact) {
-        accounting::enter(useExact ? accounting::kExactBucking : accounting::kOptimisedBucking);
-        bool outOfMemory = false;
-        r.outcome = runSearchExport(useExact ? &exactSearch : &breadthFirstSearch, dbh, height,
-                                    m.coefs, m.exps, m.termCount, q.topHeightLimit, q.stumpHeight,
-                                    q.stumpTrim, q.heightLimit, products, inv.productArgument,
-                                    q.objective, out, table, &outOfMemory);
-        return outOfMemory;
+        const Bucked bucked =
+            accounted(useExact ? accounting::kExactBucking : accounting::kOptimisedBucking, [&] {
+              return buckBySearch(useExact ? &exactSearch : &breadthFirstSearch, model, heights,
+                                  products, inv.productArgument, q.objective, out, table);
+            });
+        r.outcome = bucked.outcome;
+        return bucked.outOfMemory;
       };
       bool outOfMemory = search(exact);
       if (!exact && !outOfMemory && r.outcome == 99.0 &&
@@ -284,28 +288,27 @@ std::int32_t buckInventory(const Inventory &given, xylotrak_inventory_callback c
   std::size_t want = workers == 0 ? 1 : static_cast<std::size_t>(2 * workers + 2);
   want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(want), blocks));
   std::vector<Block> ring;
-  std::int32_t result = XYLOTRAK_INVENTORY_OK;
-  try {
-    ring.reserve(want);
-    while (ring.size() < want) {
-      Block block;
-      if (!block.allocate(inv)) {
-        block.release();
-        break;
-      }
-      ring.push_back(block);
-    }
-    if (ring.empty()) {
-      result = XYLOTRAK_INVENTORY_OUT_OF_MEMORY;
-    } else {
-      // A worker without a block of its own would only wait.
-      const int usable = std::min<int>(workers, static_cast<int>(ring.size()));
-      Pool pool(inv, ring, blocks);
-      if (!pool.run(usable, callback, context)) result = XYLOTRAK_INVENTORY_STOPPED;
-    }
-  } catch (...) {
-    result = XYLOTRAK_INVENTORY_OUT_OF_MEMORY;  // the call's own bookkeeping could not be had
-  }
+  // Out of memory for the call's own bookkeeping ends it.
+  const std::int32_t result = guarded(
+      [&] {
+        ring.reserve(want);
+        while (ring.size() < want) {
+          Block block;
+          if (!block.allocate(inv)) {
+            block.release();
+            break;
+          }
+          ring.push_back(block);
+        }
+        if (ring.empty()) return static_cast<std::int32_t>(XYLOTRAK_INVENTORY_OUT_OF_MEMORY);
+        // A worker without a block of its own would only wait.
+        const int usable = std::min<int>(workers, static_cast<int>(ring.size()));
+        Pool pool(inv, ring, blocks);
+        if (!pool.run(usable, callback, context))
+          return static_cast<std::int32_t>(XYLOTRAK_INVENTORY_STOPPED);
+        return static_cast<std::int32_t>(XYLOTRAK_INVENTORY_OK);
+      },
+      static_cast<std::int32_t>(XYLOTRAK_INVENTORY_OUT_OF_MEMORY));
   for (Block &block : ring) block.release();
   return result;
 }

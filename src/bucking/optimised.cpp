@@ -22,14 +22,10 @@ namespace {
 
 // A generation leaving more sequences than this gives the search up.
 constexpr std::size_t kListLimit = 10000;
-constexpr double kNoScore = -999;
 
-// One cutting sequence from the stump cut upward: entries 1..numLogs hold the
-// product number and the length of each log; entry 0 and later entries are 0.
+// One cutting sequence from the stump cut upward and where it stands.
 struct CuttingState {
-  int numLogs = 0;
-  std::int16_t logProducts[kLogRows] = {};
-  double logLengths[kLogRows] = {};
+  LogSequence logs;
   double cutHeight = 0;  // where the next log would begin
   double cutDiam = 0;    // D(cutHeight)
   double volumeSoFar = 0;
@@ -62,16 +58,16 @@ class SequenceList {
   // Stores a state of this list's length (entries 1..logs).
   void append(const CuttingState &state) {
     heads_.push_back({state.cutHeight, state.cutDiam, state.volumeSoFar, state.valueSoFar});
-    products_.insert(products_.end(), state.logProducts + 1, state.logProducts + 1 + logs_);
-    lengths_.insert(lengths_.end(), state.logLengths + 1, state.logLengths + 1 + logs_);
+    products_.insert(products_.end(), state.logs.products + 1, state.logs.products + 1 + logs_);
+    lengths_.insert(lengths_.end(), state.logs.lengths + 1, state.logs.lengths + 1 + logs_);
   }
 
   // Copies the entries of sequence i into entries 1..logs of the state.
   void loadEntries(std::size_t i, CuttingState &state) const {
     const std::size_t first = i * static_cast<std::size_t>(logs_);
     for (int k = 0; k < logs_; ++k) {
-      state.logProducts[k + 1] = products_[first + k];
-      state.logLengths[k + 1] = lengths_[first + k];
+      state.logs.products[k + 1] = products_[first + k];
+      state.logs.lengths[k + 1] = lengths_[first + k];
     }
   }
 
@@ -85,7 +81,7 @@ class SequenceList {
 class BreadthFirst {
  public:
   BreadthFirst(Stem &stem, const SearchCall &call) : stem_(stem), call_(call) {}
-  Outcome run(Winner &winner);
+  Outcome run(LogSequence &winner);
 
  private:
   double score(double volume, double value) const { return call_.objective == 0 ? value : volume; }
@@ -106,9 +102,9 @@ bool BreadthFirst::tryProduct(const Head &parent, int g, int j, CuttingState &sc
                   e)) {
     return false;
   }
-  scratch.numLogs = g;
-  scratch.logProducts[g] = static_cast<std::int16_t>(j);
-  scratch.logLengths[g] = e.length;
+  scratch.logs.logs = g;
+  scratch.logs.products[g] = static_cast<std::int16_t>(j);
+  scratch.logs.lengths[g] = e.length;
   scratch.cutHeight = e.cutHeight;
   scratch.cutDiam = e.cutDiam;
   scratch.volumeSoFar = parent.volumeSoFar + e.net;
@@ -116,7 +112,7 @@ bool BreadthFirst::tryProduct(const Head &parent, int g, int j, CuttingState &sc
   return e.accepted;
 }
 
-Outcome BreadthFirst::run(Winner &winner) {
+Outcome BreadthFirst::run(LogSequence &winner) {
   SequenceList lists[2];
   CuttingState scratch;  // entries after the current generation's stay 0
   scratch.cutHeight = call_.stumpTop;
@@ -160,18 +156,15 @@ Outcome BreadthFirst::run(Winner &winner) {
     }
     if (final || !anyExtended) break;
   }
-  if (best_.numLogs < 1) return Outcome::kNoWinner;
-  winner.logs = best_.numLogs;
-  std::copy(std::begin(best_.logProducts), std::end(best_.logProducts), winner.products);
-  std::copy(std::begin(best_.logLengths), std::end(best_.logLengths), winner.lengths);
+  if (best_.logs.logs < 1) return Outcome::kNoWinner;
+  winner = best_.logs;
   return Outcome::kWinner;
 }
 
 }  // namespace
 
-Outcome xylotrak::bucking::breadthFirstSearch(Stem &stem, const SearchCall &call, Winner &winner) {
+Outcome xylotrak::bucking::breadthFirstSearch(Stem &stem, const SearchCall &call,
+                                              LogSequence &winner) {
   BreadthFirst search(stem, call);
   return search.run(winner);  // the lists live and die inside run()
 }
-
-XYLOTRAK_SEARCH_EXPORT(PHVoDll, xylotrak::accounting::kOptimisedBucking, &breadthFirstSearch)

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "abi.h"
-#include "accounting/inner_calls.h"
+#include "bucking/bucking.h"
 
 namespace xylotrak::bucking {
 
@@ -67,7 +67,7 @@ double prepareOutput(const Totals &totals, ProductSpec *products, int count, Log
 
 // Writes the stump row, rows 1..n of the winner, the product results and
 // the eight totals.
-void assembleWinner(Stem &stem, const Winner &w, double stumpHeight, double stumpTrim,
+void assembleWinner(Stem &stem, const LogSequence &w, double stumpHeight, double stumpTrim,
                     ProductSpec *products, double minTopDiam, const Totals &totals,
                     LogEntry *logs) {
   const int n = w.logs;
@@ -126,36 +126,37 @@ void assembleWinner(Stem &stem, const Winner &w, double stumpHeight, double stum
 
 }  // namespace
 
-double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
-                       const double *exps, int termCount, double topHeightLimit, double stumpHeight,
-                       double stumpTrim, double heightLimit, ProductSpec *products,
-                       int productCount, int objective, const Totals &totals, LogEntry *logs,
-                       bool *outOfMemory) noexcept {
-  Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
+Bucked buckBySearch(Search search, const taper::Model &model, const Heights &heights,
+                    ProductSpec *products, int productCount, int objective, const Totals &totals,
+                    LogEntry *logs) noexcept {
+  Stem stem(model, taper::Memory::kCached);
   const int read = low16(productCount);
   const int count = read > 0 ? read : 0;  // 0 or less: an empty table
   const double minTopDiam = prepareOutput(totals, products, count, logs);
-  const SearchCall call{
-      {topHeightLimit, heightLimit}, stumpHeight + stumpTrim, products, count, low16(objective)};
-  double result = 0.0;
-  if (outOfMemory != nullptr) *outOfMemory = false;
-  try {
-    Winner winner;
-    const Outcome outcome = search(stem, call, winner);  // its memory is gone on return
-    if (outcome == Outcome::kGivenUp) {
-      result = 99.0;
-    } else if (outcome == Outcome::kWinner) {
-      assembleWinner(stem, winner, stumpHeight, stumpTrim, products, minTopDiam, totals, logs);
-      result = 1.0;
-    }
-  } catch (...) {
-    // Out of memory in the search: nothing to report, the output as cleared.
-    clearOutput(totals, products, count, logs);
-    result = 99.0;
-    if (outOfMemory != nullptr) *outOfMemory = true;
-  }
-  accounting::countInnerCalls(stem.tally());
-  return result;
+  const SearchCall call{{heights.topHeightLimit, heights.heightLimit},
+                        heights.stumpHeight + heights.stumpTrim,
+                        products,
+                        count,
+                        low16(objective)};
+  Bucked bucked;
+  bucked.outcome = guarded(
+      [&] {
+        LogSequence winner;
+        const Outcome outcome = search(stem, call, winner);  // its memory is gone on return
+        if (outcome == Outcome::kGivenUp) return 99.0;
+        if (outcome != Outcome::kWinner) return 0.0;
+        assembleWinner(stem, winner, heights.stumpHeight, heights.stumpTrim, products, minTopDiam,
+                       totals, logs);
+        return 1.0;
+      },
+      [&](Failure) {
+        // Out of memory in the search: nothing to report, the output as cleared.
+        clearOutput(totals, products, count, logs);
+        bucked.outOfMemory = true;
+        return 99.0;
+      });
+  bucked.inner = stem.tally();
+  return bucked;
 }
 
 }  // namespace xylotrak::bucking

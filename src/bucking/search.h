@@ -45,10 +45,15 @@ struct SearchCall {
   int objective;  // likewise: 0 value, 1 net volume
 };
 
-// The winning sequence: entries 1..logs hold the product number and length
-// of each log from the stump up; entry 0 and later entries are 0.
-struct Winner {
-  int logs = 0;
+// A winner must score above it.
+constexpr double kNoScore = -kNoLimit;
+
+// A cutting sequence, in the one shape every search keeps and reports its
+// winner in:
+// entries 1..logs hold the product number and length of each log from the
+// stump up; entry 0 and later entries are 0.
+struct LogSequence {
+  int logs = 0;  // how many
   std::int16_t products[kLogRows] = {};
   double lengths[kLogRows] = {};
 };
@@ -56,41 +61,10 @@ struct Winner {
 enum class Outcome { kNoWinner, kWinner, kGivenUp };
 
 // A search over cutting sequences; it may throw std::bad_alloc.
-using Search = Outcome (*)(Stem &stem, const SearchCall &call, Winner &winner);
+using Search = Outcome (*)(Stem &stem, const SearchCall &call, LogSequence &winner);
 
 // The breadth-first search of PHVoDll and the dynamic programme of PHVxDll.
-Outcome breadthFirstSearch(Stem &stem, const SearchCall &call, Winner &winner);
-Outcome exactSearch(Stem &stem, const SearchCall &call, Winner &winner);
-
-// The whole of a searching export after its accounting prologue: clears the
-// output, runs the search, writes the winner and counts the taper work done.
-// Returns 1 with a winner, 0 without one, 99 when the search gave up or
-// memory ran out (the output then left as cleared); `outOfMemory`, when
-// given, tells the last two apart.
-double runSearchExport(Search search, double dbh, double totalHeight, const double *coefs,
-                       const double *exps, int termCount, double topHeightLimit, double stumpHeight,
-                       double stumpTrim, double heightLimit, ProductSpec *products,
-                       int productCount, int objective, const Totals &totals, LogEntry *logs,
-                       bool *outOfMemory = nullptr) noexcept;
+Outcome breadthFirstSearch(Stem &stem, const SearchCall &call, LogSequence &winner);
+Outcome exactSearch(Stem &stem, const SearchCall &call, LogSequence &winner);
 
 }  // namespace xylotrak::bucking
-
-// Defines a searching export: the 24 arguments that PHVoDll and PHVxDll
-// share (startHeight and arguments 8 and 9 are not read), the accounting
-// prologue of its slot, then the shared body with its search.
-#define XYLOTRAK_SEARCH_EXPORT(name, slot, search)                                                \
-  extern "C" XYLOTRAK_API double name(                                                            \
-      double dbh, double totalHeight, const double *coefs, const double *exps, int termCount,     \
-      double /*startHeight*/, double topHeightLimit, double /*unused8*/, double /*unused9*/,      \
-      double stumpHeight, double stumpTrim, double heightLimit, ProductSpec *products,            \
-      int productCount, int objective, double *productVolume, double *stumpVolume,                \
-      double *leftoverVolume, double *topVolume, double *trimVolume, double *lossVolume,          \
-      double *stemVolume, double *totalValue, LogEntry *logs) {                                   \
-    xylotrak::accounting::enter(slot);                                                            \
-    return xylotrak::bucking::runSearchExport(                                                    \
-        search, dbh, totalHeight, coefs, exps, termCount, topHeightLimit, stumpHeight, stumpTrim, \
-        heightLimit, products, productCount, objective,                                           \
-        {productVolume, stumpVolume, leftoverVolume, topVolume, trimVolume, lossVolume,           \
-         stemVolume, totalValue},                                                                 \
-        logs);                                                                                    \
-  }

@@ -1,8 +1,7 @@
 // Sequential bucking: one greedy pass from the stump upward, the products in
 // table order, each cutting consecutive logs until one of its rules fails.
 #include "abi.h"
-#include "accounting/accounting.h"
-#include "accounting/inner_calls.h"
+#include "bucking/bucking.h"
 #include "bucking/tables.h"
 #include "xylotrak.h"
 
@@ -101,40 +100,30 @@ void cutProduct(Stem &stem, double topLimit, double heightLimit, ProductSpec &pr
 
 }  // namespace
 
-extern "C" {
-
-XYLOTRAK_API double PHVsDll(double dbh, double totalHeight, const double *coefs, const double *exps,
-                            int termCount, double startHeight, double topHeightLimit,
-                            double /*unused8*/, double /*unused9*/, double stumpHeight,
-                            double stumpTrim, double heightLimit, ProductSpec *products,
-                            int productCount, double *productVolume, double *stumpVolume,
-                            double *leftoverVolume, double *topVolume, double *trimVolume,
-                            double *lossVolume, double *stemVolume, double *totalValue,
-                            LogEntry *logs) {
-  accounting::enter(accounting::kSequentialBucking);
-  Stem stem({dbh, totalHeight, coefs, exps, low16(termCount)}, true);
-  const Totals totals{productVolume, stumpVolume, leftoverVolume, topVolume,
-                      trimVolume,    lossVolume,  stemVolume,     totalValue};
+Bucked xylotrak::bucking::buckSequentially(const taper::Model &model, const Heights &heights,
+                                           ProductSpec *products, int productCount,
+                                           const Totals &totals, LogEntry *logs) noexcept {
+  Stem stem(model, taper::Memory::kCached);
   totals.clear();
   clearLogTable(logs);
+  const double stumpHeight = heights.stumpHeight, stumpTrim = heights.stumpTrim;
   writeStumpRow(stem, logs[0], stumpHeight, stumpTrim);
 
   const double stumpTop = stumpHeight + stumpTrim;
-  const double topLimit = topHeightLimit < totalHeight ? topHeightLimit : totalHeight;
-  double base = startHeight > stumpTop ? startHeight : stumpTop;
+  const double topLimit =
+      heights.topHeightLimit < model.totalHeight ? heights.topHeightLimit : model.totalHeight;
+  double base = heights.startHeight > stumpTop ? heights.startHeight : stumpTop;
   int logCount = 0;
   LogSums run;
   const int count = low16(productCount);
   for (int i = 0; i < count; ++i)
-    cutProduct(stem, topLimit, heightLimit, products[i], i + 1, logs, &base, &logCount, run);
+    cutProduct(stem, topLimit, heights.heightLimit, products[i], i + 1, logs, &base, &logCount,
+               run);
 
   // The leftover ends where the stem narrows to the last product's minimum
   // top diameter (it is only read when some product yielded volume).
   const double lastMinTop = count > 0 ? products[count - 1].minTopDiam : kNoLimit;
   finishTotals(stem, run, volumeOfStump(stem, stumpHeight), stumpHeight, stumpTrim, base,
                lastMinTop, totals);
-  accounting::countInnerCalls(stem.tally());
-  return 1.0;
+  return {1.0, stem.tally(), false};
 }
-
-}  // extern "C"

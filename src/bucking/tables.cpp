@@ -1,5 +1,9 @@
 #include "bucking/tables.h"
 
+#include <algorithm>
+
+#include "bucking/bucking.h"
+
 namespace xylotrak::bucking {
 
 void Totals::clear() const {
@@ -135,6 +139,40 @@ void finishTotals(Stem &stem, const LogSums &sums, double stumpVolume, double st
   *totals.lossVolume = sums.lossVolume;
   *totals.stemVolume = whole;
   *totals.totalValue = sums.totalValue;
+}
+
+// The height above which the stem holds `volume`: a bisection on the volume
+// above a height, which falls as the height rises, down to adjacent doubles.
+double heightWithVolumeAbove(Stem &stem, double volume) noexcept {
+  double below = 0, above = stem.model().totalHeight;
+  for (;;) {
+    const double mid = below + (above - below) / 2;
+    if (!(mid > below && mid < above)) return above;
+    if (stem.volume(mid, 0, 0, 0, 0) > volume)
+      below = mid;
+    else
+      above = mid;
+  }
+}
+
+Zones stemZones(Stem &stem, double stumpHeight, double stumpTrim, const LogEntry *logs,
+                const double *totals) noexcept {
+  int n = 0;
+  while (n + 1 < kLogRows && logs[n + 1].logNumber != 0) ++n;
+  Zones z;
+  z.lastTrimTop = n > 0 ? logs[n].trimTopHeight : stumpHeight + stumpTrim;
+  z.topStart = z.lastTrimTop;
+  if (!(totals[0] > 0)) return z;  // no product volume
+  const double totalHeight = stem.model().totalHeight;
+  const double top = totals[3];
+  if (!(top > 0)) {
+    z.topStart = totalHeight;
+    return z;
+  }
+  const double h = heightWithVolumeAbove(stem, top);
+  z.topStart = std::max(z.lastTrimTop, std::min(h, totalHeight));
+  z.topDiam = stem.diameter(h);
+  return z;
 }
 
 }  // namespace xylotrak::bucking

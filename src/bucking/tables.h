@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "abi.h"
 #include "taper/evaluation.h"
 #include "xylotrak.h"
 
@@ -13,7 +14,6 @@ namespace xylotrak::bucking {
 
 constexpr int kLogRows = XYLOTRAK_LOG_ROWS;  // row 0 the stump, rows 1..99 logs
 constexpr int kMaxLogs = kLogRows - 1;
-constexpr double kNoLimit = 999;  // a diameter test that is to pass
 
 // The stem of one call: diameters, heights and volumes from the taper core,
 // tallied as the exports they stand for and remembered within the call.

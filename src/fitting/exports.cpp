@@ -71,6 +71,24 @@ void writeCovariance(double *out, std::size_t room, const fitting::Fit &fit) noe
     out[k] = ok && k < fit.covariance.size() ? fit.covariance[k] : 0.0;
 }
 
+// A least-squares fit as its export makes it: whatever escapes the fitting
+// (out of memory, or anything a library below throws) reads as out of memory.
+template <class Fitting>
+fitting::Fit guardedFit(Fitting &&fit) noexcept {
+  return guarded(fit, [](Failure) { return failure(fitting::Status::outOfMemory); });
+}
+
+// Stepwise selection from the candidates given (none: the default ones).
+fitting::Fit selectFrom(const fitting::Measurements &rows, const double *candidates, int count,
+                        int capacity, bool tipZero) noexcept {
+  return guardedFit([&] {
+    const std::span<const double> pool =
+        candidates != nullptr && count != 0 ? std::span(candidates, static_cast<std::size_t>(count))
+                                            : fitting::defaultCandidates();
+    return fitting::selectExponents(fitting::readSample(rows), pool, capacity, tipZero);
+  });
+}
+
 bool knownFlags(int flags) noexcept { return (flags & ~XYLOTRAK_FIT_TIP_ZERO) == 0; }
 
 // The record's arrays as spans, or nothing when they cannot be read.
@@ -124,6 +142,10 @@ std::int32_t deliverInterval(fitting::Status status, const fitting::Interval &i,
 
 extern "C" {
 
+XYLOTRAK_API int32_t PHFuDll(double dbh, double totalHeight, double height, double diameter) {
+  return fitting::usableRow(dbh, totalHeight, height, diameter) ? 1 : 0;
+}
+
 XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const double *height,
                              const double *diameter, int64_t rowCount, const double *exps,
                              int termCount, double *coefs, double *standardErrors,
@@ -135,15 +157,12 @@ XYLOTRAK_API int32_t PHFtDll(const double *dbh, const double *totalHeight, const
     return deliver(failure(fitting::Status::badArgument), terms, nullptr, coefs, standardErrors,
                    stats);
   }
-  try {
+  const fitting::Fit fit = guardedFit([&] {
     const fitting::Sample sample =
         fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
-    const fitting::Fit fit = fitting::fitExponents(sample, std::span(exps, terms));
-    return deliver(fit, terms, nullptr, coefs, standardErrors, stats);
-  } catch (...) {  // std::bad_alloc, or anything else a library below may throw
-    return deliver(failure(fitting::Status::outOfMemory), terms, nullptr, coefs, standardErrors,
-                   stats);
-  }
+    return fitting::fitExponents(sample, std::span(exps, terms));
+  });
+  return deliver(fit, terms, nullptr, coefs, standardErrors, stats);
 }
 
 XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const double *height,
@@ -155,25 +174,15 @@ XYLOTRAK_API int32_t PHFsDll(const double *dbh, const double *totalHeight, const
   const std::size_t terms = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
   if (termCount != nullptr) *termCount = 0;
   const int count = low16(candidateCount);
-  const bool given = candidates != nullptr && count != 0;
   if (capacity < 1 || exps == nullptr || coefs == nullptr || termCount == nullptr || count < 0 ||
       !haveRows(dbh, totalHeight, height, diameter, rowCount)) {
     return deliver(failure(fitting::Status::badArgument), terms, exps, coefs, standardErrors,
                    stats);
   }
-  try {
-    const std::span<const double> pool =
-        given ? std::span(candidates, static_cast<std::size_t>(count))
-              : fitting::defaultCandidates();
-    const fitting::Sample sample =
-        fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
-    const fitting::Fit fit = fitting::selectExponents(sample, pool, capacity);
-    if (fit.status == fitting::Status::ok) *termCount = static_cast<int32_t>(fit.exps.size()) - 1;
-    return deliver(fit, terms, exps, coefs, standardErrors, stats);
-  } catch (...) {
-    return deliver(failure(fitting::Status::outOfMemory), terms, exps, coefs, standardErrors,
-                   stats);
-  }
+  const fitting::Fit fit = selectFrom({dbh, totalHeight, height, diameter, rowCount}, candidates,
+                                      count, capacity, false);
+  if (fit.status == fitting::Status::ok) *termCount = static_cast<int32_t>(fit.exps.size()) - 1;
+  return deliver(fit, terms, exps, coefs, standardErrors, stats);
 }
 
 XYLOTRAK_API int32_t PHFcDll(const double *dbh, const double *totalHeight, const double *height,
@@ -186,14 +195,12 @@ XYLOTRAK_API int32_t PHFcDll(const double *dbh, const double *totalHeight, const
   fitting::Fit fit = failure(fitting::Status::badArgument);
   if (n >= 0 && exps != nullptr && coefs != nullptr && knownFlags(flags) &&
       haveRows(dbh, totalHeight, height, diameter, rowCount)) {
-    try {
+    fit = guardedFit([&] {
       const fitting::Sample sample =
           fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
-      fit = fitting::fitExponents(sample, std::span(exps, terms),
-                                  (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
-    } catch (...) {
-      fit = failure(fitting::Status::outOfMemory);
-    }
+      return fitting::fitExponents(sample, std::span(exps, terms),
+                                   (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
+    });
   }
   if (fit.status == fitting::Status::ok && residualDf != nullptr) *residualDf = fit.residualDf;
   writeCovariance(covariance, terms, fit);
@@ -210,20 +217,11 @@ XYLOTRAK_API int32_t PHFwDll(const double *dbh, const double *totalHeight, const
   if (termCount != nullptr) *termCount = 0;
   if (residualDf != nullptr) *residualDf = 0;
   const int count = low16(candidateCount);
-  const bool given = candidates != nullptr && count != 0;
   fitting::Fit fit = failure(fitting::Status::badArgument);
   if (capacity >= 1 && exps != nullptr && coefs != nullptr && termCount != nullptr && count >= 0 &&
       knownFlags(flags) && haveRows(dbh, totalHeight, height, diameter, rowCount)) {
-    try {
-      const std::span<const double> pool =
-          given ? std::span(candidates, static_cast<std::size_t>(count))
-                : fitting::defaultCandidates();
-      const fitting::Sample sample =
-          fitting::readSample({dbh, totalHeight, height, diameter, rowCount});
-      fit = fitting::selectExponents(sample, pool, capacity, (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
-    } catch (...) {
-      fit = failure(fitting::Status::outOfMemory);
-    }
+    fit = selectFrom({dbh, totalHeight, height, diameter, rowCount}, candidates, count, capacity,
+                     (flags & XYLOTRAK_FIT_TIP_ZERO) != 0);
   }
   if (fit.status == fitting::Status::ok) {
     *termCount = static_cast<int32_t>(fit.exps.size()) - 1;
@@ -251,14 +249,17 @@ XYLOTRAK_API int32_t PHFmDll(const double *dbh, const double *totalHeight, const
   if (n >= 0 && q >= 1 && exps != nullptr && coefs != nullptr && randomTerms != nullptr &&
       (rowCount == 0 || tree != nullptr) &&
       haveRows(dbh, totalHeight, height, diameter, rowCount)) {
-    try {
-      const fitting::Sample sample =
-          fitting::readSample({dbh, totalHeight, height, diameter, rowCount, tree});
-      fit = fitting::fitMixed(sample, std::span(exps, terms), std::span(randomTerms, randoms));
-    } catch (...) {
-      fit = fitting::MixedFit{};
-      fit.status = fitting::Status::outOfMemory;
-    }
+    fit = guarded(
+        [&] {
+          const fitting::Sample sample =
+              fitting::readSample({dbh, totalHeight, height, diameter, rowCount, tree});
+          return fitting::fitMixed(sample, std::span(exps, terms), std::span(randomTerms, randoms));
+        },
+        [](Failure) {
+          fitting::MixedFit none;
+          none.status = fitting::Status::outOfMemory;
+          return none;
+        });
   }
   const bool ok = fit.status == fitting::Status::ok;
   const std::vector<double> none;
@@ -289,13 +290,15 @@ XYLOTRAK_API int32_t PHDcDll(const xylotrak_taper_fit *fit, double dbh, double t
   if (!model || !kind || !goodTree(dbh, totalHeight) || !(height >= 0 && height <= totalHeight)) {
     return deliverInterval(fitting::Status::badArgument, {}, diameter, lower, upper);
   }
-  try {
-    const fitting::Interval i =
-        fitting::diameterInterval(*model, dbh, totalHeight, height, *kind, level);
-    return deliverInterval(fitting::Status::ok, i, diameter, lower, upper);
-  } catch (...) {
-    return deliverInterval(fitting::Status::outOfMemory, {}, diameter, lower, upper);
-  }
+  return guarded(
+      [&] {
+        const fitting::Interval i =
+            fitting::diameterInterval(*model, dbh, totalHeight, height, *kind, level);
+        return deliverInterval(fitting::Status::ok, i, diameter, lower, upper);
+      },
+      [&](Failure) {
+        return deliverInterval(fitting::Status::outOfMemory, {}, diameter, lower, upper);
+      });
 }
 
 XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
@@ -310,14 +313,16 @@ XYLOTRAK_API int32_t PHVcDll(const xylotrak_taper_fit *fit, double dbh, double t
   if (!model || !kind || !goodTree(dbh, totalHeight)) {
     return deliverInterval(fitting::Status::badArgument, {}, volume, lower, upper);
   }
-  try {
-    const fitting::Interval i = fitting::volumeInterval(
-        *model, dbh, totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, logLength},
-        *kind, level);
-    return deliverInterval(fitting::Status::ok, i, volume, lower, upper);
-  } catch (...) {
-    return deliverInterval(fitting::Status::outOfMemory, {}, volume, lower, upper);
-  }
+  return guarded(
+      [&] {
+        const fitting::Interval i = fitting::volumeInterval(
+            *model, dbh, totalHeight, {lowerHeight, upperHeight, lowerDiam, upperDiam, logLength},
+            *kind, level);
+        return deliverInterval(fitting::Status::ok, i, volume, lower, upper);
+      },
+      [&](Failure) {
+        return deliverInterval(fitting::Status::outOfMemory, {}, volume, lower, upper);
+      });
 }
 
 XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double totalHeight,
@@ -346,20 +351,20 @@ XYLOTRAK_API int32_t PHCbDll(const xylotrak_taper_fit *fit, double dbh, double t
         diameters[j] < 0)
       return clear(fitting::Status::badArgument);
   }
-  try {
-    const fitting::Calibration c = fitting::calibrate(
-        *model, dbh, totalHeight, std::span(heights, m), std::span(diameters, m));
-    const auto finite = [](const std::vector<double> &v) {
-      return std::all_of(v.begin(), v.end(), [](double a) { return std::isfinite(a); });
-    };
-    if (!finite(c.coefs) || !finite(c.covariance)) return clear(fitting::Status::overflow);
-    writeArray(coefs, terms, c.coefs);
-    writeArray(covariance, terms * terms, c.covariance);
-    if (flags != nullptr && c.outlying) *flags = XYLOTRAK_CALIBRATION_OUTLYING;
-    return static_cast<std::int32_t>(fitting::Status::ok);
-  } catch (...) {
-    return clear(fitting::Status::outOfMemory);
-  }
+  return guarded(
+      [&] {
+        const fitting::Calibration c = fitting::calibrate(
+            *model, dbh, totalHeight, std::span(heights, m), std::span(diameters, m));
+        const auto finite = [](const std::vector<double> &v) {
+          return std::all_of(v.begin(), v.end(), [](double a) { return std::isfinite(a); });
+        };
+        if (!finite(c.coefs) || !finite(c.covariance)) return clear(fitting::Status::overflow);
+        writeArray(coefs, terms, c.coefs);
+        writeArray(covariance, terms * terms, c.covariance);
+        if (flags != nullptr && c.outlying) *flags = XYLOTRAK_CALIBRATION_OUTLYING;
+        return static_cast<std::int32_t>(fitting::Status::ok);
+      },
+      [&](Failure) { return clear(fitting::Status::outOfMemory); });
 }
 
 }  // extern "C"

@@ -135,7 +135,7 @@ Interval volumeInterval(const FittedModel &m, double dbh, double totalHeight,
   const Index p = terms(m);
   const taper::Model model{dbh, totalHeight, m.coefs.data(), m.exps.data(),
                            static_cast<int>(p - 1)};
-  taper::Evaluator stem(model, false);
+  taper::Evaluator stem(model, taper::Memory::kNone);
   const taper::Section section = stem.section(limits);
   const double top = taper::wholeLogsTop(section, limits.logLength);
   const double reported = stem.volume(limits);

@@ -30,16 +30,6 @@ constexpr int kMaxSteps = 200;
 // that a model fits exactly would take in terms that only reshuffle rounding.
 const double kRoundingShare = std::ldexp(1.0, -40);
 
-// A row the fit can use. The relative diameter of a finite diameter can still
-// overflow (a subnormal dbh), so it is tested as it will be used.
-bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
-  if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
-      !std::isfinite(d)) {
-    return false;
-  }
-  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight && std::isfinite(d / dbh);
-}
-
 bool allFinite(const std::vector<double> &values) noexcept {
   return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
@@ -170,6 +160,16 @@ Fit finish(const Sample &sample, std::span<const double> exps, const Solved &sol
 
 }  // namespace
 
+// The relative diameter of a finite diameter can still overflow (a subnormal
+// dbh), so it is tested as it will be used.
+bool usableRow(double dbh, double totalHeight, double h, double d) noexcept {
+  if (!std::isfinite(dbh) || !std::isfinite(totalHeight) || !std::isfinite(h) ||
+      !std::isfinite(d)) {
+    return false;
+  }
+  return dbh > 0 && totalHeight > 0 && h >= 0 && h <= totalHeight && std::isfinite(d / dbh);
+}
+
 Sample readSample(const Measurements &rows) {
   Sample sample;
   std::int64_t kept = 0;
@@ -297,6 +297,99 @@ std::optional<Stepwise> factorise(const Matrix &candidates, const std::vector<In
 // this share of its norm adds nothing but rounding: it is passed over.
 constexpr double kDependentShare = 1e-10;
 
+// Stepwise selection over the candidate columns: each step adds the candidate
+// that lowers the residual sum of squares most, when the partial F test
+// finds it significant, and then removes the term whose removal costs least,
+// when that is not significant.
+struct StepwiseSearch {
+  const Matrix &columns;  // one column per candidate exponent
+  const Vector &columnNorms;
+  const Eigen::Ref<const Vector> y;
+  double floor;  // a change in the residual sum of squares below this is rounding
+  Index base;    // 1 with the constant column, 0 through the tip
+  int maxTerms;
+
+  std::vector<Index> chosen;  // columns of the candidates, in order of entry
+  std::optional<Stepwise> model;
+  Matrix w;  // Q'c for every candidate c, into the same memory every step
+
+  Index rows() const { return columns.rows(); }
+
+  // The model without candidates; false when even that is rank-deficient.
+  bool start() {
+    fault::checkAllocation();
+    w.resize(rows(), columns.cols());
+    model = factorise(columns, chosen, y, base);
+    return model.has_value();
+  }
+
+  // Adds the candidate that lowers the residual sum of squares most: with
+  // w = Q'c, its entry lowers it by (w_r . (Q'y)_r)^2 / |w_r|^2, w_r the
+  // residual part of w. Returns whether a candidate entered.
+  bool addStep() {
+    const Index m = rows();
+    const Index count = columns.cols();
+    const auto terms = static_cast<Index>(chosen.size()) + 2;           // after the addition
+    const Index fitted = static_cast<Index>(chosen.size()) + 1 + base;  // free coefficients
+    if (!(terms <= maxTerms && m - fitted >= 1 && count > 0)) return false;
+    w = columns;
+    w.applyOnTheLeft(model->qr.householderQ().transpose());
+    const Index rest = m - (fitted - 1);
+    std::optional<Index> best;
+    double bestGain = 0;
+    for (Index k = 0; k < count; ++k) {
+      if (std::find(chosen.begin(), chosen.end(), k) != chosen.end()) continue;
+      const auto part = w.col(k).tail(rest);
+      const double norm = part.norm();
+      if (!(norm > kDependentShare * columnNorms(k))) continue;
+      const double projection = part.dot(model->residualPart) / norm;
+      const double gain = projection * projection;
+      if (!best || gain > bestGain) {
+        best = k;
+        bestGain = gain;
+      }
+    }
+    if (!best || !(bestGain > floor)) return false;
+    // What is left, from the residuals themselves: the difference of two
+    // nearly equal sums would lose it when the candidate explains nearly all.
+    const auto part = w.col(*best).tail(rest);
+    const double after =
+        (model->residualPart - (part.dot(model->residualPart) / part.squaredNorm()) * part)
+            .squaredNorm();
+    const double df = static_cast<double>(m - fitted);
+    if (!(bestGain / (after / df) > fCritical(m - fitted))) return false;
+    chosen.push_back(*best);
+    std::optional<Stepwise> grown = factorise(columns, chosen, y, base);
+    if (!grown) {
+      chosen.pop_back();  // dependent after all, by the factorisation's test
+      return false;
+    }
+    model = std::move(grown);
+    return true;
+  }
+
+  // After an addition, removes the term whose removal costs least, if that
+  // is not significant. False only when the smaller model cannot be
+  // factorised (it cannot happen: a subset of a full-rank set).
+  bool removeStep() {
+    if (chosen.size() <= 1) return true;
+    const auto p = static_cast<Index>(chosen.size()) + base;
+    const double df = static_cast<double>(rows() - p);
+    Index weakest = base;
+    for (Index j = base + 1; j < p; ++j) {
+      if (model->removalCost(j) < model->removalCost(weakest)) weakest = j;
+    }
+    const double cost = model->removalCost(weakest);
+    const double f = cost <= floor ? 0.0 : cost / (model->rss / df);
+    if (!(f < fCritical(rows() - p))) return true;
+    chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(weakest - base));
+    std::optional<Stepwise> shrunk = factorise(columns, chosen, y, base);
+    if (!shrunk) return false;
+    model = std::move(shrunk);
+    return true;
+  }
+};
+
 }  // namespace
 
 Fit selectExponents(const Sample &sample, std::span<const double> candidates, int maxTerms,
@@ -325,78 +418,14 @@ Fit selectExponents(const Sample &sample, std::span<const double> candidates, in
   if (tipZero) columns.array() -= 1.0;
   const Vector columnNorms = columns.colwise().norm();
   const Eigen::Map<const Vector> y(sample.y.data(), m);
-  const double floor = kRoundingShare * y.squaredNorm();
-
-  fault::checkAllocation();
-  Matrix w(m, count);         // Q'c for every candidate c
-  std::vector<Index> chosen;  // columns of the candidates, in order of entry
-  std::optional<Stepwise> model = factorise(columns, chosen, y, base);
-  if (!model) return failed(Status::rankDeficient, sample);
-
+  StepwiseSearch search{columns, columnNorms, y, kRoundingShare * y.squaredNorm(), base, maxTerms,
+                        {},      {},          {}};
+  if (!search.start()) return failed(Status::rankDeficient, sample);
   for (int step = 0; step < kMaxSteps; ++step) {
-    bool changed = false;
-    // Add the candidate that lowers the residual sum of squares most: with
-    // w = Q'c, its entry lowers it by (w_r . (Q'y)_r)^2 / |w_r|^2, w_r the
-    // residual part of w.
-    const auto terms = static_cast<Index>(chosen.size()) + 2;           // after the addition
-    const Index fitted = static_cast<Index>(chosen.size()) + 1 + base;  // free coefficients
-    if (terms <= maxTerms && m - fitted >= 1 && count > 0) {
-      w = columns;  // into the same memory every step
-      w.applyOnTheLeft(model->qr.householderQ().transpose());
-      const Index rest = m - (fitted - 1);
-      std::optional<Index> best;
-      double bestGain = 0;
-      for (Index k = 0; k < count; ++k) {
-        if (std::find(chosen.begin(), chosen.end(), k) != chosen.end()) continue;
-        const auto part = w.col(k).tail(rest);
-        const double norm = part.norm();
-        if (!(norm > kDependentShare * columnNorms(k))) continue;
-        const double projection = part.dot(model->residualPart) / norm;
-        const double gain = projection * projection;
-        if (!best || gain > bestGain) {
-          best = k;
-          bestGain = gain;
-        }
-      }
-      if (best && bestGain > floor) {
-        // What is left, from the residuals themselves: the difference of two
-        // nearly equal sums would lose it when the candidate explains nearly all.
-        const auto part = w.col(*best).tail(rest);
-        const double after =
-            (model->residualPart - (part.dot(model->residualPart) / part.squaredNorm()) * part)
-                .squaredNorm();
-        const double df = static_cast<double>(m - fitted);
-        if (bestGain / (after / df) > fCritical(m - fitted)) {
-          chosen.push_back(*best);
-          std::optional<Stepwise> grown = factorise(columns, chosen, y, base);
-          if (grown) {
-            model = std::move(grown);
-            changed = true;
-          } else {
-            chosen.pop_back();  // dependent after all, by the factorisation's test
-          }
-        }
-      }
-    }
-    // Remove the term whose removal costs least, if that is not significant.
-    if (changed && chosen.size() > 1) {
-      const auto p = static_cast<Index>(chosen.size()) + base;
-      const double df = static_cast<double>(m - p);
-      Index weakest = base;
-      for (Index j = base + 1; j < p; ++j) {
-        if (model->removalCost(j) < model->removalCost(weakest)) weakest = j;
-      }
-      const double cost = model->removalCost(weakest);
-      const double f = cost <= floor ? 0.0 : cost / (model->rss / df);
-      if (f < fCritical(m - p)) {
-        chosen.erase(chosen.begin() + static_cast<std::ptrdiff_t>(weakest - base));
-        std::optional<Stepwise> shrunk = factorise(columns, chosen, y, base);
-        if (!shrunk) return failed(Status::rankDeficient, sample);  // a subset of a full-rank set
-        model = std::move(shrunk);
-      }
-    }
-    if (!changed) break;
+    if (!search.addStep()) break;
+    if (!search.removeStep()) return failed(Status::rankDeficient, sample);
   }
+  const std::vector<Index> &chosen = search.chosen;
 
   std::vector<double> exps{0.0};
   for (Index k : chosen) exps.push_back(pool[static_cast<std::size_t>(k)]);

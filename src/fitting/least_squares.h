@@ -31,6 +31,10 @@ struct Sample {
 
 // Keeps the rows whose four values are finite, with dbh > 0, H > 0,
 // 0 <= h <= H and a finite d/dbh; counts the others.
+// Whether the fit uses a measurement row (PHFuDll): all four values finite,
+// dbh and totalHeight above 0, h within [0, totalHeight], d / dbh finite.
+bool usableRow(double dbh, double totalHeight, double h, double d) noexcept;
+
 Sample readSample(const Measurements &rows);
 
 enum class Status : std::int32_t {

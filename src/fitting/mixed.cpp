@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <numeric>
 
+#include "abi.h"
 #include "fault_injection.h"
 
 namespace xylotrak::fitting {
@@ -88,7 +88,7 @@ class Reml {
     r.sigma2 = rss / df;
     if (!(r.sigma2 > 0) || !std::isfinite(r.sigma2)) return r;
     const double logDetX = 2 * fixed.matrixL().toDenseMatrix().diagonal().array().log().sum();
-    r.deviance = df * (1 + std::log(2 * std::numbers::pi * r.sigma2)) + logDetM + logDetX;
+    r.deviance = df * (1 + std::log(2 * kPi * r.sigma2)) + logDetM + logDetX;
     if (!std::isfinite(r.deviance)) r.deviance = std::numeric_limits<double>::infinity();
     r.xwx = std::move(xwx);
     return r;

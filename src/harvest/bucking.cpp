@@ -193,14 +193,16 @@ XYLOTRAK_API int32_t PHMlDll(const xylotrak_measured_stem *stem,
     return -XYLOTRAK_MATRIX_BAD_ARGUMENT;
   if (const int s = checkStem(stem); s != XYLOTRAK_MATRIX_OK) return -s;
   if (const int s = checkProduct(*product, stem->barkCount > 0); s != XYLOTRAK_MATRIX_OK) return -s;
-  try {
-    const Profile profile(*stem);
-    const Samples samples{&profile};
-    return valueLog(samples, *product, productIndex, startCm, lengthCm, handCells == 1, *log);
-  } catch (const std::bad_alloc &) {
-    std::memset(static_cast<void *>(log), 0, sizeof *log);
-    return -XYLOTRAK_MATRIX_OUT_OF_MEMORY;
-  }
+  return guarded(
+      [&] {
+        const Profile profile(*stem);
+        const Samples samples{&profile};
+        return valueLog(samples, *product, productIndex, startCm, lengthCm, handCells == 1, *log);
+      },
+      [&](Failure) {
+        std::memset(static_cast<void *>(log), 0, sizeof *log);
+        return static_cast<std::int32_t>(-XYLOTRAK_MATRIX_OUT_OF_MEMORY);
+      });
 }
 
 XYLOTRAK_API int32_t PHMbDll(const xylotrak_measured_stem *stem,
@@ -209,13 +211,15 @@ XYLOTRAK_API int32_t PHMbDll(const xylotrak_measured_stem *stem,
                              int32_t logCapacity, int32_t *logCount, double *totalValue) {
   if (logCount != nullptr) *logCount = 0;
   if (totalValue != nullptr) *totalValue = 0;
-  try {
-    return buck(stem, products, productCount, params, logs, logCapacity, logCount, totalValue);
-  } catch (const std::bad_alloc &) {
-    if (logCount != nullptr) *logCount = 0;
-    if (totalValue != nullptr) *totalValue = 0;
-    return XYLOTRAK_MATRIX_OUT_OF_MEMORY;
-  }
+  return guarded(
+      [&] {
+        return buck(stem, products, productCount, params, logs, logCapacity, logCount, totalValue);
+      },
+      [&](Failure) {
+        if (logCount != nullptr) *logCount = 0;
+        if (totalValue != nullptr) *totalValue = 0;
+        return static_cast<std::int32_t>(XYLOTRAK_MATRIX_OUT_OF_MEMORY);
+      });
 }
 
 XYLOTRAK_API int32_t PHMtDll(double dbh, double totalHeight, const double *coefs,

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "abi.h"
 #include "harvest/hpr.h"
 #include "xylotrak.h"
 
@@ -172,6 +173,7 @@ void auditHpr(xylotrak_hpr &file, int resolutionCm, xylotrak_audit_totals &total
 
 namespace {
 
+using namespace xylotrak;
 using namespace xylotrak::harvest;
 
 // Writes UTF-8 text as NUL-terminated UTF-16, cut to capacity; returns the
@@ -221,23 +223,19 @@ std::int32_t parseInto(const char *data, std::size_t size, xylotrak_hpr **file,
     writeText("out of memory", message, capacity);
     return XYLOTRAK_HPR_OUT_OF_MEMORY;
   }
-  try {
-    parseHpr(data, size, *f);
-  } catch (const MalformedFile &e) {
-    delete f;
-    writeText(e.what(), message, capacity);
-    return XYLOTRAK_HPR_MALFORMED;
-  } catch (const std::bad_alloc &) {
-    delete f;
-    writeText("out of memory", message, capacity);
-    return XYLOTRAK_HPR_OUT_OF_MEMORY;
-  } catch (const std::exception &e) {
-    delete f;
-    writeText(e.what(), message, capacity);
-    return XYLOTRAK_HPR_MALFORMED;
-  }
-  *file = f;
-  return XYLOTRAK_HPR_OK;
+  // A malformed file throws MalformedFile, which names what is wrong.
+  return guarded(
+      [&] {
+        parseHpr(data, size, *f);
+        *file = f;
+        return static_cast<std::int32_t>(XYLOTRAK_HPR_OK);
+      },
+      [&](Failure failure) {
+        delete f;
+        writeText(failure.what, message, capacity);
+        return static_cast<std::int32_t>(failure.outOfMemory ? XYLOTRAK_HPR_OUT_OF_MEMORY
+                                                             : XYLOTRAK_HPR_MALFORMED);
+      });
 }
 
 }  // namespace
@@ -263,23 +261,24 @@ XYLOTRAK_API int32_t HPRoDll(const char *pathUtf8, xylotrak_hpr **file, xylotrak
   *file = nullptr;
   if (pathUtf8 == nullptr || messageCapacity < 0 || (message == nullptr && messageCapacity > 0))
     return XYLOTRAK_HPR_BAD_ARGUMENT;
-  try {
-    const std::u8string name(reinterpret_cast<const char8_t *>(pathUtf8));
-    std::ifstream in(std::filesystem::path(name), std::ios::binary);
-    std::string bytes;
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-      writeText(std::string(pathUtf8) + ": cannot be read", message, messageCapacity);
-      return XYLOTRAK_HPR_CANNOT_READ;
-    }
-    return parseInto(bytes.data(), bytes.size(), file, message, messageCapacity);
-  } catch (const std::bad_alloc &) {
-    writeText("out of memory", message, messageCapacity);
-    return XYLOTRAK_HPR_OUT_OF_MEMORY;
-  } catch (const std::exception &) {
+  const auto cannotRead = [&] {
     writeText(std::string(pathUtf8) + ": cannot be read", message, messageCapacity);
-    return XYLOTRAK_HPR_CANNOT_READ;
-  }
+    return static_cast<std::int32_t>(XYLOTRAK_HPR_CANNOT_READ);
+  };
+  return guarded(
+      [&] {
+        const std::u8string name(reinterpret_cast<const char8_t *>(pathUtf8));
+        std::ifstream in(std::filesystem::path(name), std::ios::binary);
+        std::string bytes;
+        if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in && !in.eof()) return cannotRead();
+        return parseInto(bytes.data(), bytes.size(), file, message, messageCapacity);
+      },
+      [&](Failure failure) {
+        if (!failure.outOfMemory) return cannotRead();
+        writeText(failure.what, message, messageCapacity);
+        return static_cast<std::int32_t>(XYLOTRAK_HPR_OUT_OF_MEMORY);
+      });
 }
 
 XYLOTRAK_API void HPRcDll(xylotrak_hpr *file) { delete file; }
@@ -318,38 +317,38 @@ XYLOTRAK_API int32_t HPRrDll(const xylotrak_hpr *file, int table, int64_t row, v
   auto copy = [&](const auto &rec) {
     if (record != nullptr) std::memcpy(record, &rec, sizeof rec);
   };
-  try {
-    switch (table) {
-      case XYLOTRAK_HPR_SPECIES:
-        copy(file->species[r].record);
-        words = &file->species[r].name;
-        break;
-      case XYLOTRAK_HPR_PRODUCTS:
-        copy(file->products[r].record);
-        words = &file->products[r].name;
-        break;
-      case XYLOTRAK_HPR_STEMS:
-        copy(file->stems[r].record);
-        break;
-      case XYLOTRAK_HPR_LOGS:
-        copy(file->logs[r]);
-        break;
-      case XYLOTRAK_HPR_UNSUPPORTED:
-        copy(file->notes[r].record);
-        words = &file->notes[r].message;
-        break;
-      case XYLOTRAK_HPR_AUDIT_STEMS:
-        copy(file->auditStems[r].record);
-        words = &file->auditStems[r].reason;
-        break;
-      default:
-        copy(file->auditLogs[r]);
-        break;
-    }
-    return writeText(*words, text, textCapacity);
-  } catch (...) {
-    return -1;
-  }
+  return guarded(
+      [&] {
+        switch (table) {
+          case XYLOTRAK_HPR_SPECIES:
+            copy(file->species[r].record);
+            words = &file->species[r].name;
+            break;
+          case XYLOTRAK_HPR_PRODUCTS:
+            copy(file->products[r].record);
+            words = &file->products[r].name;
+            break;
+          case XYLOTRAK_HPR_STEMS:
+            copy(file->stems[r].record);
+            break;
+          case XYLOTRAK_HPR_LOGS:
+            copy(file->logs[r]);
+            break;
+          case XYLOTRAK_HPR_UNSUPPORTED:
+            copy(file->notes[r].record);
+            words = &file->notes[r].message;
+            break;
+          case XYLOTRAK_HPR_AUDIT_STEMS:
+            copy(file->auditStems[r].record);
+            words = &file->auditStems[r].reason;
+            break;
+          default:
+            copy(file->auditLogs[r]);
+            break;
+        }
+        return writeText(*words, text, textCapacity);
+      },
+      std::int32_t{-1});
 }
 
 XYLOTRAK_API int32_t HPRaDll(xylotrak_hpr *file, int32_t resolutionCm,
@@ -357,15 +356,17 @@ XYLOTRAK_API int32_t HPRaDll(xylotrak_hpr *file, int32_t resolutionCm,
   if (totals != nullptr) *totals = xylotrak_audit_totals{};
   if (file == nullptr || resolutionCm < 1 || resolutionCm > 1000) return XYLOTRAK_HPR_BAD_ARGUMENT;
   xylotrak_audit_totals sums{};
-  try {
-    auditHpr(*file, resolutionCm, sums);
-  } catch (const std::bad_alloc &) {
-    file->auditStems.clear();
-    file->auditLogs.clear();
-    return XYLOTRAK_HPR_OUT_OF_MEMORY;
-  }
-  if (totals != nullptr) *totals = sums;
-  return XYLOTRAK_HPR_OK;
+  return guarded(
+      [&] {
+        auditHpr(*file, resolutionCm, sums);
+        if (totals != nullptr) *totals = sums;
+        return static_cast<std::int32_t>(XYLOTRAK_HPR_OK);
+      },
+      [&](Failure) {
+        file->auditStems.clear();
+        file->auditLogs.clear();
+        return static_cast<std::int32_t>(XYLOTRAK_HPR_OUT_OF_MEMORY);
+      });
 }
 
 }  // extern "C"

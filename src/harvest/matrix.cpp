@@ -12,8 +12,6 @@ namespace xylotrak::harvest {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 bool finite(double x) { return std::isfinite(x); }
 
 bool strictlyAscending(const double *v, int n, bool nonNegative) {

@@ -1,21 +1,20 @@
-// Basal area, quadratic mean diameter and the log volume formulas.
+// The basic-formula exports: basal area, quadratic mean diameter and the log
+// volume formulas.
 //
 // Each export tests its arguments first (a negative or NaN argument answers
-// -1.0 uncounted), then runs the slot-7 accounting prologue, then evaluates
-// its formula in the written order, which fixes the last bit of the result.
-// The log volumes take their basal areas from the gDll export itself, so
-// every basal area is a counted call of its own.
-#include <cmath>
+// -1.0 uncounted), then runs the slot-7 accounting prologue, then asks the
+// formula. The log volumes take their basal areas from the gDll export
+// itself, so every basal area is a counted call of its own.
+#include "mensuration/formulas.h"
 
 #include "accounting/accounting.h"
 #include "xylotrak.h"
 
 using namespace xylotrak;
+using namespace xylotrak::mensuration;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kOneThird = 0.3333333333333333;  // the double nearest 1/3
 constexpr double kRejected = -1.0;
 
 // An argument is accepted only when it compares >= 0: NaN fails, -0.0 passes.
@@ -28,19 +27,19 @@ extern "C" {
 XYLOTRAK_API double gDll(double diameter) {
   if (rejected(diameter)) return kRejected;
   accounting::enterFormula();
-  return (diameter * diameter * kPi) / 40000;
+  return basalArea(diameter);
 }
 
 XYLOTRAK_API double dgDll(double basalArea, double treeCount) {
   if (rejected(basalArea) || rejected(treeCount)) return kRejected;
   accounting::enterFormula();
-  return std::sqrt((basalArea * 40000) / (treeCount * kPi));
+  return quadraticMeanDiameter(basalArea, treeCount);
 }
 
 XYLOTRAK_API double VTHuDll(double diameter, double length) {
   if (rejected(diameter) || rejected(length)) return kRejected;
   accounting::enterFormula();
-  return gDll(diameter) * length;
+  return huber(gDll(diameter), length);
 }
 
 // The cylinder volume is the Huber arithmetic: one function, two export names
@@ -59,7 +58,7 @@ XYLOTRAK_API double VTSmDll(double diameter1, double diameter2, double length) {
   accounting::enterFormula();
   const double g1 = gDll(diameter1);
   const double g2 = gDll(diameter2);
-  return ((g2 + g1) * 0.5) * length;
+  return smalian(g1, g2, length);
 }
 
 XYLOTRAK_API double VTNwDll(double diameter1, double midDiameter, double diameter2, double length) {
@@ -70,7 +69,7 @@ XYLOTRAK_API double VTNwDll(double diameter1, double midDiameter, double diamete
   const double g1 = gDll(diameter1);
   const double gm = gDll(midDiameter);
   const double g2 = gDll(diameter2);
-  return ((g2 + (4 * gm + g1)) / 6) * length;
+  return newton(g1, gm, g2, length);
 }
 
 XYLOTRAK_API double VTNeDll(double diameter1, double diameter2, double length) {
@@ -78,11 +77,7 @@ XYLOTRAK_API double VTNeDll(double diameter1, double diameter2, double length) {
   accounting::enterFormula();
   const double g1 = gDll(diameter1);
   const double g2 = gDll(diameter2);
-  // Cube roots as pow(x, 0.333...) rather than cbrt: the two differ in the
-  // last bit, and hosts compare these volumes bit for bit.
-  const double root12 = std::pow(g1 * g1 * g2, kOneThird);
-  const double root21 = std::pow(g2 * g1 * g2, kOneThird);
-  return (((root12 + g1) + root21) + g2) * 0.25 * length;
+  return neiloid(g1, g2, length);
 }
 
 XYLOTRAK_API double VTCoDll(double diameter1, double diameter2, double length) {
@@ -90,7 +85,7 @@ XYLOTRAK_API double VTCoDll(double diameter1, double diameter2, double length) {
   accounting::enterFormula();
   const double g1 = gDll(diameter1);
   const double g2 = gDll(diameter2);
-  return ((std::sqrt(g2 * g1) + (g2 + g1)) / 3) * length;
+  return cone(g1, g2, length);
 }
 
 }  // extern "C"

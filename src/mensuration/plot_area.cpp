@@ -9,7 +9,6 @@ using namespace xylotrak;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
 // Square length units in one unit of area.

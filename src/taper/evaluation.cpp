@@ -257,14 +257,15 @@ EvaluationWork lastEvaluationWorkForTesting() noexcept { return t_lastWork; }
 // The closed form's arrays are left unset until prepare() writes them, so
 // that an evaluator on the stack costs nothing to make.
 // cppcheck-suppress uninitMemberVar ; ClosedForm is read only after prepare()
-Evaluator::Evaluator(const Model &model, bool cached) noexcept : model_(model), keepsWork_(cached) {
+Evaluator::Evaluator(const Model &model, Memory memory) noexcept
+    : model_(model), keepsWork_(memory == Memory::kCached) {
   const long entries = g_entriesForTesting.load(std::memory_order_relaxed);
-  if (!cached || entries == 0) return;
+  if (memory != Memory::kCached || entries == 0) return;
   const long bytes = g_bytesForTesting.load(std::memory_order_relaxed);
   const std::size_t bound = bytes < 0 ? kCacheBytes : static_cast<std::size_t>(bytes);
   if (bound < sizeof(EvaluationCache)) return;
-  void *memory = tryAllocate(sizeof(EvaluationCache));
-  if (memory != nullptr) cache_ = new (memory) EvaluationCache(bound, entries);
+  void *block = tryAllocate(sizeof(EvaluationCache));
+  if (block != nullptr) cache_ = new (block) EvaluationCache(bound, entries);
 }
 
 Evaluator::~Evaluator() {

@@ -31,6 +31,11 @@ struct EvaluationWork {
 
 class EvaluationCache;
 
+// Whether an evaluator remembers what it has worked out. The bucking exports
+// ask for the same heights many times and remember; a single section or
+// diameter does not.
+enum class Memory { kNone, kCached };
+
 // One stem, evaluated on behalf of one export call. With the cache on, it
 // remembers, keyed by the bit pattern of the argument, the diameter at each
 // height and the integral from the ground to it (in one table: the top of a
@@ -48,7 +53,7 @@ class Evaluator {
   // tables and bookkeeping together, also while a table is being enlarged.
   static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
 
-  Evaluator(const Model &model, bool cached) noexcept;
+  Evaluator(const Model &model, Memory memory) noexcept;
   ~Evaluator();
   Evaluator(const Evaluator &) = delete;
   Evaluator &operator=(const Evaluator &) = delete;
@@ -95,8 +100,8 @@ void setCacheEntriesForTesting(long entries) noexcept;
 // The most bytes the cache may hold (a negative value restores
 // Evaluator::kCacheBytes).
 void setCacheBytesForTesting(long bytes) noexcept;
-// The work of the evaluator made with `cached` true (as the bucking exports
-// make theirs, whether the cache is then on or not) destroyed last on the
+// The work of the evaluator made with Memory::kCached (as the bucking
+// exports make theirs, whether the cache is then on or not) destroyed last on the
 // calling thread.
 EvaluationWork lastEvaluationWorkForTesting() noexcept;
 

@@ -42,7 +42,7 @@ XYLOTRAK_API double PHViDll(double dbh, double totalHeight, const double *coefs,
                             int termCount, double lowerHeight, double upperHeight, double lowerDiam,
                             double upperDiam, double logLength) {
   accounting::enter(accounting::kVolume);
-  taper::Evaluator stem(modelOf(dbh, totalHeight, coefs, exps, termCount), false);
+  taper::Evaluator stem(modelOf(dbh, totalHeight, coefs, exps, termCount), taper::Memory::kNone);
   const double volume = stem.volume(lowerHeight, upperHeight, lowerDiam, upperDiam, logLength);
   taper::CallTally inner = stem.tally();
   inner.volume -= 1;  // the call itself, counted by its prologue
@@ -62,7 +62,7 @@ XYLOTRAK_API int32_t PHCTDll(double dbh, double totalHeight, const double *coefs
                              double upperHeight, double lowerDiam, double upperDiam,
                              double logLength) {
   accounting::enter(accounting::kLogCount);
-  taper::Evaluator stem(modelOf(dbh, totalHeight, coefs, exps, termCount), false);
+  taper::Evaluator stem(modelOf(dbh, totalHeight, coefs, exps, termCount), taper::Memory::kNone);
   const taper::Section section =
       stem.section({lowerHeight, upperHeight, lowerDiam, upperDiam, logLength});
   accounting::countInnerCalls(stem.tally());
@@ -80,7 +80,7 @@ XYLOTRAK_API double PHVaDll(double dbh, double totalHeight, const double *coefs,
                             int termCount, double lowerHeight, double upperHeight, double lowerDiam,
                             double upperDiam, double logLength) {
   const taper::Model model = modelOf(dbh, totalHeight, coefs, exps, termCount);
-  taper::Evaluator stem(model, false);
+  taper::Evaluator stem(model, taper::Memory::kNone);
   const taper::Section section =
       stem.section({lowerHeight, upperHeight, lowerDiam, upperDiam, logLength});
   accounting::countInnerCalls(stem.tally());  // its height searches count as PHHiDll calls

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "abi.h"
+
 namespace xylotrak::taper {
 
 // pi/40000: a squared diameter in cm^2 to an area in m^2.
@@ -93,8 +95,6 @@ struct Section {
   double upper;
 };
 
-constexpr double kNoDiameterLimit = 999;
-
 // Turns the limits into a lower and an upper height: the higher of
 // lowerHeight and the height of lowerDiam, the lower of upperHeight and the
 // height of upperDiam (totalHeight without either). The lower-end search, if
@@ -102,7 +102,7 @@ constexpr double kNoDiameterLimit = 999;
 template <class HeightAt>
 Section resolveSection(double totalHeight, const Limits &l, HeightAt &&heightAt) {
   const double lowerFromDiam =
-      (l.lowerDiam > 0 && kNoDiameterLimit > l.lowerDiam) ? heightAt(l.lowerDiam) : 0;
+      (l.lowerDiam > 0 && kNoLimit > l.lowerDiam) ? heightAt(l.lowerDiam) : 0;
   const double lower =
       (l.lowerHeight > 0 && l.lowerHeight > lowerFromDiam) ? l.lowerHeight : lowerFromDiam;
   const double upperFromDiam = (l.upperDiam > 0) ? heightAt(l.upperDiam) : totalHeight;

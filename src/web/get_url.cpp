@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "abi.h"
 #include "diagnostics/log.h"
 #include "fault_injection.h"
 #include "web/transport.h"
@@ -155,7 +156,7 @@ void request(const Char16 *url, const Char16 *method, const Char16 *post, std::s
 
 }  // namespace
 
-const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post) noexcept {
+const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post) {
   // When the log cannot be opened the trace is dropped and stderr is left as
   // it was; the request is made all the same.
   const bool log = diagnostics::redirectStandardError();
@@ -177,18 +178,20 @@ const Char16 *getUrl(const Char16 *url, const Char16 *method, const Char16 *post
     writeWideLine("Post:", post);
     trace(true, "PostLen:%lld \n", static_cast<long long>(postLength));
   }
-  try {
-    request(url, method, post, postLength, log);
-  } catch (...) {
-    // Nothing crosses the export boundary; the transport has been closed.
-  }
+  request(url, method, post, postLength, log);
   return url;
 }
 
 }  // namespace xylotrak::web
 
-extern "C" XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
-                                                           const xylotrak_char16 *method,
-                                                           const xylotrak_char16 *post) {
-  return xylotrak::web::getUrl(url, method, post);
+extern "C" {
+
+// The request and its trace; whatever escapes them, the transport has been
+// closed and the url is returned as documented.
+XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
+                                                const xylotrak_char16 *method,
+                                                const xylotrak_char16 *post) {
+  return xylotrak::guarded([&] { return xylotrak::web::getUrl(url, method, post); }, url);
 }
+
+}  // extern "C"

@@ -139,10 +139,31 @@ bool toAscii(Text &name) {
   return true;
 }
 
+// How far a request has come; each phase holds the ones before it.
+enum class Phase {
+  kIdle,         // no request opened yet
+  kRequestOpen,  // the request is configured
+  kSending,      // the transfer runs (the easy handle is in the multi handle)
+  kConnected,    // the connection, TLS included, is up
+  kResponding,   // the headers of the final response are in
+};
+
+// What went wrong, kept where each step can see it.
+struct FailureRecord {
+  std::uint32_t hostError = 0;  // the host cannot be used: the send fails with this
+  std::uint32_t sendError = 0;  // the send's error, which the wait for the response repeats
+  bool over = false;            // the transfer has ended, well or not
+  CURLcode result = CURLE_OK;   // libcurl's result once it is over
+  std::uint32_t cause = 0;      // what ended it when not libcurl: out of memory, or a timeout
+
+  // The WinHTTP error of an ended transfer.
+  std::uint32_t error() const noexcept { return cause != 0 ? cause : winHttpError(result); }
+};
+
 class CurlTransport final : public Transport {
  public:
   ~CurlTransport() override {
-    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    if (phase_ >= Phase::kSending) curl_multi_remove_handle(multi_, easy_);
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
     if (multi_ != nullptr) curl_multi_cleanup(multi_);
     if (headers_ != nullptr) curl_slist_free_all(headers_);
@@ -161,11 +182,12 @@ class CurlTransport final : public Transport {
   // to libcurl in its ASCII form, which libcurl would otherwise derive from
   // the text in the process's locale encoding rather than in UTF-8.
   bool connect(const Char16 *host) override {
-    hostUsable_ = isPlainHost(host);
+    bool usable = isPlainHost(host);
     try {
       Text name;
       forEachUtf8Byte(host, [&name](char byte) { name.push_back(byte); });
-      if (hostUsable_ && !isAscii(name)) hostUsable_ = toAscii(name);
+      if (usable && !isAscii(name)) usable = toAscii(name);
+      failure_.hostError = usable ? 0u : std::uint32_t{kNameNotResolved};
       url_ = "https://";
       url_ += name;
       url_ += ":443/";
@@ -207,7 +229,7 @@ class CurlTransport final : public Transport {
     if (ok && caFile != nullptr && caFile[0] != '\0') ok = set(CURLOPT_CAINFO, caFile);
     if (ok && caDir != nullptr && caDir[0] != '\0') ok = set(CURLOPT_CAPATH, caDir);
     if (!ok) return fail(kNotEnoughMemory);
-    requestOpen_ = true;
+    phase_ = Phase::kRequestOpen;
     return true;
   }
 
@@ -215,46 +237,46 @@ class CurlTransport final : public Transport {
   // failed on the way.
   bool send(const void *body, std::size_t bytes) override {
     if (bytes > UINT32_MAX) return failSend(kInvalidParameter);
-    if (!hostUsable_) return failSend(kNameNotResolved);
+    if (failure_.hostError != 0) return failSend(failure_.hostError);
     bool ok = body == nullptr
                   ? set(CURLOPT_HTTPGET, 1L)
                   : set(CURLOPT_POSTFIELDS, body) &&
                         set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bytes));
     if (!ok) return failSend(kNotEnoughMemory);
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return failSend(kNotEnoughMemory);
-    attached_ = true;
+    phase_ = Phase::kSending;
     lastActivity_ = Clock::now();
     // A HEAD request goes out without its body (CURLOPT_NOBODY): none is
     // waited for.
     const curl_off_t upload = verb_ == "HEAD" ? 0 : static_cast<curl_off_t>(bytes);
-    const auto out = [this, upload] { return connected_ && up_ >= upload; };
+    const auto out = [this, upload] { return phase_ >= Phase::kConnected && up_ >= upload; };
     drive(out);
-    return out() || failSend(finishError());
+    return out() || failSend(failure_.error());
   }
 
   bool receiveResponse() override {
-    if (!requestOpen_) return fail(kInvalidHandle);
-    if (sendError_ != 0) return fail(sendError_);
-    drive([this] { return headersDone_; });
-    return headersDone_ ? true : fail(finishError());
+    if (phase_ < Phase::kRequestOpen) return fail(kInvalidHandle);
+    if (failure_.sendError != 0) return fail(failure_.sendError);
+    drive([this] { return responding(); });
+    return responding() ? true : fail(failure_.error());
   }
 
   bool queryDataAvailable(std::uint32_t *available) override {
     *available = 0;
-    if (!headersDone_) return fail(kInvalidHandle);
+    if (!responding()) return fail(kInvalidHandle);
     drive([this] { return !chunks_.empty(); });
     if (!chunks_.empty()) {
       *available = static_cast<std::uint32_t>(chunks_.front().size() - offset_);
       return true;
     }
-    return result_ == CURLE_OK ? true : fail(finishError());
+    return failure_.result == CURLE_OK ? true : fail(failure_.error());
   }
 
   bool readData(void *buffer, std::uint32_t bytes, std::uint32_t *read) override {
     *read = 0;
-    if (!headersDone_) return fail(kInvalidHandle);
+    if (!responding()) return fail(kInvalidHandle);
     if (bytes > 0) drive([this] { return !chunks_.empty(); });
-    if (chunks_.empty()) return result_ == CURLE_OK ? true : fail(finishError());
+    if (chunks_.empty()) return failure_.result == CURLE_OK ? true : fail(failure_.error());
     const Bytes &front = chunks_.front();
     const std::size_t n = std::min<std::size_t>(bytes, front.size() - offset_);
     std::memcpy(buffer, front.data() + offset_, n);
@@ -281,39 +303,40 @@ class CurlTransport final : public Transport {
   }
 
   bool failSend(std::uint32_t error) noexcept {
-    sendError_ = error;
+    failure_.sendError = error;
     return fail(error);
   }
 
-  std::uint32_t finishError() const noexcept {
-    if (outOfMemory_) return kNotEnoughMemory;
-    if (timedOut_) return kTimeout;
-    return winHttpError(result_);
+  bool responding() const noexcept { return phase_ == Phase::kResponding; }
+
+  // Moves the request on to `phase` (never back).
+  void reach(Phase phase) noexcept {
+    if (phase_ < phase) phase_ = phase;
   }
 
   // Runs the transfer until `reached()` or the transfer is over. Once the
   // connection is up, 30 s without a byte moving ends it as a timeout.
   template <class Reached>
   void drive(Reached reached) {
-    while (!finished_ && !reached()) {
+    while (!failure_.over && !reached()) {
       int running = 0;
       const CURLMcode step = curl_multi_perform(multi_, &running);
       int left = 0;
       while (CURLMsg *message = curl_multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE) finish(message->data.result);
       }
-      if (step != CURLM_OK && !finished_) {
+      if (step != CURLM_OK && !failure_.over) {
         finish(step == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_SEND_ERROR);
       }
-      if (finished_ || reached()) return;
+      if (failure_.over || reached()) return;
       long waitMs = 1000;
-      if (connected_) {
+      if (phase_ >= Phase::kConnected) {
         const long idle = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_)
                 .count());
         const long limit = timeouts().receiveMs.load();
         if (idle >= limit) {
-          timedOut_ = true;
+          if (failure_.cause == 0) failure_.cause = kTimeout;
           finish(CURLE_OPERATION_TIMEDOUT);
           return;
         }
@@ -324,8 +347,8 @@ class CurlTransport final : public Transport {
   }
 
   void finish(CURLcode result) noexcept {
-    finished_ = true;
-    result_ = result;
+    failure_.over = true;
+    failure_.result = result;
   }
 
   static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *self) {
@@ -336,7 +359,7 @@ class CurlTransport final : public Transport {
     try {
       t->chunks_.emplace_back(data, data + n);
     } catch (...) {
-      t->outOfMemory_ = true;
+      t->failure_.cause = kNotEnoughMemory;
       return 0;  // libcurl ends the transfer
     }
     return n;
@@ -352,7 +375,7 @@ class CurlTransport final : public Transport {
     long status = 0;
     if (blank && curl_easy_getinfo(t->easy_, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
         status >= 200) {
-      t->headersDone_ = true;
+      t->reach(Phase::kResponding);
     }
     return n;
   }
@@ -361,7 +384,7 @@ class CurlTransport final : public Transport {
   // to be written.
   static int onConnected(void *self, char *, char *, int, int) {
     auto *t = static_cast<CurlTransport *>(self);
-    t->connected_ = true;
+    t->reach(Phase::kConnected);
     t->lastActivity_ = Clock::now();
     return CURL_PREREQFUNC_OK;
   }
@@ -381,16 +404,8 @@ class CurlTransport final : public Transport {
   curl_slist *headers_ = nullptr;
   Text url_;
   Text verb_;
-  bool hostUsable_ = false;
-  bool requestOpen_ = false;
-  bool attached_ = false;
-  bool connected_ = false;
-  bool headersDone_ = false;
-  bool finished_ = false;
-  bool timedOut_ = false;
-  bool outOfMemory_ = false;
-  CURLcode result_ = CURLE_OK;
-  std::uint32_t sendError_ = 0;
+  Phase phase_ = Phase::kIdle;
+  FailureRecord failure_;
   std::uint32_t error_ = 0;
   std::deque<Bytes, fault::Allocator<Bytes>> chunks_;
   std::size_t offset_ = 0;

@@ -22,6 +22,7 @@
 #include "format.h"
 #include "options.h"
 #include "report.h"
+#include "words.h"
 
 namespace xtk {
 
@@ -334,10 +335,13 @@ int runBatch(const BatchCommand &c) {
   // Without the handler an interrupted run would leave its .partial files
   // behind, but would run the same: a failure to install it is not fatal.
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)std::signal(sig, removeTempsAndDie);
-  OutputFile logs(logsPath, (std::string("id,") + kLogsCsvHeader).c_str());
+  OutputFile logs(logsPath, libraryWordList(XYLOTRAK_WORDS_LOG_COLUMN, 0, kLogColumns).c_str());
   const bool markExact = params.exactWhenGivenUp;
-  OutputFile totals(totalsPath,
-                    (std::string(kTotalsCsvHeader) + (markExact ? ",servedByExact" : "")).c_str());
+  OutputFile totals(
+      totalsPath,
+      (kTotalsCsvHeader +
+       (markExact ? "," + *libraryWord(XYLOTRAK_WORDS_TOTALS_COLUMN, kTotalsColumns - 1) : ""))
+          .c_str());
   Progress progress(inventory.size());
 
   std::vector<xylotrak_taper_model> table;

@@ -3,41 +3,32 @@
 #include <charconv>
 #include <iostream>
 
+#include "words.h"
+
 namespace xtk {
 
-const std::array<FindingKind, 7> kFindingKinds = {{
-    {XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED, "volume-ill-conditioned",
-     "the closed-form volume cancels and keeps fewer than 6 correct digits"},
-    {XYLOTRAK_CHECK_DIAMETER_INCREASES, "diameter-increases",
-     "the diameter grows with height somewhere on the stem"},
-    {XYLOTRAK_CHECK_NEGATIVE_DIAMETER, "negative-diameter",
-     "the profile falls below 0 under the tip, where diameters read 0"},
-    {XYLOTRAK_CHECK_NONZERO_TIP, "nonzero-tip", "the diameter at the tip is not 0"},
-    {XYLOTRAK_CHECK_EXP0_NONZERO, "exp0-nonzero",
-     "exps[0] is not 0: volumes integrate coefs[0] (h/H)^exps[0], diameters take coefs[0] "
-     "alone"},
-    {XYLOTRAK_CHECK_NONFINITE, "nonfinite",
-     "a coefficient, an exponent, dbh or height is not a finite number"},
-    {XYLOTRAK_CHECK_BAD_TERM_COUNT, "bad-term-count", "the term count does not fit in 16 bits"},
-}};
+namespace {
 
-const char *findingWords(const std::string &code) {
-  for (const FindingKind &k : kFindingKinds)
-    if (code == k.code) return k.words;
+constexpr int kFindingBits = 32;
+
+}  // namespace
+
+std::string findingWords(const std::string &code) {
+  for (int b = 0; b < kFindingBits; ++b) {
+    if (libraryWord(XYLOTRAK_WORDS_FINDING, b) == code)
+      return libraryWord(XYLOTRAK_WORDS_FINDING_TEXT, b).value_or("");
+  }
   return "a finding this version of xtk does not describe";
 }
 
 std::vector<std::string> ModelFindings::codes() const {
   std::vector<std::string> out;
-  std::int32_t known = 0;
-  for (const FindingKind &k : kFindingKinds) {
-    known |= k.bit;
-    if (bits & k.bit) out.emplace_back(k.code);
-  }
-  const auto unknown = static_cast<std::uint32_t>(bits & ~known);
-  for (int b = 0; b < 32; ++b) {
+  for (int b = 0; b < kFindingBits; ++b) {
     const std::uint32_t bit = std::uint32_t{1} << b;
-    if (unknown & bit) {
+    if ((static_cast<std::uint32_t>(bits) & bit) == 0) continue;
+    if (const std::optional<std::string> code = libraryWord(XYLOTRAK_WORDS_FINDING, b)) {
+      out.push_back(*code);
+    } else {
       char hex[16];
       const auto written = std::to_chars(hex, hex + sizeof hex, bit, 16);
       out.push_back("unknown-0x" + std::string(hex, written.ptr));

@@ -11,29 +11,21 @@
 
 namespace xtk {
 
-struct FindingKind {
-  std::int32_t bit;   // an XYLOTRAK_CHECK_* value
-  const char *code;   // "volume-ill-conditioned"
-  const char *words;  // what it means, in a sentence without a full stop
-};
-// Every finding the library reports, in the order of their bits.
-extern const std::array<FindingKind, 7> kFindingKinds;
-
 struct ModelFindings {
   std::int32_t bits = 0;
   int volumeDigits = 0;  // correct significant digits of the closed-form volume, 0..15
 
   bool any() const { return bits != 0; }
   bool illConditioned() const { return (bits & XYLOTRAK_CHECK_VOLUME_ILL_CONDITIONED) != 0; }
-  // The codes of the findings in bit order; a bit xtk does not know reads
-  // "unknown-0x80".
+  // The codes of the findings in bit order, as the library names them; a
+  // bit it does not name reads "unknown-0x80".
   std::vector<std::string> codes() const;
   // The codes separated by ", ".
   std::string list() const;
 };
 
 // The sentence of a finding's code (of codes() below).
-const char *findingWords(const std::string &code);
+std::string findingWords(const std::string &code);
 
 // The check of a tree's model through PHCkDll.
 ModelFindings checkTaperModel(double dbh, double height, const Model &model);

@@ -154,7 +154,7 @@ int runDemo(const DemoCommand &c) {
       const std::string length = p.minLength == p.maxLength
                                      ? fixed(p.maxLength, 1)
                                      : fixed(p.minLength, 1) + "-" + fixed(p.maxLength, 1);
-      const char *basis = p.priceBasis == 0 ? "/m3" : p.priceBasis == 1 ? "/m" : "/piece";
+      const char *basis = p.priceBasis == 0 ? "/m3" : p.priceBasis == 1 ? "/m" : "/log";
       prod.row({std::to_string(i + 1), products[i].name, top, length,
                 p.logPosition == 0 ? "any" : std::to_string(p.logPosition),
                 fixed(p.unitPrice, 0) + basis, fixed(p.lossFraction * 100, 0) + "%"});

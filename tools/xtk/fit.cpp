@@ -15,6 +15,7 @@
 #include "format.h"
 #include "options.h"
 #include "svg.h"
+#include "words.h"
 
 namespace xtk {
 
@@ -76,11 +77,7 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
   return groups;
 }
 
-bool StemGroup::usable(size_t i) const {
-  const double D = dbh[i], H = height[i];
-  return std::isfinite(D) && std::isfinite(H) && std::isfinite(h[i]) && std::isfinite(d[i]) &&
-         D > 0 && H > 0 && h[i] >= 0 && h[i] <= H && std::isfinite(d[i] / D);
-}
+bool StemGroup::usable(size_t i) const { return PHFuDll(dbh[i], height[i], h[i], d[i]) == 1; }
 
 double GroupFit::residualVariance() const {
   const double sd = random.empty() ? stats.residualStdError : mixed.residualSd;
@@ -153,26 +150,8 @@ GroupFit fitGroup(const StemGroup &group, const FitRequest &r) {
   return fit;
 }
 
-const char *fitCodeWords(int code) {
-  switch (code) {
-    case XYLOTRAK_FIT_OK:
-      return "fitted";
-    case XYLOTRAK_FIT_TOO_FEW_ROWS:
-      return "too few usable rows for the terms";
-    case XYLOTRAK_FIT_RANK_DEFICIENT:
-      return "rank-deficient design (repeated exponents, or all measurements at one relative "
-             "height)";
-    case XYLOTRAK_FIT_BAD_ARGUMENT:
-      return "bad exponents";
-    case XYLOTRAK_FIT_OUT_OF_MEMORY:
-      return "out of memory";
-    case XYLOTRAK_FIT_OVERFLOW:
-      return "the fit overflows: measurements too large for doubles";
-    case XYLOTRAK_FIT_NOT_CONVERGED:
-      return "the REML fit did not converge";
-    default:
-      return "unknown error";
-  }
+std::string fitCodeWords(int code) {
+  return libraryWord(XYLOTRAK_WORDS_FIT_MESSAGE, code).value_or("unknown error");
 }
 
 std::string fitFailureWords(const GroupFit &f) {

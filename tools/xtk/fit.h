@@ -62,7 +62,7 @@ std::vector<StemGroup> readStems(const std::string &path, const std::string &by,
 GroupFit fitGroup(const StemGroup &group, const FitRequest &request);
 
 // The words of an XYLOTRAK_FIT_* code.
-const char *fitCodeWords(int code);
+std::string fitCodeWords(int code);
 
 // The words of a fit that failed: its code, and the reason a REML search did
 // not converge.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "words.h"
+
 namespace xtk {
 
 namespace {
@@ -83,15 +85,23 @@ std::string TreeOptions::place() const {
 }
 
 void BuckOptions::add(CLI::App *app) {
-  stumpHeight.add(app, "--stump-height", "Height of the felling cut (m, default 0.3)");
-  stumpTrim.add(app, "--stump-trim",
-                "Allowance between the stump and the first log (m, default 0)");
+  const auto byDefault = [](int which) {
+    return " (m, default " + buckingDefaultText(which) + ")";
+  };
+  stumpHeight.add(app, "--stump-height",
+                  "Height of the felling cut" + byDefault(XYLOTRAK_DEFAULT_STUMP_HEIGHT));
+  stumpTrim.add(
+      app, "--stump-trim",
+      "Allowance between the stump and the first log" + byDefault(XYLOTRAK_DEFAULT_STUMP_TRIM));
   startHeight.add(app, "--start-height",
-                  "Lowest height of the first log, sequential bucking only (m, default 0)");
+                  "Lowest height of the first log, sequential bucking only" +
+                      byDefault(XYLOTRAK_DEFAULT_START_HEIGHT));
   topLimit.add(app, "--top-limit",
-               "A log of minimum length must end below this height (m, default 999: the top)");
-  heightLimit.add(app, "--height-limit",
-                  "Height limit for products with heightRule 1 (m, default 999)");
+               "A log of minimum length must end below this height (m, default " +
+                   buckingDefaultText(XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT) + ": the top)");
+  heightLimit.add(
+      app, "--height-limit",
+      "Height limit for products with heightRule 1" + byDefault(XYLOTRAK_DEFAULT_HEIGHT_LIMIT));
   app->add_option("--optimise", optimise,
                   "Search for the best sequence of logs by 'value' or 'volume' "
                   "(default: sequential bucking in priority order)")
@@ -109,11 +119,11 @@ void BuckOptions::add(CLI::App *app) {
 
 BuckParams BuckOptions::get() const {
   BuckParams p;
-  p.stumpHeight = stumpHeight.get(0.3);
-  p.stumpTrim = stumpTrim.get(0);
-  p.startHeight = startHeight.get(0);
-  p.topHeightLimit = topLimit.get(999);
-  p.heightLimit = heightLimit.get(999);
+  p.stumpHeight = stumpHeight.get(buckingDefault(XYLOTRAK_DEFAULT_STUMP_HEIGHT));
+  p.stumpTrim = stumpTrim.get(buckingDefault(XYLOTRAK_DEFAULT_STUMP_TRIM));
+  p.startHeight = startHeight.get(buckingDefault(XYLOTRAK_DEFAULT_START_HEIGHT));
+  p.topHeightLimit = topLimit.get(buckingDefault(XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT));
+  p.heightLimit = heightLimit.get(buckingDefault(XYLOTRAK_DEFAULT_HEIGHT_LIMIT));
   if (p.stumpHeight < 0) fail("option --stump-height", "must not be negative");
   if (p.stumpTrim < 0) fail("option --stump-trim", "must not be negative");
   if (optimise.empty())

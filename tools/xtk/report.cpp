@@ -1,15 +1,16 @@
 #include "report.h"
 
+#include "words.h"
+
 namespace xtk {
 
 using json = nlohmann::ordered_json;
 
-const char *const kLogsCsvHeader =
-    "logNumber,productNumber,productName,baseHeight,length,topHeight,trimTopHeight,baseDiam,"
-    "topDiam,trimTopDiam,volume,value";
-const char *const kTotalsCsvHeader =
-    "id,outcome,logCount,productVolume,stumpVolume,leftoverVolume,topVolume,trimVolume,"
-    "lossVolume,stemVolume,totalValue";
+// The library's column names: the logs' without the tree's id, the totals'
+// with it (servedByExact, the last, only where a run marks it).
+const std::string kLogsCsvHeader = libraryWordList(XYLOTRAK_WORDS_LOG_COLUMN, 1, kLogColumns);
+const std::string kTotalsCsvHeader =
+    libraryWordList(XYLOTRAK_WORDS_TOTALS_COLUMN, 0, kTotalsColumns - 1);
 
 namespace {
 
@@ -20,10 +21,12 @@ std::string compact(double v) {
   return s;
 }
 
-const std::string &productName(const std::vector<Product> &products, int number) {
-  static const std::string none = "?";
-  return number >= 1 && number <= static_cast<int>(products.size()) ? products[number - 1].name
-                                                                    : none;
+// A product's name; a number outside the table (which a sound library never
+// reports) reads "product N", as an unnamed product does.
+std::string productName(const std::vector<Product> &products, int number) {
+  return number >= 1 && number <= static_cast<int>(products.size())
+             ? products[number - 1].name
+             : "product " + std::to_string(number);
 }
 
 // A log-table row; a log row carries its product's name after its number.
@@ -140,7 +143,8 @@ json buckJson(const Tree &tree, const std::vector<Product> &products, const Buck
               const BuckResult &result) {
   json logs = json::array();
   for (int k = 1; k <= result.logCount; ++k) {
-    logs.push_back(rowJson(result.rows[k], &productName(products, result.rows[k].productNumber)));
+    const std::string name = productName(products, result.rows[k].productNumber);
+    logs.push_back(rowJson(result.rows[k], &name));
   }
   json prods = json::array();
   for (size_t i = 0; i < result.products.size(); ++i) {

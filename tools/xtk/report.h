@@ -35,8 +35,10 @@ nlohmann::ordered_json buckJson(const Tree &tree, const std::vector<Product> &pr
 // The columns and rows of the logs and totals CSV files. The tree's `id` is
 // the first cell of each log row when it is given (not null); the totals row
 // always starts with it.
-extern const char *const kLogsCsvHeader;
-extern const char *const kTotalsCsvHeader;
+constexpr int kLogColumns = 13;     // id and the twelve fields of a log
+constexpr int kTotalsColumns = 12;  // id, outcome, logCount, the eight totals, servedByExact
+extern const std::string kLogsCsvHeader;
+extern const std::string kTotalsCsvHeader;
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
                    const BuckResult &result);
 void appendTotalsRow(std::string &out, const std::string &id, const BuckResult &result);

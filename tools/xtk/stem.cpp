@@ -110,46 +110,12 @@ double diameterAt(const Tree &tree, double height) {
                  tree.model.terms(), height);
 }
 
-namespace {
-
-// The height above which the stem holds `volume` (greater than 0 and at most
-// the stem's volume): a bisection on PHViDll's volume above a height, which
-// falls as the height rises, down to adjacent doubles.
-double heightWithVolumeAbove(const Tree &tree, double volume) {
-  const Model &m = tree.model;
-  double below = 0, above = tree.height;
-  for (;;) {
-    const double mid = below + (above - below) / 2;
-    if (!(mid > below && mid < above)) return above;
-    const double v =
-        PHViDll(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), mid, 0, 0, 0, 0);
-    if (v > volume)
-      below = mid;
-    else
-      above = mid;
-  }
-}
-
-}  // namespace
-
 StemZones stemZones(const Tree &tree, const BuckParams &params, const BuckResult &result) {
-  StemZones z;
-  const double s = params.stumpHeight + params.stumpTrim;
-  z.lastTrimTop = result.logCount > 0 ? result.rows[result.logCount].trimTopHeight : s;
-  z.topStart = z.lastTrimTop;
-  if (!(result.totals[ProductVolume] > 0)) return z;
-  // The bucking reports the volume of the top, the stem above where it
-  // narrows to the diameter that ends the leftover; none when there is no
-  // such diameter.
-  const double top = result.totals[TopVolume];
-  if (!(top > 0)) {
-    z.topStart = tree.height;
-    return z;
-  }
-  const double h = heightWithVolumeAbove(tree, top);
-  z.topStart = std::max(z.lastTrimTop, std::min(h, tree.height));
-  z.topDiam = diameterAt(tree, h);
-  return z;
+  const Model &m = tree.model;
+  double zones[3] = {};
+  PHZnDll(tree.dbh, tree.height, m.coefs.data(), m.exps.data(), m.terms(), params.stumpHeight,
+          params.stumpTrim, result.rows.data(), result.totals.data(), zones);
+  return {zones[0], zones[1], zones[2]};
 }
 
 }  // namespace xtk

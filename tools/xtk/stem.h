@@ -16,11 +16,11 @@ namespace xtk {
 // the optimised bucking, has a tree on which its search gives up bucked by the
 // exact optimiser instead (the library's inventory call decides when).
 struct BuckParams {
-  double stumpHeight = 0.3;
-  double stumpTrim = 0;
-  double startHeight = 0;
-  double topHeightLimit = 999;
-  double heightLimit = 999;
+  double stumpHeight = xylotrak_bucking_default(XYLOTRAK_DEFAULT_STUMP_HEIGHT);
+  double stumpTrim = xylotrak_bucking_default(XYLOTRAK_DEFAULT_STUMP_TRIM);
+  double startHeight = xylotrak_bucking_default(XYLOTRAK_DEFAULT_START_HEIGHT);
+  double topHeightLimit = xylotrak_bucking_default(XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT);
+  double heightLimit = xylotrak_bucking_default(XYLOTRAK_DEFAULT_HEIGHT_LIMIT);
   int objective = -1;
   bool exact = false;
   bool exactWhenGivenUp = false;

@@ -1,0 +1,102 @@
+// The words and defaults the front ends show their users: one table each,
+// read through xylotrak_words and xylotrak_bucking_default.
+#include <array>
+#include <cmath>
+#include <span>
+#include <string_view>
+
+#include "abi.h"
+#include "xylotrak.h"
+
+namespace {
+
+using Words = std::span<const std::string_view>;
+
+// By bit of a PHCkDll finding, from 0x01 up.
+constexpr std::array<std::string_view, 7> kFindings = {
+    "volume-ill-conditioned", "diameter-increases", "negative-diameter", "nonzero-tip",
+    "exp0-nonzero",           "nonfinite",          "bad-term-count"};
+constexpr std::array<std::string_view, 7> kFindingTexts = {
+    "the closed-form volume cancels and keeps fewer than 6 correct digits",
+    "the diameter grows with height somewhere on the stem",
+    "the profile falls below 0 under the tip, where diameters read 0",
+    "the diameter at the tip is not 0",
+    "exps[0] is not 0: volumes integrate coefs[0] (h/H)^exps[0], diameters take coefs[0] alone",
+    "a coefficient, an exponent, dbh or height is not a finite number",
+    "the term count does not fit in 16 bits"};
+
+// By fitting return code, XYLOTRAK_FIT_OK up.
+constexpr std::array<std::string_view, 7> kFitStatuses = {
+    "ok",       "too_few_rows", "rank_deficient", "bad_argument", "out_of_memory",
+    "overflow", "not_converged"};
+constexpr std::array<std::string_view, 7> kFitMessages = {
+    "fitted",
+    "too few usable rows for the terms",
+    "rank-deficient design (repeated exponents, or all measurements at one relative height)",
+    "bad arguments (exponents must be finite and not negative, at least one term allowed)",
+    "out of memory",
+    "the fit overflows: measurements too large for doubles",
+    "the REML fit did not converge"};
+
+constexpr std::array<std::string_view, 13> kLogColumns = {
+    "id",          "logNumber", "productNumber", "productName", "baseHeight",
+    "length",      "topHeight", "trimTopHeight", "baseDiam",    "topDiam",
+    "trimTopDiam", "volume",    "value"};
+constexpr std::array<std::string_view, 12> kTotalsColumns = {
+    "id",        "outcome",    "logCount",   "productVolume", "stumpVolume", "leftoverVolume",
+    "topVolume", "trimVolume", "lossVolume", "stemVolume",    "totalValue",  "servedByExact"};
+
+Words vocabulary(int which) noexcept {
+  switch (which) {
+    case XYLOTRAK_WORDS_FINDING:
+      return kFindings;
+    case XYLOTRAK_WORDS_FINDING_TEXT:
+      return kFindingTexts;
+    case XYLOTRAK_WORDS_FIT_STATUS:
+      return kFitStatuses;
+    case XYLOTRAK_WORDS_FIT_MESSAGE:
+      return kFitMessages;
+    case XYLOTRAK_WORDS_LOG_COLUMN:
+      return kLogColumns;
+    case XYLOTRAK_WORDS_TOTALS_COLUMN:
+      return kTotalsColumns;
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *text,
+                                    int32_t capacity) {
+  if (text != nullptr && capacity > 0) text[0] = 0;
+  const Words words = ::vocabulary(vocabulary);
+  if (index < 0 || static_cast<std::size_t>(index) >= words.size()) return -1;
+  const std::string_view word = words[static_cast<std::size_t>(index)];
+  if (text != nullptr && capacity > 0) {
+    const std::size_t room = static_cast<std::size_t>(capacity) - 1;
+    const std::size_t n = word.size() < room ? word.size() : room;
+    for (std::size_t k = 0; k < n; ++k) text[k] = static_cast<xylotrak_char16>(word[k]);  // ASCII
+    text[n] = 0;
+  }
+  return static_cast<int32_t>(word.size());
+}
+
+XYLOTRAK_API double xylotrak_bucking_default(int which) {
+  switch (which) {
+    case XYLOTRAK_DEFAULT_STUMP_HEIGHT:
+      return 0.3;
+    case XYLOTRAK_DEFAULT_STUMP_TRIM:
+    case XYLOTRAK_DEFAULT_START_HEIGHT:
+      return 0;
+    case XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT:
+    case XYLOTRAK_DEFAULT_HEIGHT_LIMIT:
+      return xylotrak::kNoLimit;
+    default:
+      return std::nan("");
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,106 @@
+// The words and defaults the front ends take from the library.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "xylotrak.h"
+
+namespace {
+
+std::string word(int vocabulary, int index) {
+  const int32_t n = xylotrak_words(vocabulary, index, nullptr, 0);
+  if (n < 0) return "<none>";
+  std::vector<xylotrak_char16> text(static_cast<size_t>(n) + 1, 0xFFFF);
+  EXPECT_EQ(xylotrak_words(vocabulary, index, text.data(), n + 1), n);
+  EXPECT_EQ(text[static_cast<size_t>(n)], 0);
+  return std::string(text.begin(), text.begin() + n);
+}
+
+TEST(Vocabulary, NamesEachFindingBitFitCodeAndColumn) {
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, 0), "volume-ill-conditioned");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, 3), "nonzero-tip");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, 6), "bad-term-count");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, 7), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING_TEXT, 7), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FIT_STATUS, XYLOTRAK_FIT_TOO_FEW_ROWS), "too_few_rows");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FIT_STATUS, XYLOTRAK_FIT_NOT_CONVERGED), "not_converged");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FIT_MESSAGE, XYLOTRAK_FIT_NOT_CONVERGED + 1), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_LOG_COLUMN, 1), "logNumber");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_LOG_COLUMN, 12), "value");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_TOTALS_COLUMN, 3), "productVolume");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_TOTALS_COLUMN, 11), "servedByExact");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_TOTALS_COLUMN, 12), "<none>");
+  EXPECT_EQ(word(-1, 0), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, -1), "<none>");
+}
+
+TEST(Vocabulary, CutsAWordToTheRoomGivenAndNeverWritesPastIt) {
+  xylotrak_char16 text[8];
+  for (auto &c : text) c = 0xFFFF;
+  EXPECT_EQ(xylotrak_words(XYLOTRAK_WORDS_FINDING, 0, text, 5), 22);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(text), 4), u"volu");
+  EXPECT_EQ(text[4], 0);
+  EXPECT_EQ(text[5], 0xFFFF);
+  // An unknown word leaves an empty text where there is room.
+  EXPECT_EQ(xylotrak_words(XYLOTRAK_WORDS_FINDING, 99, text, 8), -1);
+  EXPECT_EQ(text[0], 0);
+  EXPECT_EQ(xylotrak_words(XYLOTRAK_WORDS_FINDING, 0, text, 0), 22);
+  EXPECT_EQ(text[0], 0);
+}
+
+TEST(Vocabulary, BuckingDefaults) {
+  EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_STUMP_HEIGHT), 0.3);
+  EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_STUMP_TRIM), 0.0);
+  EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_START_HEIGHT), 0.0);
+  EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT), XYLOTRAK_NO_LIMIT);
+  EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_HEIGHT_LIMIT), XYLOTRAK_NO_LIMIT);
+  EXPECT_TRUE(std::isnan(xylotrak_bucking_default(5)));
+}
+
+TEST(StemZones, CuttingEndTopStartAndLeftoverDiameter) {
+  // A cone, 30 cm and 20 m: the volume above height h is V(h) = V(0) (1 - h/20)^3.
+  const double coefs[] = {1.0, -1.0}, exps[] = {0.0, 1.0};
+  LogEntry logs[XYLOTRAK_LOG_ROWS] = {};
+  double totals[8] = {};
+  double zones[3] = {-1, -1, -1};
+  // No logs, no product volume: everything ends at the stump's trim top.
+  ASSERT_EQ(PHZnDll(30, 20, coefs, exps, 1, 0.3, 0.1, logs, totals, zones), 0);
+  EXPECT_DOUBLE_EQ(zones[0], 0.4);
+  EXPECT_DOUBLE_EQ(zones[1], 0.4);
+  EXPECT_EQ(zones[2], 0.0);
+  // One log up to 10.1 m and a top holding the volume above 16 m.
+  logs[1].logNumber = 1;
+  logs[1].trimTopHeight = 10.1;
+  totals[0] = 0.5;
+  const double whole = PHViDll(30, 20, coefs, exps, 1, 0, 0, 0, 0, 0);
+  totals[3] = whole * 0.2 * 0.2 * 0.2;
+  ASSERT_EQ(PHZnDll(30, 20, coefs, exps, 1, 0.3, 0.1, logs, totals, zones), 0);
+  EXPECT_DOUBLE_EQ(zones[0], 10.1);
+  EXPECT_NEAR(zones[1], 16.0, 1e-9);
+  EXPECT_NEAR(zones[2], 6.0, 1e-8);  // the cone's diameter at 16 m
+  // Product volume but no top volume: the top begins at the tip.
+  totals[3] = 0;
+  ASSERT_EQ(PHZnDll(30, 20, coefs, exps, 1, 0.3, 0.1, logs, totals, zones), 0);
+  EXPECT_EQ(zones[1], 20.0);
+  EXPECT_EQ(PHZnDll(30, 20, coefs, exps, 1, 0.3, 0.1, logs, totals, nullptr), -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UsableRow, TheFitsRuleAtItsEdges) {
+  EXPECT_EQ(PHFuDll(30, 20, 0, 33), 1);
+  EXPECT_EQ(PHFuDll(30, 20, 20, 0), 1);  // at the tip
+  EXPECT_EQ(PHFuDll(30, 20, 20.000000000000004, 0), 0);
+  EXPECT_EQ(PHFuDll(30, 20, -0.0, 30), 1);
+  EXPECT_EQ(PHFuDll(30, 20, -1e-300, 30), 0);
+  EXPECT_EQ(PHFuDll(0, 20, 5, 10), 0);
+  EXPECT_EQ(PHFuDll(30, -20, 5, 10), 0);
+  EXPECT_EQ(PHFuDll(30, 20, 5, std::nan("")), 0);
+  EXPECT_EQ(PHFuDll(4.9e-324, 20, 5, 10), 0);  // d / dbh overflows
+}
+
+}  // namespace
