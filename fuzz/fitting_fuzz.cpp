@@ -18,31 +18,6 @@ namespace {
 constexpr int kMaxRows = 40;
 constexpr int kMaxTerms = 6;
 
-// Output doubles at the tail of a guarded region.
-class OutputArray {
- public:
-  explicit OutputArray(std::size_t capacity) : region_(capacity * sizeof(double)) {}
-  double *place(std::size_t n) {
-    n_ = n;
-    data_ = static_cast<double *>(region_.tail(n * sizeof(double)));
-    std::fill(data_, data_ + n, 7.0);
-    return data_;
-  }
-  bool allZero() const {
-    return std::all_of(data_, data_ + n_, [](double v) { return fuzz::sameBits(v, 0.0); });
-  }
-  bool allFinite() const {
-    return std::all_of(data_, data_ + n_, [](double v) { return std::isfinite(v); });
-  }
-  void checkSlack() const { FUZZ_CHECK(region_.slackIntact()); }
-  const double *data() const { return data_; }
-
- private:
-  fuzz::GuardedRegion region_;
-  std::size_t n_ = 0;
-  double *data_ = nullptr;
-};
-
 bool knownCode(int32_t code) { return code >= XYLOTRAK_FIT_OK && code <= XYLOTRAK_FIT_OVERFLOW; }
 
 void checkStats(const xylotrak_fit_stats &s, int32_t code, std::int64_t rows) {
@@ -67,7 +42,7 @@ void checkStats(const xylotrak_fit_stats &s, int32_t code, std::int64_t rows) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static fuzz::InputArray dbhArray(kMaxRows), heightArray(kMaxRows), hArray(kMaxRows),
       dArray(kMaxRows), expArray(kMaxTerms + 1), candidateArray(kMaxTerms + 1);
-  static OutputArray coefs(kMaxTerms + 1), errors(kMaxTerms + 1), selected(kMaxTerms + 1);
+  static fuzz::OutputArray coefs(kMaxTerms + 1), errors(kMaxTerms + 1), selected(kMaxTerms + 1);
   fuzz::Reader in(data, size);
 
   const std::int64_t rows = in.byte() % (kMaxRows + 1);

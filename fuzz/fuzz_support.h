@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
@@ -225,6 +226,32 @@ class OutputDoubles {
  private:
   GuardedRegion region_;
   double *cells_ = nullptr;
+};
+
+// Output doubles at the tail of a guarded region, filled with a marker (7.0)
+// before each call.
+class OutputArray {
+ public:
+  explicit OutputArray(std::size_t capacity) : region_(capacity * sizeof(double)) {}
+  double *place(std::size_t n) {
+    n_ = n;
+    data_ = static_cast<double *>(region_.tail(n * sizeof(double)));
+    std::fill(data_, data_ + n, 7.0);
+    return data_;
+  }
+  bool allZero() const {
+    return std::all_of(data_, data_ + n_, [](double v) { return sameBits(v, 0.0); });
+  }
+  bool allFinite() const {
+    return std::all_of(data_, data_ + n_, [](double v) { return std::isfinite(v); });
+  }
+  void checkSlack() const { FUZZ_CHECK(region_.slackIntact()); }
+  const double *data() const { return data_; }
+
+ private:
+  fuzz::GuardedRegion region_;
+  std::size_t n_ = 0;
+  double *data_ = nullptr;
 };
 
 }  // namespace fuzz

@@ -37,31 +37,6 @@ constexpr int kMaxRandom = 2;
 constexpr int kMaxTrees = 5;
 constexpr int kMaxMeasured = 4;
 
-// Output doubles at the tail of a guarded region, filled with a marker.
-class OutputArray {
- public:
-  explicit OutputArray(std::size_t capacity) : region_(capacity * sizeof(double)) {}
-  double *place(std::size_t n) {
-    n_ = n;
-    data_ = static_cast<double *>(region_.tail(n * sizeof(double)));
-    std::fill(data_, data_ + n, 7.0);
-    return data_;
-  }
-  bool allZero() const {
-    return std::all_of(data_, data_ + n_, [](double v) { return fuzz::sameBits(v, 0.0); });
-  }
-  bool allFinite() const {
-    return std::all_of(data_, data_ + n_, [](double v) { return std::isfinite(v); });
-  }
-  void checkSlack() const { FUZZ_CHECK(region_.slackIntact()); }
-  const double *data() const { return data_; }
-
- private:
-  fuzz::GuardedRegion region_;
-  std::size_t n_ = 0;
-  double *data_ = nullptr;
-};
-
 // Input integers (tree ids, random terms) at the tail of a guarded region,
 // with a copy to show the library left them alone.
 template <class T, int N>
@@ -131,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       measuredD(kMaxMeasured);
   static InputInts<int64_t, kMaxRows> treeArray;
   static InputInts<int32_t, kMaxP> randomArray, recRandom;
-  static OutputArray coefs(kMaxP), errors(kMaxP), cov(kMaxP * kMaxP), rcov(kMaxP * kMaxP),
+  static fuzz::OutputArray coefs(kMaxP), errors(kMaxP), cov(kMaxP * kMaxP), rcov(kMaxP * kMaxP),
       selected(kMaxP), calCoefs(kMaxP), calCov(kMaxP * kMaxP);
   static fuzz::OutputDoubles<3> out, wide;
   fuzz::Reader in(data, size);
