@@ -2,12 +2,11 @@
 # The Python binding as a user gets it: the wheel built from this build's library, installed
 # into a fresh virtual environment and used from a folder outside the repository with no
 # variable naming the library. Checks the wheel's name and contents, a bucking against the
-# repository's binding, a Dask LocalCluster inventory (python_package_check.py) and that
-# `python3 -m xylotrak demo` prints what `xtk demo` prints.
+# repository's binding and a Dask LocalCluster inventory (python_package_check.py).
 #
-# Usage: python_package_test.sh SOURCE_DIR LIBRARY PYTHON VERSION [XTK]
+# Usage: python_package_test.sh SOURCE_DIR LIBRARY PYTHON VERSION
 set -euo pipefail
-source_dir=$1 library=$2 python=$3 version=$4 xtk=${5:-}
+source_dir=$1 library=$2 python=$3 version=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset XYLOTRAK_LIBRARY PYTHONPATH XYLOTRAK_BUILT_LIBRARY
@@ -43,7 +42,7 @@ with zipfile.ZipFile(wheel) as archive:
     assert not stat.S_ISLNK(entry.external_attr >> 16), "a symbolic link"
     real = pathlib.Path(library).resolve().read_bytes()
     assert hashlib.sha256(archive.read(entry)).digest() == hashlib.sha256(real).digest()
-    assert "xylotrak/py.typed" in names and "xylotrak/__main__.py" in names
+    assert "xylotrak/py.typed" in names
     assert [n for n in names if "libxylotrak" in n] == [f"xylotrak/{soname}"], names
     assert archive.read(next(n for n in names if n.endswith(".dist-info/WHEEL"))).decode() \
         .count("Root-Is-Purelib: false") == 1
@@ -59,11 +58,3 @@ cp "$source_dir/tests/python_package_check.py" "$work/elsewhere/"
 cd "$work/elsewhere"
 "$work/venv/bin/python" python_package_check.py "$version" "$soname" "$work/reference.json"
 
-"$work/venv/bin/python" -m xylotrak demo >demo.txt
-if [ -n "$xtk" ]; then
-  "$xtk" demo --svg "" >xtk-demo.txt
-  diff -u xtk-demo.txt demo.txt
-  echo "python3 -m xylotrak demo prints what xtk demo prints ($(wc -l <demo.txt) lines)"
-else
-  grep -q "^The search for the best sequence gains" demo.txt
-fi

@@ -1,17 +1,15 @@
-"""The package around the binding: the wheel's build helpers, the bundled library's place in the
-lookup, and ``python3 -m xylotrak demo``. (tests/python_package_test.sh builds and installs the
-wheel itself.)"""
+"""The package around the binding: the wheel's build helpers and the bundled library's place in
+the lookup. (tests/python_package_test.sh builds and installs the wheel itself.)"""
 
 import importlib.util
 import os
 import re
 import shutil
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
-from conftest import PYTHON_DIR, REPO, find_xtk
+from conftest import PYTHON_DIR, REPO
 
 import xylotrak
 from xylotrak import _lib
@@ -77,20 +75,4 @@ def test_bundled_library_comes_before_the_repository_build(monkeypatch, tmp_path
     monkeypatch.setenv("XYLOTRAK_LIBRARY", "/chosen/libxylotrak.so")  # still the only one tried
     assert _lib.library_candidates() == [("XYLOTRAK_LIBRARY", "/chosen/libxylotrak.so")]
 
-
-def run_module(*args):
-    environment = dict(os.environ, PYTHONPATH=str(PYTHON_DIR))
-    return subprocess.run([sys.executable, "-m", "xylotrak", *args], env=environment,
-                          capture_output=True, text=True, timeout=60)
-
-
-@pytest.mark.needs_xtk
-def test_demo_prints_what_xtk_prints(tmp_path):
-    ours = run_module("demo")
-    assert ours.returncode == 0, ours.stderr
-    theirs = subprocess.run([find_xtk(), "demo", "--svg", ""], capture_output=True, text=True,
-                            timeout=60, cwd=tmp_path)
-    assert theirs.returncode == 0, theirs.stderr
-    assert ours.stdout == theirs.stdout
-    assert not list(tmp_path.iterdir())  # neither drew anything
 
