@@ -756,18 +756,32 @@ SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps) {
   return fit_result(code, (int)terms, REAL(exps), coefs, se, &stats);
 }
 
-SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms) {
-  const R_xlen_t n = fit_rows(dbh, height, h, d);
-  const int cap = scalar_int(max_terms, "max_terms");
-  if (cap < 1 || cap > 32767) error("'max_terms' must be 1 to 32767");
-  const double *cand = NULL;
-  int ncand = 0;
+/* The arguments of a stepwise selection: the most terms (1 to 32767) and the
+ * candidate exponents (NULL for the library's own). */
+typedef struct {
+  int cap;
+  const double *cand;
+  int ncand;
+} select_args;
+
+static select_args read_select_args(SEXP candidates, SEXP max_terms) {
+  select_args a = {scalar_int(max_terms, "max_terms"), NULL, 0};
+  if (a.cap < 1 || a.cap > 32767) error("'max_terms' must be 1 to 32767");
   if (candidates != R_NilValue) {
     need_doubles(candidates, -1, "candidates");
     if (XLENGTH(candidates) > 32767) error("'candidates' holds more than 32767 values");
-    cand = REAL(candidates);
-    ncand = (int)XLENGTH(candidates);
+    a.cand = REAL(candidates);
+    a.ncand = (int)XLENGTH(candidates);
   }
+  return a;
+}
+
+SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms) {
+  const R_xlen_t n = fit_rows(dbh, height, h, d);
+  const select_args sel = read_select_args(candidates, max_terms);
+  const int cap = sel.cap;
+  const double *cand = sel.cand;
+  const int ncand = sel.ncand;
   double *exps = (double *)R_alloc((size_t)cap, sizeof(double));
   double *coefs = (double *)R_alloc((size_t)cap, sizeof(double));
   double *se = (double *)R_alloc((size_t)cap, sizeof(double));
@@ -1195,16 +1209,10 @@ SEXP xtk_fit_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps, SEXP flags) {
 SEXP xtk_fit_select_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms,
                         SEXP flags) {
   const R_xlen_t n = fit_rows(dbh, height, h, d);
-  const int cap = scalar_int(max_terms, "max_terms");
-  if (cap < 1 || cap > 32767) error("'max_terms' must be 1 to 32767");
-  const double *cand = NULL;
-  int ncand = 0;
-  if (candidates != R_NilValue) {
-    need_doubles(candidates, -1, "candidates");
-    if (XLENGTH(candidates) > 32767) error("'candidates' holds more than 32767 values");
-    cand = REAL(candidates);
-    ncand = (int)XLENGTH(candidates);
-  }
+  const select_args sel = read_select_args(candidates, max_terms);
+  const int cap = sel.cap;
+  const double *cand = sel.cand;
+  const int ncand = sel.ncand;
   double *exps = (double *)R_alloc((size_t)cap, sizeof(double));
   double *coefs = (double *)R_alloc((size_t)cap, sizeof(double));
   double *se = (double *)R_alloc((size_t)cap, sizeof(double));
