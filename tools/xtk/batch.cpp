@@ -339,7 +339,7 @@ int runBatch(const BatchCommand &c) {
   const bool markExact = params.exactWhenGivenUp;
   OutputFile totals(
       totalsPath,
-      (kTotalsCsvHeader +
+      (totalsCsvHeader() +
        (markExact ? "," + *libraryWord(XYLOTRAK_WORDS_TOTALS_COLUMN, kTotalsColumns - 1) : ""))
           .c_str());
   Progress progress(inventory.size());

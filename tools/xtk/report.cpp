@@ -7,10 +7,12 @@ namespace xtk {
 using json = nlohmann::ordered_json;
 
 // The library's column names: the logs' without the tree's id, the totals'
-// with it (servedByExact, the last, only where a run marks it).
-const std::string kLogsCsvHeader = libraryWordList(XYLOTRAK_WORDS_LOG_COLUMN, 1, kLogColumns);
-const std::string kTotalsCsvHeader =
-    libraryWordList(XYLOTRAK_WORDS_TOTALS_COLUMN, 0, kTotalsColumns - 1);
+// with it (servedByExact, the last, only where a run marks it). Asked of the
+// library when needed, not at start-up, where a failure could not be caught.
+std::string logsCsvHeader() { return libraryWordList(XYLOTRAK_WORDS_LOG_COLUMN, 1, kLogColumns); }
+std::string totalsCsvHeader() {
+  return libraryWordList(XYLOTRAK_WORDS_TOTALS_COLUMN, 0, kTotalsColumns - 1);
+}
 
 namespace {
 

@@ -37,8 +37,8 @@ nlohmann::ordered_json buckJson(const Tree &tree, const std::vector<Product> &pr
 // always starts with it.
 constexpr int kLogColumns = 13;     // id and the twelve fields of a log
 constexpr int kTotalsColumns = 12;  // id, outcome, logCount, the eight totals, servedByExact
-extern const std::string kLogsCsvHeader;
-extern const std::string kTotalsCsvHeader;
+std::string logsCsvHeader();
+std::string totalsCsvHeader();
 void appendLogRows(std::string &out, const std::string *id, const std::vector<Product> &products,
                    const BuckResult &result);
 void appendTotalsRow(std::string &out, const std::string &id, const BuckResult &result);

@@ -440,7 +440,7 @@ int runBuck(const BuckCommand &c) {
   if (c.output.json) {
     std::cout << buckJson(t, products, params, r).dump(2) << "\n";
   } else if (c.output.csv) {
-    std::string out = kLogsCsvHeader;
+    std::string out = logsCsvHeader();
     out += '\n';
     appendLogRows(out, nullptr, products, r);
     std::cout << out;
