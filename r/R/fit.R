@@ -4,6 +4,11 @@
 # The names and messages of the fitting codes, from the library.
 fit_codes <- function() library_words(2L)
 fit_messages <- function() stats::setNames(library_words(3L), fit_codes())
+# The name of a fitting code, "code N" for one the library does not name.
+fit_status <- function(code) {
+  codes <- fit_codes()
+  if (code >= 0L && code < length(codes)) codes[code + 1L] else paste("code", code)
+}
 
 fit_error <- function(fit, by) {
   where <- if (is.null(fit$group)) "" else sprintf("%s \"%s\": ", by, fit$group)
@@ -103,9 +108,7 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
 }
 
 fit_result <- function(raw, group, select) {
-  codes <- fit_codes()
-  status <- if (raw$code >= 0L && raw$code < length(codes)) codes[raw$code + 1L] else
-    paste("code", raw$code)
+  status <- fit_status(raw$code)
   stats <- c(unlist(raw$stats), rows_used = raw$rows[1L], rows_skipped = raw$rows[2L])
   structure(list(
     code = raw$code,
@@ -121,9 +124,7 @@ fit_result <- function(raw, group, select) {
 
 # A REML fit (PHFmDll): the fields of xtk fit --json and of Python's TaperFit.
 mixed_result <- function(raw, group, random) {
-  codes <- fit_codes()
-  status <- if (raw$code >= 0L && raw$code < length(codes)) codes[raw$code + 1L] else
-    paste("code", raw$code)
+  status <- fit_status(raw$code)
   stats <- c(residual_std_error = raw$residual_sd, r_squared = NA_real_, bias = NA_real_,
              diameter_rmse = NA_real_, diameter_bias = NA_real_, rows_used = raw$rows[1L],
              rows_skipped = raw$rows[2L], trees = raw$rows[3L])

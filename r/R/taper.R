@@ -306,9 +306,7 @@ interval_kind <- function(interval) {
 
 # The library's code as the error of the function that called it.
 statistics_error <- function(code, fn) {
-  codes <- fit_codes()
-  status <- if (code >= 0L && code < length(codes)) codes[code + 1L] else
-    paste("code", code)
+  status <- fit_status(code)
   stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
                  list(message = sprintf("%s: the library answers %s (code %d)", fn, status, code),
                       call = NULL, code = code, status = status)))
