@@ -178,33 +178,36 @@ class GuardedRegion {
   unsigned char *base_ = nullptr;
 };
 
-// An input array of doubles at the end of a guarded region, so reading past
-// its last entry faults, with a copy to show afterwards that the library did
-// not write it.
-class InputArray {
+// An input array (doubles, or integers such as tree ids) at the end of a
+// guarded region, so reading past its last entry faults, with a copy to show
+// afterwards that the library did not write it.
+template <class T>
+class GuardedInput {
  public:
-  explicit InputArray(std::size_t capacity) : region_(capacity * sizeof(double)), copy_(capacity) {}
+  explicit GuardedInput(std::size_t capacity) : region_(capacity * sizeof(T)), copy_(capacity) {}
 
   // Places n values (n <= capacity) at the tail, each from `next`.
   template <class Next>
-  const double *fill(std::size_t n, Next next) {
+  const T *fill(std::size_t n, Next next) {
     FUZZ_CHECK(n <= copy_.size());
     n_ = n;
-    data_ = static_cast<double *>(region_.tail(n * sizeof(double)));
+    data_ = static_cast<T *>(region_.tail(n * sizeof(T)));
     for (std::size_t i = 0; i < n; ++i) data_[i] = copy_[i] = next();
     return data_;
   }
   void checkUnchanged() const {
     FUZZ_CHECK(region_.slackIntact());
-    FUZZ_CHECK(sameBits(data_, copy_.data(), n_ * sizeof(double)));
+    FUZZ_CHECK(sameBits(data_, copy_.data(), n_ * sizeof(T)));
   }
 
  private:
   GuardedRegion region_;
-  std::vector<double> copy_;  // sized once: no allocation per run
+  std::vector<T> copy_;  // sized once: no allocation per run
   std::size_t n_ = 0;
-  double *data_ = nullptr;
+  T *data_ = nullptr;
 };
+
+using InputArray = GuardedInput<double>;
 
 // Output doubles that must be written in place and nowhere else: each sits
 // between pattern-filled neighbours, the last one against the guard.

@@ -37,32 +37,6 @@ constexpr int kMaxRandom = 2;
 constexpr int kMaxTrees = 5;
 constexpr int kMaxMeasured = 4;
 
-// Input integers (tree ids, random terms) at the tail of a guarded region,
-// with a copy to show the library left them alone.
-template <class T, int N>
-class InputInts {
- public:
-  InputInts() : region_(N * sizeof(T)) {}
-  template <class Next>
-  const T *fill(std::size_t n, Next next) {
-    FUZZ_CHECK(n <= static_cast<std::size_t>(N));
-    n_ = n;
-    data_ = static_cast<T *>(region_.tail(n * sizeof(T)));
-    for (std::size_t i = 0; i < n; ++i) data_[i] = copy_[i] = next();
-    return data_;
-  }
-  void checkUnchanged() const {
-    FUZZ_CHECK(region_.slackIntact());
-    FUZZ_CHECK(fuzz::sameBits(data_, copy_, n_ * sizeof(T)));
-  }
-
- private:
-  fuzz::GuardedRegion region_;
-  T copy_[N] = {};
-  std::size_t n_ = 0;
-  T *data_ = nullptr;
-};
-
 bool fitCode(int32_t code) { return code >= XYLOTRAK_FIT_OK && code <= XYLOTRAK_FIT_NOT_CONVERGED; }
 
 // An interval export's answer: OK, a bad argument or out of memory.
@@ -104,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       dArray(kMaxRows), expArray(kMaxP), candidateArray(kMaxP), recCoefs(kMaxP), recExps(kMaxP),
       recCov(kMaxP * kMaxP), recRcov(kMaxRandom * kMaxRandom), measuredH(kMaxMeasured),
       measuredD(kMaxMeasured);
-  static InputInts<int64_t, kMaxRows> treeArray;
-  static InputInts<int32_t, kMaxP> randomArray, recRandom;
+  static fuzz::GuardedInput<int64_t> treeArray(kMaxRows);
+  static fuzz::GuardedInput<int32_t> randomArray(kMaxP), recRandom(kMaxP);
   static fuzz::OutputArray coefs(kMaxP), errors(kMaxP), cov(kMaxP * kMaxP), rcov(kMaxP * kMaxP),
       selected(kMaxP), calCoefs(kMaxP), calCov(kMaxP * kMaxP);
   static fuzz::OutputDoubles<3> out, wide;
