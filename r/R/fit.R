@@ -122,22 +122,15 @@ fit_result <- function(raw, group, select) {
   ), class = "xylotrak_fit")
 }
 
-# A REML fit (PHFmDll): the fields of xtk fit --json and of Python's TaperFit.
+# A REML fit (PHFmDll): the fields of xtk fit --json and of Python's TaperFit,
+# those of a least-squares fit first.
 mixed_result <- function(raw, group, random) {
-  status <- fit_status(raw$code)
-  stats <- c(residual_std_error = raw$residual_sd, r_squared = NA_real_, bias = NA_real_,
-             diameter_rmse = NA_real_, diameter_bias = NA_real_, rows_used = raw$rows[1L],
-             rows_skipped = raw$rows[2L], trees = raw$rows[3L])
+  fit <- unclass(fit_result(raw, group, FALSE))
+  fit$stats <- c(residual_std_error = raw$residual_sd, r_squared = NA_real_, bias = NA_real_,
+                 diameter_rmse = NA_real_, diameter_bias = NA_real_, rows_used = raw$rows[1L],
+                 rows_skipped = raw$rows[2L], trees = raw$rows[3L])
   converged <- raw$convergence == 0L
-  structure(list(
-    code = raw$code,
-    status = status,
-    group = group,
-    exps = raw$exps,
-    coefs = raw$coefs,
-    std_errors = raw$std_errors,
-    stats = stats,
-    selected = FALSE,
+  structure(c(fit, list(
     covariance = raw$covariance,
     tip_zero = FALSE,
     random_terms = random,
@@ -148,7 +141,7 @@ mixed_result <- function(raw, group, random) {
     converged = converged,
     iterations = raw$iterations,
     reason = if (converged) NULL else raw$reason
-  ), class = "xylotrak_fit")
+  )), class = "xylotrak_fit")
 }
 
 coef.xylotrak_fit <- function(object, ...) {
