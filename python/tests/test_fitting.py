@@ -161,3 +161,12 @@ class TestXtkFit:
         wrong = subprocess.run([xtk, "fit", "--stems", stems, "--exps", "0,1", "--select"],
                                capture_output=True, text=True)
         assert wrong.returncode == 2 and "--exps" in wrong.stderr
+
+
+def test_a_fit_pickled_under_the_fitting_module_still_loads():
+    import pickle
+
+    fit = xylotrak.fit_taper(measurements(*PINE), exps=PINE[1])
+    stored = pickle.dumps(fit, protocol=0).replace(b"xylotrak.taper", b"xylotrak.fitting")
+    assert b"xylotrak.fitting" in stored
+    assert pickle.loads(stored) == fit

@@ -6,6 +6,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -76,3 +77,50 @@ def test_bundled_library_comes_before_the_repository_build(monkeypatch, tmp_path
     assert _lib.library_candidates() == [("XYLOTRAK_LIBRARY", "/chosen/libxylotrak.so")]
 
 
+
+
+def _package_imports(path: Path) -> set[str]:
+    """The package's own modules a module imports, also inside functions (a lazy import still
+    makes a circle: the two modules cannot be understood, or loaded first, apart)."""
+    import ast
+
+    found: set[str] = set()
+    for node in ast.walk(ast.parse(path.read_text(), str(path))):
+        if isinstance(node, ast.ImportFrom) and node.level == 1:
+            if node.module:
+                found.add(node.module.split(".")[0])
+            else:
+                found.update(alias.name for alias in node.names)
+        elif isinstance(node, ast.ImportFrom) and (node.module or "").startswith("xylotrak."):
+            found.add(node.module.split(".")[1])
+    return found
+
+
+def test_the_package_modules_import_one_another_without_a_circle():
+    package = Path(xylotrak.__file__).parent
+    modules = {p.stem: p for p in package.glob("*.py") if p.stem != "__init__"}
+    graph = {name: _package_imports(path) & modules.keys() for name, path in modules.items()}
+    assert graph["taper"] and graph["fitting"]  # the walk does see imports
+    state: dict[str, int] = {}  # 1 on the current path, 2 done
+
+    def visit(name: str, path: list[str]) -> None:
+        state[name] = 1
+        for other in sorted(graph[name]):
+            if state.get(other) == 1:
+                pytest.fail("import circle: " + " -> ".join(path + [name, other]))
+            if other not in state:
+                visit(other, path + [name])
+        state[name] = 2
+
+    for name in sorted(graph):
+        if name not in state:
+            visit(name, [])
+
+
+@pytest.mark.parametrize("module", ["fitting", "taper", "_fit"])
+def test_each_module_imports_first_in_a_fresh_interpreter(module):
+    # Whichever module a user imports first, it loads: no module needs another to be half-done.
+    env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR))
+    run = subprocess.run([sys.executable, "-c", f"import xylotrak.{module} as m; m.__all__"],
+                         env=env, capture_output=True, text=True)  # fmt: skip
+    assert run.returncode == 0, run.stderr

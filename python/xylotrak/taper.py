@@ -10,7 +10,7 @@ from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, overload
 
-from . import _lib
+from . import _fit, _lib
 from ._input import INT16_MAX, InputFileError, finite_number, load_json_object
 from ._vector import is_ndarray, map_values
 
@@ -18,7 +18,10 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-__all__ = ["FINDINGS", "FitCovariance", "Interval", "ModelCheck", "Taper", "XylotrakModelWarning"]
+__all__ = [
+    "FINDINGS", "FitCovariance", "Interval", "ModelCheck", "Taper", "TaperFit", "XylotrakModelWarning",
+    "fit_taper",
+]  # fmt: skip
 
 _TAPER_KEYS = ("dbh", "height", "coefs", "exps")
 
@@ -254,8 +257,6 @@ class Taper:
         """A tree of this ``dbh`` (cm) and ``height`` (m) whose profile is fitted to the
         measurements ``data``; ``options`` as for :func:`xylotrak.fit_taper` (without ``by``).
         """
-        from .fitting import TaperFit, fit_taper
-
         if "by" in options:
             raise TypeError("Taper.fit fits one profile: use xylotrak.fit_taper(..., by=...)")
         fitted: TaperFit = fit_taper(data, **options)
@@ -446,3 +447,93 @@ class Taper:
             return cls(**values)
         except ValueError as error:
             raise InputFileError(str(error), path=path, field="exps") from None
+
+
+@dataclass(frozen=True)
+class TaperFit:
+    """A fitted relative profile with its statistics (relative diameter unless in cm)."""
+
+    exps: tuple[float, ...]
+    coefs: tuple[float, ...]
+    standard_errors: tuple[float, ...]
+    residual_std_error: float
+    r_squared: float
+    bias: float
+    diameter_rmse: float
+    diameter_bias: float
+    rows_used: int
+    rows_skipped: int
+    #: The coefficients' covariance, row-major (of the constrained estimator with tip_zero).
+    covariance: tuple[float, ...] = ()
+    residual_df: int = 0
+    tip_zero: bool = False
+    #: A mixed-effects fit: its random terms (indices), their exponents and covariance (rows
+    #: in that order), the residual standard deviation, REML log-likelihood and search.
+    random_terms: tuple[int, ...] = ()
+    random_exps: tuple[float, ...] = ()
+    random_covariance: tuple[tuple[float, ...], ...] = ()
+    residual_sd: float = 0.0
+    reml_loglik: float = 0.0
+    converged: bool = True
+    iterations: int = 0
+
+    def statistics(self) -> FitCovariance:
+        """What the intervals and the calibration of the fitted profile need."""
+        if self.random_terms:
+            return FitCovariance(
+                self.covariance, self.residual_sd * self.residual_sd, 0.0, self.random_terms,
+                tuple(v for row in self.random_covariance for v in row),
+            )  # fmt: skip
+        return FitCovariance(
+            self.covariance, self.residual_std_error * self.residual_std_error,
+            float(self.residual_df),
+        )  # fmt: skip
+
+    def taper(
+        self, dbh: float, height: float, measured: Iterable[tuple[float, float]] | None = None
+    ) -> Taper:
+        """The fitted profile on a tree of this ``dbh`` (cm) and total ``height`` (m), with the
+        fit's covariances for intervals; with ``measured`` (``(height, diameter)`` pairs) the
+        curve calibrated to this tree (see :meth:`Taper.calibrate`)."""
+        tree = Taper(dbh, height, self.coefs, self.exps, statistics=self.statistics())
+        return tree if measured is None else tree.calibrate(measured)
+
+    def check(self, dbh: float, height: float) -> ModelCheck:
+        """The library's model check of the fitted profile on such a tree."""
+        return self.taper(dbh, height).check()
+
+
+def fit_taper(
+    data: Mapping[str, Iterable[Any]] | Any,
+    *,
+    exps: Sequence[float] | None = None,
+    select: bool = False,
+    candidates: Sequence[float] | None = None,
+    max_terms: int = 8,
+    by: str | None = None,
+    tip_zero: bool = False,
+    random: Sequence[int] | None = None,
+) -> Any:
+    """Fits the relative profile to measurements.
+
+    ``data`` is a pandas DataFrame or a mapping of columns ``dbh``, ``height``, ``h`` and ``d``
+    (a missing value, NaN, skips its row; so do rows with dbh or height at or below 0 and ``h``
+    outside ``[0, height]``; ``rows_skipped`` counts them). With ``exps`` (default 0 to 5) those
+    exponents are fitted; with ``select=True`` they are chosen stepwise from ``candidates`` (the
+    library's default set when None) with exponent 0 always in and at most ``max_terms`` terms.
+    Returns a :class:`TaperFit`, or with ``by`` (the name of a grouping column) a dict of them by
+    group value, in the order the groups first appear. Raises :class:`XylotrakFitError` when the
+    library cannot fit (too few rows, a rank-deficient design).
+
+    ``tip_zero=True`` fits through the tip (the coefficients sum to 0; ``PHFcDll``/``PHFwDll``).
+    ``random`` (term indices, e.g. ``[0, 1]``) fits random tree effects on those terms by REML
+    (``PHFmDll``); the trees are told apart by the column ``id``. Every fit carries the
+    coefficients' covariance, and its :meth:`TaperFit.taper` gives intervals.
+    """
+    fits = _fit.fit(
+        data, exps=exps, select=select, candidates=candidates, max_terms=max_terms, by=by,
+        tip_zero=tip_zero, random=random,
+    )  # fmt: skip
+    if by is None:
+        return TaperFit(**fits[None])
+    return {key: TaperFit(**fields) for key, fields in fits.items()}
