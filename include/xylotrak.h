@@ -1598,6 +1598,16 @@ XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
  *                                 totals in argument order ("productVolume"
  *                                 ... "totalValue"), then "servedByExact"
  *                                 (written with XYLOTRAK_EXACT_WHEN_GIVEN_UP)
+ * XYLOTRAK_WORDS_INTERVAL_MESSAGE a return code of PHDcDll, PHVcDll and
+ *                                 PHCbDll (XYLOTRAK_FIT_OK ..
+ *                                 XYLOTRAK_FIT_NOT_CONVERGED): the message
+ *                                 for a user
+ * XYLOTRAK_WORDS_CALIBRATION_FLAG bit b (0..0) of PHCbDll's flags: the
+ *                                 warning for a user
+ * XYLOTRAK_WORDS_MATRIX_MESSAGE  a return code of the matrix calls
+ *                                 (XYLOTRAK_MATRIX_OK ..
+ *                                 XYLOTRAK_MATRIX_TOO_LARGE), also an audited
+ *                                 stem's reason: the message for a user
  */
 #define XYLOTRAK_WORDS_FINDING 0
 #define XYLOTRAK_WORDS_FINDING_TEXT 1
@@ -1605,6 +1615,9 @@ XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
 #define XYLOTRAK_WORDS_FIT_MESSAGE 3
 #define XYLOTRAK_WORDS_LOG_COLUMN 4
 #define XYLOTRAK_WORDS_TOTALS_COLUMN 5
+#define XYLOTRAK_WORDS_INTERVAL_MESSAGE 6
+#define XYLOTRAK_WORDS_CALIBRATION_FLAG 7
+#define XYLOTRAK_WORDS_MATRIX_MESSAGE 8
 
 XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *text,
                                     int32_t capacity);

@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+#include "vocabulary.h"
+
 #include "abi.h"
 #include "xylotrak.h"
 
@@ -38,6 +40,32 @@ constexpr std::array<std::string_view, 7> kFitMessages = {
     "the fit overflows: measurements too large for doubles",
     "the REML fit did not converge"};
 
+// By return code of the interval and calibration exports (the fitting's
+// codes, of which they return 0, 3, 4 and 5).
+constexpr std::array<std::string_view, 7> kIntervalMessages = {
+    "ok",
+    "too few usable rows for the terms",
+    "rank-deficient design",
+    "a height or a measurement outside the stem (0 to its height), a diameter negative or not "
+    "finite, a level outside (0, 1), or a fit or tree that cannot be used",
+    "out of memory",
+    "the calibrated coefficients or their covariance would not be finite",
+    "the REML fit did not converge"};
+
+// By bit of PHCbDll's flags, from 0x01 up.
+constexpr std::array<std::string_view, 1> kCalibrationFlags = {
+    "a measured diameter lies beyond 99.9% of the fitted trees; the calibrated curve follows it"};
+
+// By return code of the matrix calls, XYLOTRAK_MATRIX_OK up.
+constexpr std::array<std::string_view, 7> kMatrixMessages = {
+    "ok",
+    "the stem cannot be bucked: fewer than two diameters, or values out of range",
+    "a product's volume rule is not supported",
+    "no bark model: no under-bark diameters are known for this stem",
+    "more logs than the room given",
+    "out of memory",
+    "the stem is too long for the grid"};
+
 constexpr std::array<std::string_view, 13> kLogColumns = {
     "id",          "logNumber", "productNumber", "productName", "baseHeight",
     "length",      "topHeight", "trimTopHeight", "baseDiam",    "topDiam",
@@ -60,6 +88,12 @@ Words vocabulary(int which) noexcept {
       return kLogColumns;
     case XYLOTRAK_WORDS_TOTALS_COLUMN:
       return kTotalsColumns;
+    case XYLOTRAK_WORDS_INTERVAL_MESSAGE:
+      return kIntervalMessages;
+    case XYLOTRAK_WORDS_CALIBRATION_FLAG:
+      return kCalibrationFlags;
+    case XYLOTRAK_WORDS_MATRIX_MESSAGE:
+      return kMatrixMessages;
     default:
       return {};
   }
@@ -67,14 +101,19 @@ Words vocabulary(int which) noexcept {
 
 }  // namespace
 
+std::string_view xylotrak::word(int which, int index) noexcept {
+  const Words words = vocabulary(which);
+  if (index < 0 || static_cast<std::size_t>(index) >= words.size()) return {};
+  return words[static_cast<std::size_t>(index)];
+}
+
 extern "C" {
 
 XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *text,
                                     int32_t capacity) {
   if (text != nullptr && capacity > 0) text[0] = 0;
-  const Words words = ::vocabulary(vocabulary);
-  if (index < 0 || static_cast<std::size_t>(index) >= words.size()) return -1;
-  const std::string_view word = words[static_cast<std::size_t>(index)];
+  const std::string_view word = xylotrak::word(vocabulary, index);
+  if (word.empty()) return -1;  // every word has a letter
   if (text != nullptr && capacity > 0) {
     const std::size_t room = static_cast<std::size_t>(capacity) - 1;
     const std::size_t n = word.size() < room ? word.size() : room;

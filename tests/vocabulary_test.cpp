@@ -33,7 +33,35 @@ TEST(Vocabulary, NamesEachFindingBitFitCodeAndColumn) {
   EXPECT_EQ(word(XYLOTRAK_WORDS_TOTALS_COLUMN, 11), "servedByExact");
   EXPECT_EQ(word(XYLOTRAK_WORDS_TOTALS_COLUMN, 12), "<none>");
   EXPECT_EQ(word(-1, 0), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_MATRIX_MESSAGE, XYLOTRAK_MATRIX_TOO_LARGE),
+            "the stem is too long for the grid");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_MATRIX_MESSAGE, XYLOTRAK_MATRIX_TOO_LARGE + 1), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_CALIBRATION_FLAG, 1), "<none>");
+  // Every code of the fitting, the intervals and the matrix calls has a message.
+  for (int code = XYLOTRAK_FIT_OK; code <= XYLOTRAK_FIT_NOT_CONVERGED; ++code)
+    EXPECT_NE(word(XYLOTRAK_WORDS_INTERVAL_MESSAGE, code), "<none>") << code;
+  for (int code = XYLOTRAK_MATRIX_OK; code <= XYLOTRAK_MATRIX_TOO_LARGE; ++code)
+    EXPECT_NE(word(XYLOTRAK_WORDS_MATRIX_MESSAGE, code), "<none>") << code;
   EXPECT_EQ(word(XYLOTRAK_WORDS_FINDING, -1), "<none>");
+}
+
+// The message of the code an interval call returns names what was wrong.
+TEST(Vocabulary, AnIntervalRefusalIsExplainedByItsMessage) {
+  const double coefs[] = {1.1, -1.0}, exps[] = {0, 1}, covariance[4] = {1e-4, 0, 0, 1e-4};
+  xylotrak_taper_fit fit{};
+  fit.coefs = coefs;
+  fit.exps = exps;
+  fit.covariance = covariance;
+  fit.residualVariance = 1e-4;
+  fit.degreesOfFreedom = 50;
+  fit.termCount = 1;
+  double d = 0, lo = 0, hi = 0;
+  const int level = PHDcDll(&fit, 30, 20, 5, XYLOTRAK_INTERVAL_CONFIDENCE, 1.0, &d, &lo, &hi);
+  EXPECT_NE(word(XYLOTRAK_WORDS_INTERVAL_MESSAGE, level).find("a level outside (0, 1)"),
+            std::string::npos);
+  const int height = PHDcDll(&fit, 30, 20, 25, XYLOTRAK_INTERVAL_CONFIDENCE, 0.9, &d, &lo, &hi);
+  EXPECT_NE(word(XYLOTRAK_WORDS_INTERVAL_MESSAGE, height).find("outside the stem"),
+            std::string::npos);
 }
 
 TEST(Vocabulary, CutsAWordToTheRoomGivenAndNeverWritesPastIt) {

@@ -71,7 +71,7 @@ def test_interval_errors_are_reported() -> None:
     tree = xylotrak.fit_taper(_stems(), exps=[0, 1, 2, 3]).taper(30, 25)
     with pytest.raises(ValueError, match="confidence"):
         tree.volume(interval="both")
-    with pytest.raises(ValueError, match="bad arguments"):
+    with pytest.raises(ValueError, match="outside the stem"):
         tree.diameter_interval(30)  # above the tip
     with pytest.raises(ValueError, match="fitted profile"):
         xylotrak.Taper(30, 25, [1, -1], [0, 1]).volume(interval="confidence")
@@ -79,3 +79,37 @@ def test_interval_errors_are_reported() -> None:
         stems = _stems()
         del stems["id"]
         xylotrak.fit_taper(stems, exps=[0, 1], random=[0])
+
+
+@pytest.mark.needs_xtk
+def test_xtk_and_the_binding_warn_and_refuse_in_the_same_words(tmp_path) -> None:
+    import subprocess
+
+    from conftest import find_xtk
+
+    stems = _stems(trees=30, per_tree=6)
+    table = tmp_path / "stems.csv"
+    rows = zip(*(stems[k] for k in ("id", "dbh", "height", "h", "d")))
+    table.write_text("id,dbh,height,h,d\n" + "".join(
+        f"t{int(t)},{b!r},{H!r},{h!r},{d!r}\n" for t, b, H, h, d in rows))  # fmt: skip
+    saved = tmp_path / "fit.json"
+    xtk = find_xtk()
+
+    def run(*args: object) -> subprocess.CompletedProcess[str]:
+        return subprocess.run([xtk, *map(str, args)], capture_output=True, text=True)
+
+    assert run("fit", "--stems", table, "--exps", "0,1,2,3", "--random", "0,1",
+               "--save", saved).returncode == 0  # fmt: skip
+    tree = xylotrak.fit_taper(stems, exps=[0, 1, 2, 3], random=[0, 1]).taper(30, 25)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        tree.calibrate([(7, 80.0)])
+    said = run("taper", "--fit", saved, "--dbh", 30, "--height", 25, "--measured", "7:80")
+    assert said.returncode == 0
+    assert [f"xtk: warning: {w.message}" for w in caught] == said.stderr.splitlines()
+    # A diameter interval above the tip: refused, in the library's words.
+    with pytest.raises(ValueError) as refused:
+        tree.diameter_interval(30)
+    said = run("taper", "--fit", saved, "--dbh", 30, "--height", 25, "--at", 30, "--interval",
+               "confidence")  # fmt: skip
+    assert said.returncode != 0 and f"option --at: {refused.value}" in said.stderr

@@ -118,9 +118,8 @@ class FitCovariance:
 
 
 def _interval_error(code: int) -> ValueError:
-    words = {3: "bad arguments (a height outside the stem, a level outside (0, 1), or a "
-                "fit the library cannot use)", 4: "out of memory", 5: "overflow"}
-    return ValueError(words.get(code, f"error {code}"))
+    messages = _lib.words(_lib.WORDS_INTERVAL_MESSAGE)
+    return ValueError(messages[code] if 0 <= code < len(messages) else f"error {code}")
 
 
 def _with_statistics(
@@ -244,8 +243,8 @@ class Taper:
         assert self.statistics is not None
         outlying = bool(flags.value & 1)
         if outlying:
-            warnings.warn("a measured diameter lies beyond 99.9% of the fitted trees; the "
-                          "calibrated curve follows it", XylotrakModelWarning, stacklevel=2)
+            warnings.warn(_lib.words(_lib.WORDS_CALIBRATION_FLAG)[0], XylotrakModelWarning,
+                          stacklevel=2)  # fmt: skip
         stats = FitCovariance(
             tuple(cov), self.statistics.residual_variance, self.statistics.degrees_of_freedom,
             self.statistics.random_terms, self.statistics.random_covariance, True, outlying,

@@ -1,7 +1,8 @@
 # The library's words (xylotrak_words), by vocabulary number: 0 the codes of
 # the model check's findings in the order of their bits (0x01 first), 2 the
 # names of the fitting codes, 3 their messages, 4 and 5 the columns of an
-# inventory's logs and totals tables.
+# inventory's logs and totals tables, 6 the messages of the interval and
+# calibration codes, 7 the warnings of the calibration's flag bits.
 library_words <- function(vocabulary) .Call(C_xtk_words, as.integer(vocabulary))
 model_findings <- function() library_words(0L)
 
@@ -307,8 +308,10 @@ interval_kind <- function(interval) {
 # The library's code as the error of the function that called it.
 statistics_error <- function(code, fn) {
   status <- fit_status(code)
+  messages <- library_words(6L)
+  words <- if (code >= 0L && code < length(messages)) messages[[code + 1L]] else status
   stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
-                 list(message = sprintf("%s: the library answers %s (code %d)", fn, status, code),
+                 list(message = sprintf("%s: %s (%s, code %d)", fn, words, status, code),
                       call = NULL, code = code, status = status)))
 }
 
@@ -335,9 +338,7 @@ calibrate <- function(model, h, d) {
   model$statistics$calibrated <- TRUE
   model$statistics$outlying <- outlying
   if (outlying) {
-    message <- sprintf(
-      "calibrate: the library flags the measurements calibration_outlying (flags 0x%x): the tree's curve follows them",
-      raw$flags)
+    message <- sprintf("calibrate: %s", library_words(7L)[[1L]])
     warning(structure(class = c("xylotrak_calibration_warning", "warning", "condition"),
                       list(message = message, call = NULL)))
   }

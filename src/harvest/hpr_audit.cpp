@@ -11,24 +11,15 @@
 
 #include "abi.h"
 #include "harvest/hpr.h"
+#include "vocabulary.h"
 #include "xylotrak.h"
 
 namespace xylotrak::harvest {
 namespace {
 
-const char *reasonFor(int code) {
-  switch (code) {
-    case XYLOTRAK_MATRIX_NO_BARK:
-      return "no bark model: the file gives no under-bark log diameters for this stem";
-    case XYLOTRAK_MATRIX_BAD_ARGUMENT:
-      return "the stem cannot be bucked: fewer than two diameters, or values out of range";
-    case XYLOTRAK_MATRIX_TOO_LARGE:
-      return "the stem is too long for the grid";
-    case XYLOTRAK_MATRIX_OUT_OF_MEMORY:
-      return "out of memory";
-    default:
-      return "the stem cannot be bucked";
-  }
+std::string reasonFor(int code) {
+  const std::string_view words = word(XYLOTRAK_WORDS_MATRIX_MESSAGE, code);
+  return words.empty() ? "the stem cannot be bucked" : std::string(words);
 }
 
 // The price of a log cut, from its product's matrix and the file's volume.

@@ -9,6 +9,7 @@
 #include "options.h"
 #include "report.h"
 #include "svg.h"
+#include "words.h"
 
 namespace xtk {
 
@@ -136,17 +137,8 @@ void readMeasured(const std::string &raw, std::vector<double> &heights,
   }
 }
 
-const char *intervalWords(int code) {
-  switch (code) {
-    case XYLOTRAK_FIT_OK:
-      return "ok";
-    case XYLOTRAK_FIT_BAD_ARGUMENT:
-      return "the fit, the tree or the level cannot be used (see xylotrak.h, PHDcDll)";
-    case XYLOTRAK_FIT_OUT_OF_MEMORY:
-      return "out of memory";
-    default:
-      return "the calibration overflows";
-  }
+std::string intervalWords(int code) {
+  return libraryWord(XYLOTRAK_WORDS_INTERVAL_MESSAGE, code).value_or("error " + std::to_string(code));
 }
 
 // The exit code of taper --check when the model has findings.
@@ -215,17 +207,13 @@ int runTaper(const TaperCommand &c) {
       const int code =
           PHCbDll(&r, t.dbh, t.height, measuredH.data(), measuredD.data(),
                   static_cast<int>(measuredH.size()), coefs.data(), cov.data(), &calibrationFlags);
-      if (code != XYLOTRAK_FIT_OK)
-        fail("option --measured",
-             code == XYLOTRAK_FIT_BAD_ARGUMENT
-                 ? "a measurement lies outside the stem (0 to --height) or is not a diameter"
-                 : intervalWords(code));
+      if (code != XYLOTRAK_FIT_OK) fail("option --measured", intervalWords(code));
       t.model.coefs = coefs;
       saved.covariance = cov;
       saved.flags = XYLOTRAK_TAPER_FIT_CALIBRATED;
       if (calibrationFlags & XYLOTRAK_CALIBRATION_OUTLYING)
-        std::cerr << "xtk: warning: a measured diameter lies beyond 99.9% of the fitted trees; "
-                     "the calibrated curve follows it\n";
+        std::cerr << "xtk: warning: "
+                  << libraryWord(XYLOTRAK_WORDS_CALIBRATION_FLAG, 0).value_or("outlying") << "\n";
     }
   } else {
     t = c.tree.get();
@@ -297,10 +285,7 @@ int runTaper(const TaperCommand &c) {
     for (double h : heights) {
       double value = 0, lo = 0, hi = 0;
       const int code = PHDcDll(&record, t.dbh, t.height, h, intervalKind, level, &value, &lo, &hi);
-      if (code != XYLOTRAK_FIT_OK)
-        fail("option --at", code == XYLOTRAK_FIT_BAD_ARGUMENT
-                                ? "an interval needs a height from 0 to --height"
-                                : intervalWords(code));
+      if (code != XYLOTRAK_FIT_OK) fail("option --at", intervalWords(code));
       dLow.push_back(lo);
       dHigh.push_back(hi);
     }
