@@ -1,11 +1,11 @@
 // The words and defaults the front ends show their users: one table each,
 // read through xylotrak_words and xylotrak_bucking_default.
+#include "vocabulary.h"
+
 #include <array>
 #include <cmath>
 #include <span>
 #include <string_view>
-
-#include "vocabulary.h"
 
 #include "abi.h"
 #include "xylotrak.h"

@@ -138,7 +138,8 @@ void readMeasured(const std::string &raw, std::vector<double> &heights,
 }
 
 std::string intervalWords(int code) {
-  return libraryWord(XYLOTRAK_WORDS_INTERVAL_MESSAGE, code).value_or("error " + std::to_string(code));
+  return libraryWord(XYLOTRAK_WORDS_INTERVAL_MESSAGE, code)
+      .value_or("error " + std::to_string(code));
 }
 
 // The exit code of taper --check when the model has findings.
