@@ -68,6 +68,6 @@ plot_dimensions <- function(area = 0, length1 = 0, length2 = 0, slope1 = 0, slop
   codes$unit_scale <- check_int16(unit_scale, "unit_scale")
   codes$area_unit <- check_int16(area_unit, "area_unit")
   all <- recycle_args(c(doubles, codes))
-  out <- .Call(C_xtk_calc_area, unname(all[names(doubles)]), unname(all[names(codes)]))
+  out <- .Call(C_xtk_calc_area, all)
   as.data.frame(out)
 }

@@ -75,7 +75,7 @@ section_limits <- function(lower_height, upper_height, lower_diam, upper_diam, l
   limits <- list(lower_height = lower_height, upper_height = upper_height,
                  lower_diam = lower_diam, upper_diam = upper_diam, log_length = log_length)
   for (name in names(limits)) limits[[name]] <- check_numeric(limits[[name]], name)
-  unname(recycle_args(limits))
+  recycle_args(limits)
 }
 
 check_model <- function(model) {

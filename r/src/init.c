@@ -16,7 +16,7 @@ static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_section, 6),         ROUTINE(xtk_form_factor, 2),
     ROUTINE(xtk_check, 4),           ROUTINE(xtk_buck, 8),
     ROUTINE(xtk_buck_inventory, 11), ROUTINE(xtk_taper_table, 6),
-    ROUTINE(xtk_formula, 2),         ROUTINE(xtk_calc_area, 2),
+    ROUTINE(xtk_formula, 2),         ROUTINE(xtk_calc_area, 1),
     ROUTINE(xtk_tally, 1),           ROUTINE(xtk_fit, 5),
     ROUTINE(xtk_fit_select, 6),
     /* Harvested-production files (.hpr). */

@@ -66,6 +66,38 @@ SEXP xtk_build_flags(void) {
   return out;
 }
 
+/* The element of a named list (or vector) called `name`; an error naming
+ * `what` when there is none. */
+static SEXP named(SEXP list, const char *name, const char *what) {
+  SEXP names = getAttrib(list, R_NamesSymbol);
+  for (R_xlen_t k = 0; names != R_NilValue && k < XLENGTH(names); ++k) {
+    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return VECTOR_ELT(list, k);
+  }
+  error("'%s' has no element '%s'", what, name);
+}
+
+/* The double vector called `name` in the named list `list`, of length n
+ * (any length when n < 0, then *length receives it). */
+static const double *named_doubles(SEXP list, const char *name, const char *what, R_xlen_t n,
+                                   R_xlen_t *length) {
+  SEXP v = named(list, name, what);
+  need_doubles(v, n, name);
+  if (length != NULL) *length = XLENGTH(v);
+  return REAL(v);
+}
+
+/* The five limits of a section, by name, each a double vector of one length:
+ * lower_height, upper_height, lower_diam, upper_diam, log_length. */
+static R_xlen_t section_limits(SEXP limits, const double *l[5]) {
+  static const char *const names[5] = {"lower_height", "upper_height", "lower_diam", "upper_diam",
+                                       "log_length"};
+  if (TYPEOF(limits) != VECSXP) error("'limits' must be a named list");
+  R_xlen_t n = -1;
+  l[0] = named_doubles(limits, names[0], "limits", -1, &n);
+  for (int j = 1; j < 5; ++j) l[j] = named_doubles(limits, names[j], "limits", n, NULL);
+  return n;
+}
+
 /* ------------------------------------------------------------------ taper */
 
 /* The export `at` of the model at every element of `x`: PHDiDll at heights,
@@ -92,21 +124,13 @@ SEXP xtk_height_at(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP d) {
   return at_each(dbh, height, coefs, exps, d, "d", PHHiDll);
 }
 
-/* limits: a list of five double vectors of one length (lower and upper
- * height, lower and upper diameter, log length). kind 0 PHViDll, 1 PHVaDll,
+/* limits: the section's five limits by name (see section_limits). kind 0 PHViDll, 1 PHVaDll,
  * 2 PHCTDll (an integer result). */
 SEXP xtk_section(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP limits, SEXP kind) {
-  static const char *const names[5] = {"lower_height", "upper_height", "lower_diam", "upper_diam",
-                                       "log_length"};
   const Model m = model_of(dbh, height, coefs, exps);
   const int k = scalar_int(kind, "kind");
-  if (TYPEOF(limits) != VECSXP || XLENGTH(limits) != 5) error("'limits' must be a list of 5");
-  const R_xlen_t n = XLENGTH(VECTOR_ELT(limits, 0));
   const double *l[5];
-  for (int j = 0; j < 5; ++j) {
-    need_doubles(VECTOR_ELT(limits, j), n, names[j]);
-    l[j] = REAL(VECTOR_ELT(limits, j));
-  }
+  const R_xlen_t n = section_limits(limits, l);
   SEXP out = PROTECT(allocVector(k == 2 ? INTSXP : REALSXP, n));
   int *counts = k == 2 ? INTEGER(out) : NULL;
   double *volumes = k == 2 ? NULL : REAL(out);
@@ -211,16 +235,6 @@ static SEXP named_list(int n, const char *const *names) {
   setAttrib(out, R_NamesSymbol, nm);
   UNPROTECT(2);
   return out;
-}
-
-/* The element of a named list (or vector) called `name`; an error naming
- * `what` when there is none. */
-static SEXP named(SEXP list, const char *name, const char *what) {
-  SEXP names = getAttrib(list, R_NamesSymbol);
-  for (R_xlen_t k = 0; names != R_NilValue && k < XLENGTH(names); ++k) {
-    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return VECTOR_ELT(list, k);
-  }
-  error("'%s' has no element '%s'", what, name);
 }
 
 /* The heights of a bucking, a named double vector: start_height,
@@ -651,25 +665,31 @@ SEXP xtk_formula(SEXP which, SEXP args) {
 
 /* doubles: area, length1, length2, slope1, slope2 (one length); codes:
  * slopeCorrection, rectangular, unitScale, areaUnit (integer, same length). */
-SEXP xtk_calc_area(SEXP doubles, SEXP codes) {
-  if (TYPEOF(doubles) != VECSXP || XLENGTH(doubles) != 5) error("'doubles' must be a list of 5");
-  if (TYPEOF(codes) != VECSXP || XLENGTH(codes) != 4) error("'codes' must be a list of 4");
-  const R_xlen_t n = XLENGTH(VECTOR_ELT(doubles, 0));
-  for (int j = 0; j < 5; ++j) need_doubles(VECTOR_ELT(doubles, j), n, "doubles");
-  for (int j = 0; j < 4; ++j)
-    if (TYPEOF(VECTOR_ELT(codes, j)) != INTSXP || XLENGTH(VECTOR_ELT(codes, j)) != n)
-      error("'codes' must be integer vectors of the length of the others");
+SEXP xtk_calc_area(SEXP args) {
+  if (TYPEOF(args) != VECSXP) error("'args' must be a named list");
+  R_xlen_t n = -1;
+  const double *area = named_doubles(args, "area", "args", -1, &n);
+  const double *length1 = named_doubles(args, "length1", "args", n, NULL);
+  const double *length2 = named_doubles(args, "length2", "args", n, NULL);
+  const double *slope1 = named_doubles(args, "slope1", "args", n, NULL);
+  const double *slope2 = named_doubles(args, "slope2", "args", n, NULL);
+  static const char *const codeNames[] = {"slope_correction", "rectangular", "unit_scale",
+                                          "area_unit"};
+  const int *codes[4];
+  for (int j = 0; j < 4; ++j) {
+    SEXP v = named(args, codeNames[j], "args");
+    if (TYPEOF(v) != INTSXP || XLENGTH(v) != n)
+      error("'%s' must be an integer vector of the length of the others", codeNames[j]);
+    codes[j] = INTEGER(v);
+  }
   static const char *const names[] = {"area", "length1", "length2"};
   SEXP out = PROTECT(named_list(3, names));
   for (int j = 0; j < 3; ++j) SET_VECTOR_ELT(out, j, allocVector(REALSXP, n));
   for (R_xlen_t i = 0; i < n; ++i) {
-    double area = 0, l1 = 0, l2 = 0;
-#define D(j) REAL(VECTOR_ELT(doubles, j))[i]
-#define C(j) INTEGER(VECTOR_ELT(codes, j))[i]
-    CalcAreaDll(D(0), D(1), D(2), D(3), D(4), C(0), C(1), C(2), C(3), &area, &l1, &l2);
-#undef D
-#undef C
-    REAL(VECTOR_ELT(out, 0))[i] = area;
+    double a = 0, l1 = 0, l2 = 0;
+    CalcAreaDll(area[i], length1[i], length2[i], slope1[i], slope2[i], codes[0][i], codes[1][i],
+                codes[2][i], codes[3][i], &a, &l1, &l2);
+    REAL(VECTOR_ELT(out, 0))[i] = a;
     REAL(VECTOR_ELT(out, 1))[i] = l1;
     REAL(VECTOR_ELT(out, 2))[i] = l2;
   }
@@ -1341,16 +1361,11 @@ SEXP xtk_diameter_interval(SEXP fit, SEXP dbh, SEXP height, SEXP h, SEXP kind, S
   return out;
 }
 
-/* limits: five double vectors of one length, as for xtk_section. */
+/* limits: the section's five limits by name, as for xtk_section. */
 SEXP xtk_volume_interval(SEXP fit, SEXP dbh, SEXP height, SEXP limits, SEXP kind, SEXP level) {
   const xylotrak_taper_fit r = fit_record(fit);
-  if (TYPEOF(limits) != VECSXP || XLENGTH(limits) != 5) error("'limits' must be a list of 5");
-  const R_xlen_t m = XLENGTH(VECTOR_ELT(limits, 0));
   const double *l[5];
-  for (int j = 0; j < 5; ++j) {
-    need_doubles(VECTOR_ELT(limits, j), m, "limits");
-    l[j] = REAL(VECTOR_ELT(limits, j));
-  }
+  const R_xlen_t m = section_limits(limits, l);
   const int k = scalar_int(kind, "kind");
   const double lv = scalar_double(level, "level"), b = scalar_double(dbh, "dbh"),
                H = scalar_double(height, "height");

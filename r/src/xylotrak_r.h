@@ -21,7 +21,7 @@ SEXP xtk_buck_inventory(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps
                         SEXP table, SEXP method, SEXP objective, SEXP threads, SEXP flags);
 SEXP xtk_taper_table(SEXP dbh, SEXP height, SEXP model, SEXP coefs, SEXP exps, SEXP at);
 SEXP xtk_formula(SEXP which, SEXP args);
-SEXP xtk_calc_area(SEXP doubles, SEXP codes);
+SEXP xtk_calc_area(SEXP args);
 SEXP xtk_tally(SEXP op);
 SEXP xtk_fit(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP exps);
 SEXP xtk_fit_select(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, SEXP max_terms);

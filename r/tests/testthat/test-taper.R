@@ -42,6 +42,18 @@ test_that("scalar limits recycle against vector ones", {
   expect_error(stem_volume(m, lower_height = 1:2, upper_height = 1:3), "'lower_height' has length 2")
 })
 
+test_that("the glue reads a section's limits by name, whatever their order", {
+  m <- taper_model(32, 30, c(1.14, -1.23, 1.68, -1.59), c(0, 1, 2, 3))
+  limits <- list(lower_height = c(0.3, 2), upper_height = c(0, 20), lower_diam = c(0, 0),
+                 upper_diam = c(10, 0), log_length = c(0, 2.5))
+  section <- function(l) .Call(xylotrak:::C_xtk_section, m$dbh, m$height, m$coefs, m$exps, l, 0L)
+  expect_identical(section(rev(limits)), section(limits))
+  expect_identical(section(limits), c(stem_volume(m, 0.3, upper_diam = 10),
+                                      stem_volume(m, 2, 20, log_length = 2.5)))
+  expect_error(section(limits[-5]), "'limits' has no element 'log_length'")
+  expect_error(section(unname(limits)), "no element")
+})
+
 # (1 - y)^k multiplied out: a cone of high degree whose closed-form volume
 # cancels catastrophically.
 expanded <- function(k) {
