@@ -4,6 +4,11 @@ xylotrak.buck_inventory and R's buck_inventory. Each input in tests/frontends/
 is either bucked by all three into the same rows, every number the same
 double (printed with %.17g), or refused by all three for the same field.
 
+Then the same fits: each case of tests/frontends/fits/fits.json (a stems file
+and the fit's options) through `xtk fit --json`, Python's and R's fit_taper,
+which must fit the same coefficients and standard errors from the same rows,
+or refuse with the same fitting code.
+
 Usage: frontend_parity.py XTK LIBRARY [R_LIB]
   XTK      the xtk program; LIBRARY the shared library Python loads
   R_LIB    a library folder with the R package installed (R is left out
@@ -133,6 +138,97 @@ def run_r(r_lib, trees, method, work):
             (tuple(camel(h) for h in t_header), t_rows))
 
 
+FITS = CASES / "fits"
+
+
+def fit_label(case):
+    options = " ".join(f"{k}={v}" for k, v in case.items() if k != "stems")
+    return f"{case['stems']} ({options})"
+
+
+def fit_codes(library):
+    os.environ["XYLOTRAK_LIBRARY"] = library
+    sys.path.insert(0, str(HERE.parent / "python"))
+    from xylotrak import _lib
+
+    return _lib.words(_lib.WORDS_FIT_STATUS), _lib.words(_lib.WORDS_FIT_MESSAGE)
+
+
+def fitted(rows_used, rows_skipped, coefs, errors):
+    return ("fitted", int(rows_used), int(rows_skipped), tuple(map(g17, coefs)),
+            tuple(map(g17, errors)))
+
+
+def fit_xtk(xtk, library, case):
+    import json
+
+    args = [xtk, "fit", "--stems", str(FITS / case["stems"]), "--json",
+            "--exps", ",".join(str(e) for e in case["exps"])]
+    if case.get("tip_zero"):
+        args.append("--tip-zero")
+    if case.get("random"):
+        args += ["--random", ",".join(str(t) for t in case["random"])]
+    done = subprocess.run(args, capture_output=True, text=True)
+    fit = json.loads(done.stdout)["fits"][0]
+    if "error" not in fit:
+        return fitted(fit["rows_used"], fit["rows_skipped"], fit["coefs"], fit["standard_errors"])
+    names, messages = fit_codes(library)
+    code = [k for k, m in enumerate(messages) if fit["error"].startswith(m)]
+    return ("refused", names[code[0]] if code else fit["error"], fit["rows_used"],
+            fit["rows_skipped"])
+
+
+def fit_python(library, case):
+    names, _ = fit_codes(library)
+    import pandas as pd
+    import xylotrak
+
+    stems = pd.read_csv(FITS / case["stems"], dtype={"id": str})
+    try:
+        fit = xylotrak.fit_taper(stems, exps=case["exps"], tip_zero=case.get("tip_zero", False),
+                                 random=case.get("random"))
+    except xylotrak.XylotrakFitError as error:
+        return ("refused", names[error.code], error.rows_used, error.rows_skipped)
+    return fitted(fit.rows_used, fit.rows_skipped, fit.coefs, fit.standard_errors)
+
+
+R_FIT_SCRIPT = r"""
+args <- commandArgs(trailingOnly = TRUE)
+suppressMessages(library(xylotrak, lib.loc = args[1]))
+stems <- read.csv(args[2], colClasses = c(id = "character"))
+num <- function(text) if (nzchar(text)) as.numeric(strsplit(text, ",")[[1]]) else NULL
+fit <- tryCatch(fit_taper(stems, exps = num(args[3]), tip_zero = args[4] == "1",
+                          random = if (nzchar(args[5])) as.integer(num(args[5])) else NULL),
+                xylotrak_fit_error = function(e) e)
+g17 <- function(x) paste(sprintf("%.17g", x), collapse = " ")
+out <- if (inherits(fit, "error")) {
+  c("refused", fit$status, fit$rows_used, fit$rows_skipped)
+} else {
+  c("fitted", fit$stats[["rows_used"]], fit$stats[["rows_skipped"]], g17(fit$coefs),
+    g17(fit$std_errors))
+}
+writeLines(as.character(out), args[6])
+"""
+
+
+def fit_r(r_lib, case, work):
+    script = work / "fit.R"
+    script.write_text(R_FIT_SCRIPT)
+    out = work / "r_fit.txt"
+    done = subprocess.run(
+        ["Rscript", str(script), r_lib, str(FITS / case["stems"]),
+         ",".join(str(e) for e in case["exps"]), "1" if case.get("tip_zero") else "0",
+         ",".join(str(t) for t in case.get("random", [])), str(out)],
+        capture_output=True, text=True)
+    if done.returncode != 0:
+        return ("R failed", done.stderr.strip())
+    kind, *rest = out.read_text().splitlines()
+    if kind == "refused":
+        return ("refused", rest[0], int(rest[1]), int(rest[2]))
+    return ("fitted", int(float(rest[0])), int(float(rest[1])), tuple(rest[2].split()),
+            tuple(rest[3].split()))
+
+
 def main():
     xtk, library = sys.argv[1], sys.argv[2]
     if not os.path.exists(xtk):
@@ -158,6 +254,21 @@ def main():
                 checked += 1
                 print(f"{trees.name} ({method}): {first[0]} {first[1] if first[0] == 'refused' else ''}"
                       f" by {', '.join(results)}")
+        import json
+
+        for case in json.loads((FITS / "fits.json").read_text()):
+            results = {"xtk": fit_xtk(xtk, library, case), "Python": fit_python(library, case)}
+            if r_lib:
+                results["R"] = fit_r(r_lib, case, work)
+            first = results["xtk"]
+            for name, result in results.items():
+                if result != first:
+                    failures += 1
+                    print(f"{fit_label(case)}: {name} gives {result!r:.300}\n"
+                          f"  but xtk gives {first!r:.300}")
+            checked += 1
+            print(f"{fit_label(case)}: {first[0]} {first[1] if first[0] == 'refused' else ''}"
+                  f" by {', '.join(results)}")
     print(f"frontend_parity: {checked} inputs, {failures} disagreements")
     return 1 if failures else 0
 

@@ -22,7 +22,9 @@ fit_error <- function(fit, by) {
                      as.integer(fit$stats[["rows_used"]]), as.integer(fit$stats[["rows_skipped"]]))
   stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
                  list(message = message, call = NULL, code = fit$code, status = fit$status,
-                      reason = fit$reason, iterations = fit$iterations)))
+                      reason = fit$reason, iterations = fit$iterations,
+                      rows_used = as.integer(fit$stats[["rows_used"]]),
+                      rows_skipped = as.integer(fit$stats[["rows_skipped"]]))))
 }
 
 fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_terms = 8,
@@ -55,8 +57,8 @@ fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_
     max_terms <- check_int16(max_terms, "max_terms", len = 1L)
     if (max_terms < 1L) stop_arg("max_terms", "must be at least 1")
   } else {
+    # The library judges the exponents (finite, not negative): a fit it refuses.
     exps <- check_numeric(exps, "exps", min_len = 1L)
-    if (any(exps < 0)) stop_arg("exps", "must not be negative")
     if (length(exps) > 32768L) stop_arg("exps", "must hold at most 32768 exponents")
   }
   if (!is.null(random) && (any(random < 0L) || any(random >= length(exps)))) {

@@ -54,7 +54,7 @@ test_that("plot and fitting arguments are checked", {
   stems <- data.frame(dbh = 30, height = 25, h = 1.3, d = 30)
   expect_error(fit_taper(stems[-4]), "'stems' has no column 'd'")
   expect_error(fit_taper(transform(stems, h = "1.3")), "'stems\\$h' must be numeric")
-  expect_error(fit_taper(stems, exps = c(0, -1)), "'exps' must not be negative")
+  expect_error(fit_taper(stems, exps = c(0, -1)), "bad_argument: bad arguments", class = "xylotrak_fit_error")
   expect_error(fit_taper(stems, select = TRUE, max_terms = 0), "'max_terms' must be at least 1")
   expect_error(fit_taper(stems, select = TRUE, candidates = NA), "'candidates' must not contain NA")
   expect_error(fit_taper(stems, by = "species"), "'by' names no column")
