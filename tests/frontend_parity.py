@@ -15,6 +15,7 @@ Usage: frontend_parity.py XTK LIBRARY [R_LIB]
            without it, or without Rscript)
 Exits 1 naming every input on which the front ends disagree.
 """
+import json
 import os
 import re
 import shutil
@@ -160,8 +161,6 @@ def fitted(rows_used, rows_skipped, coefs, errors):
 
 
 def fit_xtk(xtk, library, case):
-    import json
-
     args = [xtk, "fit", "--stems", str(FITS / case["stems"]), "--json",
             "--exps", ",".join(str(e) for e in case["exps"])]
     if case.get("tip_zero"):
@@ -237,6 +236,19 @@ def main():
     r_lib = sys.argv[3] if len(sys.argv) > 3 and shutil.which("Rscript") else None
     failures = 0
     checked = 0
+
+    def compare(label, results):
+        """Counts and names every front end whose result is not xtk's."""
+        nonlocal failures, checked
+        first = results["xtk"]
+        for name, result in results.items():
+            if result != first:
+                failures += 1
+                print(f"{label}: {name} gives {result!r:.300}\n  but xtk gives {first!r:.300}")
+        checked += 1
+        print(f"{label}: {first[0]} {first[1] if first[0] == 'refused' else ''}"
+              f" by {', '.join(results)}")
+
     with tempfile.TemporaryDirectory() as tmp:
         work = Path(tmp)
         for trees in sorted(CASES.glob("*.csv")):
@@ -245,30 +257,12 @@ def main():
                            "Python": run_python(library, trees, method)}
                 if r_lib:
                     results["R"] = run_r(r_lib, trees, method, work)
-                first = results["xtk"]
-                for name, result in results.items():
-                    if result != first:
-                        failures += 1
-                        print(f"{trees.name} ({method}): {name} gives {result!r:.300}\n"
-                              f"  but xtk gives {first!r:.300}")
-                checked += 1
-                print(f"{trees.name} ({method}): {first[0]} {first[1] if first[0] == 'refused' else ''}"
-                      f" by {', '.join(results)}")
-        import json
-
+                compare(f"{trees.name} ({method})", results)
         for case in json.loads((FITS / "fits.json").read_text()):
             results = {"xtk": fit_xtk(xtk, library, case), "Python": fit_python(library, case)}
             if r_lib:
                 results["R"] = fit_r(r_lib, case, work)
-            first = results["xtk"]
-            for name, result in results.items():
-                if result != first:
-                    failures += 1
-                    print(f"{fit_label(case)}: {name} gives {result!r:.300}\n"
-                          f"  but xtk gives {first!r:.300}")
-            checked += 1
-            print(f"{fit_label(case)}: {first[0]} {first[1] if first[0] == 'refused' else ''}"
-                  f" by {', '.join(results)}")
+            compare(fit_label(case), results)
     print(f"frontend_parity: {checked} inputs, {failures} disagreements")
     return 1 if failures else 0
 

@@ -10,7 +10,7 @@ height ``dbh`` (cm) and total height ``height`` (m). The fit is of the relative 
 from __future__ import annotations
 
 import ctypes
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Sequence
 from typing import Any
 
 from . import _lib
@@ -197,19 +197,11 @@ def _column(data: Any, name: str) -> Any:
         raise ValueError(f"the measurements have no column {name!r}") from None
 
 
-def fit(
-    data: Mapping[str, Iterable[Any]] | Any,
-    *,
-    exps: Sequence[float] | None = None,
-    select: bool = False,
-    candidates: Sequence[float] | None = None,
-    max_terms: int = 8,
-    by: str | None = None,
-    tip_zero: bool = False,
-    random: Sequence[int] | None = None,
-) -> dict[Any, dict[str, Any]]:
-    """The fields of each fit :func:`xylotrak.fit_taper` asks for, by group value (by the key
-    None without ``by``), in the order the groups first appear."""
+def fit(data: Any, by: str | None, exps: Sequence[float] | None, select: bool,
+        candidates: Sequence[float] | None, max_terms: int, tip_zero: bool,
+        random: Sequence[int] | None) -> dict[Any, dict[str, Any]]:  # fmt: skip
+    """The fields of each fit :func:`xylotrak.fit_taper` asks for (its arguments), by group value
+    (by the key None without ``by``), in the order the groups first appear."""
     if random and (select or tip_zero):
         raise ValueError("random goes with given exps, not with select or tip_zero")
     if select and exps is not None:

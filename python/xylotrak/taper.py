@@ -529,10 +529,7 @@ def fit_taper(
     (``PHFmDll``); the trees are told apart by the column ``id``. Every fit carries the
     coefficients' covariance, and its :meth:`TaperFit.taper` gives intervals.
     """
-    fits = _fit.fit(
-        data, exps=exps, select=select, candidates=candidates, max_terms=max_terms, by=by,
-        tip_zero=tip_zero, random=random,
-    )  # fmt: skip
+    fits = _fit.fit(data, by, exps, select, candidates, max_terms, tip_zero, random)
     if by is None:
         return TaperFit(**fits[None])
     return {key: TaperFit(**fields) for key, fields in fits.items()}
