@@ -15,6 +15,9 @@
 // growth, is no failure: that call too must answer as if nothing had
 // happened. (Tables of many products make calls without the cache that take
 // seconds; for them the squeezed cache is the one that works most out again.)
+// Under libFuzzer a search that tries more than kTries products on its
+// states stops there, and its input is skipped.
+#include "bucking/search.h"
 #include "bucking_host.h"
 #include "fault_injection.h"
 #include "taper/evaluation.h"
@@ -46,10 +49,28 @@ void checkCall(const fuzz::BuckingHost &host, int objective, double result, bool
   FUZZ_CHECK(fuzz::sameValue(host.logs[1].baseHeight, stumpTop));
 }
 
+// Under libFuzzer, the most products one search may try on its states: a
+// table whose logs advance by millimetres, or back and forth (a negative
+// trim), reaches millions of states, a minute under the sanitizers. Such an
+// input stops there and is skipped, so that an input costs seconds at most.
+// Tables of up to eight products are also searched twice without the cache,
+// where every try works its diameters out again. The replay driver (ctest's
+// FuzzSeeds) sets no limit: the benchmarks' large shapes replay in full.
+constexpr long kTries = 1000000;
+constexpr long kTriesUncached = 250000;
+bool g_limitTries = false;
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  g_limitTries = true;
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   static fuzz::BuckingHost host(/*maxTerms=*/5, /*maxProducts=*/100);
+  const unsigned long stops = xylotrak::bucking::exactTryLimitHitsForTesting();
+  const auto stopped = [&] { return xylotrak::bucking::exactTryLimitHitsForTesting() != stops; };
   static fuzz::Answer cached, direct, tiny, squeezed;  // kept across runs: no allocation per run
   fuzz::Reader in(data, size);
   host.decodeCall(in);
@@ -57,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::uint8_t fault = in.byte();
   const long tinyEntries = 1 + in.byte() % 2;
   host.decodeTable(in);
+  if (g_limitTries)
+    xylotrak::bucking::setExactTryLimitForTesting(host.tableSize() > 8 ? kTries : kTriesUncached);
   const long squeezeBytes = 1536L << (in.byte() % 12);
 
   // With the normal cache, and perhaps an allocation made to fail.
@@ -66,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const bool searchFailed = failAt > 0 && xylotrak::fault::allocationsChecked() >= failAt &&
                             !xylotrak::fault::optionalAllocationFailed();
   xylotrak::fault::failAllocationAt(0);
+  if (stopped()) return 0;
   checkCall(host, objective, result, searchFailed);
 
   // With the cache at a memory bound it may soon reach.
@@ -73,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   xylotrak::taper::setCacheBytesForTesting(squeezeBytes);
   host.callAndRecord(xylotrak::support::Bucking::kExact, objective, squeezed);
   xylotrak::taper::setCacheBytesForTesting(-1);
+  if (stopped()) return 0;  // the first call failed early, for want of memory
   checkCall(host, objective, squeezed.result, false);
   if (!searchFailed) fuzz::checkSameAnswer(squeezed, cached);
   if (host.tableSize() > 8) return 0;

@@ -5,6 +5,7 @@
 // left allocated.
 #include <gtest/gtest.h>
 
+#include "bucking/search.h"
 #include "bucking_support.h"
 #include "fault_injection.h"
 
@@ -66,6 +67,44 @@ TEST(OptimisedBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
 
 TEST(ExactBuckingMemory, EveryAllocationFailureGivesUpWithClearedOutput) {
   walkAllocationFailures(&PHVxDll);
+}
+
+}  // namespace
+
+namespace {
+
+// The fuzz harnesses' limit on the exact optimiser's tries: it stops a search
+// that reaches it and counts the stop, and changes nothing while unset (a
+// limit that always stopped would leave the harnesses checking nothing).
+TEST(ExactBuckingTryLimit, StopsOnlyASearchThatReachesIt) {
+  const Tree tree = cone(30, 20);
+  CallArgs args;
+  args.stumpHeight = 0.5;
+  std::vector<ProductSpec> reference = table(1);
+  Output expected;
+  const unsigned long before = xylotrak::bucking::exactTryLimitHitsForTesting();
+  ASSERT_EQ(optimised(tree, args, reference, expected, &PHVxDll), 1.0);
+  EXPECT_EQ(xylotrak::bucking::exactTryLimitHitsForTesting(), before);
+
+  xylotrak::bucking::setExactTryLimitForTesting(1000000);  // far above this table's tries
+  std::vector<ProductSpec> roomy = table(1);
+  Output same;
+  ASSERT_EQ(optimised(tree, args, roomy, same, &PHVxDll), 1.0);
+  expectSameOutput(reference, expected, roomy, same);
+  EXPECT_EQ(xylotrak::bucking::exactTryLimitHitsForTesting(), before);
+
+  xylotrak::bucking::setExactTryLimitForTesting(10);
+  std::vector<ProductSpec> cut = table(1);
+  Output stopped;
+  optimised(tree, args, cut, stopped, &PHVxDll);
+  EXPECT_EQ(xylotrak::bucking::exactTryLimitHitsForTesting(), before + 1);
+
+  xylotrak::bucking::setExactTryLimitForTesting(-1);
+  std::vector<ProductSpec> again = table(1);
+  Output restored;
+  ASSERT_EQ(optimised(tree, args, again, restored, &PHVxDll), 1.0);
+  expectSameOutput(reference, expected, again, restored);
+  EXPECT_EQ(xylotrak::bucking::exactTryLimitHitsForTesting(), before + 1);
 }
 
 }  // namespace

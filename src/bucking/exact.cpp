@@ -4,6 +4,7 @@
 // its next cut lies and on how many logs it holds (log positions count from
 // the stump), so among sequences reaching the same cut height with the same
 // number of logs only the best needs to go on.
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -21,6 +22,9 @@ using namespace xylotrak;
 using namespace xylotrak::bucking;
 
 namespace {
+
+std::atomic<long> g_tryLimitForTesting{-1};
+std::atomic<unsigned long> g_tryLimitHitsForTesting{0};
 
 // The best sequence reaching one state: its last log and where it came from.
 struct Node {
@@ -115,6 +119,9 @@ struct ExactSearch {
 
   LogSequence best;
   double bestScore = kNoScore;
+  // Products tried on states, and how many a test lets one search try.
+  unsigned long tries = 0;
+  unsigned long tryLimit = static_cast<unsigned long>(-1);
 
   double score(const Node &n) const { return objective == 0 ? n.valueSoFar : n.volumeSoFar; }
 
@@ -178,6 +185,10 @@ struct ExactSearch {
       for (std::size_t i = 0; i < previous.size(); ++i) {
         const Node parent = previous[i];
         for (int j = 1; j <= count; ++j) {
+          if (++tries > tryLimit) {
+            g_tryLimitHitsForTesting.fetch_add(1, std::memory_order_relaxed);
+            return;
+          }
           Extension e;
           if (!extendWith(stem, limits, products[j - 1], g, parent.cutHeight, parent.cutDiam, e,
                           &heightAtMinTop[static_cast<std::size_t>(j - 1)]) ||
@@ -216,8 +227,18 @@ struct ExactSearch {
 Outcome xylotrak::bucking::exactSearch(Stem &stem, const SearchCall &call, LogSequence &winner) {
   if (call.objective != 0 && call.objective != 1) return Outcome::kNoWinner;  // nothing can win
   ExactSearch search{stem, call.limits, call.products, call.count, call.objective, {}, {}, {}};
+  const long limit = g_tryLimitForTesting.load(std::memory_order_relaxed);
+  if (limit >= 0) search.tryLimit = static_cast<unsigned long>(limit);
   search.run(call.stumpTop);
   if (search.best.logs < 1) return Outcome::kNoWinner;
   winner = search.best;
   return Outcome::kWinner;  // the search's memory is released on return
+}
+
+void xylotrak::bucking::setExactTryLimitForTesting(long tries) noexcept {
+  g_tryLimitForTesting.store(tries, std::memory_order_relaxed);
+}
+
+unsigned long xylotrak::bucking::exactTryLimitHitsForTesting() noexcept {
+  return g_tryLimitHitsForTesting.load(std::memory_order_relaxed);
 }

@@ -67,4 +67,14 @@ using Search = Outcome (*)(Stem &stem, const SearchCall &call, LogSequence &winn
 Outcome breadthFirstSearch(Stem &stem, const SearchCall &call, LogSequence &winner);
 Outcome exactSearch(Stem &stem, const SearchCall &call, LogSequence &winner);
 
+// For the fuzz harnesses: the most products the dynamic programme may try on
+// its states in one search (a negative value restores no limit), and how
+// many searches, on any thread, have stopped there since load. A search that
+// stops has an answer of no meaning; the harness that set the limit skips
+// its checks. Its time grows with the tries, and a table whose logs advance
+// by millimetres reaches millions of states, minutes under the sanitizers.
+// Not for use by the exports.
+void setExactTryLimitForTesting(long tries) noexcept;
+unsigned long exactTryLimitHitsForTesting() noexcept;
+
 }  // namespace xylotrak::bucking
