@@ -66,14 +66,19 @@ SEXP xtk_build_flags(void) {
   return out;
 }
 
-/* The element of a named list (or vector) called `name`; an error naming
- * `what` when there is none. */
-static SEXP named(SEXP list, const char *name, const char *what) {
-  SEXP names = getAttrib(list, R_NamesSymbol);
+/* The index of the element of `x` called `name`; an error naming `what`
+ * when there is none. */
+static R_xlen_t name_index(SEXP x, const char *name, const char *what) {
+  SEXP names = getAttrib(x, R_NamesSymbol);
   for (R_xlen_t k = 0; names != R_NilValue && k < XLENGTH(names); ++k) {
-    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return VECTOR_ELT(list, k);
+    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return k;
   }
   error("'%s' has no element '%s'", what, name);
+}
+
+/* The element of a named list called `name`. */
+static SEXP named(SEXP list, const char *name, const char *what) {
+  return VECTOR_ELT(list, name_index(list, name, what));
 }
 
 /* The double vector called `name` in the named list `list`, of length n
@@ -244,12 +249,9 @@ typedef struct Heights {
 } Heights;
 
 static double height_named(SEXP heights, const char *name) {
-  SEXP names = getAttrib(heights, R_NamesSymbol);
-  if (TYPEOF(heights) != REALSXP || names == R_NilValue) error("'heights' must be named doubles");
-  for (R_xlen_t k = 0; k < XLENGTH(names); ++k) {
-    if (strcmp(CHAR(STRING_ELT(names, k)), name) == 0) return REAL(heights)[k];
-  }
-  error("'heights' has no element '%s'", name);
+  if (TYPEOF(heights) != REALSXP || getAttrib(heights, R_NamesSymbol) == R_NilValue)
+    error("'heights' must be named doubles");
+  return REAL(heights)[name_index(heights, name, "heights")];
 }
 
 static Heights heights_of(SEXP heights) {
