@@ -1608,6 +1608,13 @@ XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
  *                                 (XYLOTRAK_MATRIX_OK ..
  *                                 XYLOTRAK_MATRIX_TOO_LARGE), also an audited
  *                                 stem's reason: the message for a user
+ * XYLOTRAK_WORDS_CONVERGENCE     a reason a REML fit stopped
+ *                                 (xylotrak_mixed_stats.convergence,
+ *                                 XYLOTRAK_MIXED_CONVERGED ..
+ *                                 XYLOTRAK_MIXED_NONFINITE): its name,
+ *                                 "converged", "iteration_limit", "nonfinite"
+ * XYLOTRAK_WORDS_CONVERGENCE_MESSAGE the same reason: the message for a user,
+ *                                 which reads on with " after N iterations"
  */
 #define XYLOTRAK_WORDS_FINDING 0
 #define XYLOTRAK_WORDS_FINDING_TEXT 1
@@ -1618,6 +1625,8 @@ XYLOTRAK_API const xylotrak_char16 *wsGetUrlDll(const xylotrak_char16 *url,
 #define XYLOTRAK_WORDS_INTERVAL_MESSAGE 6
 #define XYLOTRAK_WORDS_CALIBRATION_FLAG 7
 #define XYLOTRAK_WORDS_MATRIX_MESSAGE 8
+#define XYLOTRAK_WORDS_CONVERGENCE 9
+#define XYLOTRAK_WORDS_CONVERGENCE_MESSAGE 10
 
 XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *text,
                                     int32_t capacity);

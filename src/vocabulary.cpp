@@ -66,6 +66,15 @@ constexpr std::array<std::string_view, 7> kMatrixMessages = {
     "out of memory",
     "the stem is too long for the grid"};
 
+// By reason a REML fit stopped (xylotrak_mixed_stats.convergence), from
+// XYLOTRAK_MIXED_CONVERGED up: its name, and the message a front end follows
+// with "after N iterations".
+constexpr std::array<std::string_view, 3> kConvergences = {"converged", "iteration_limit",
+                                                           "nonfinite"};
+constexpr std::array<std::string_view, 3> kConvergenceMessages = {
+    "the search converged", "the search was still moving",
+    "the restricted likelihood is not finite"};
+
 constexpr std::array<std::string_view, 13> kLogColumns = {
     "id",          "logNumber", "productNumber", "productName", "baseHeight",
     "length",      "topHeight", "trimTopHeight", "baseDiam",    "topDiam",
@@ -94,6 +103,10 @@ Words vocabulary(int which) noexcept {
       return kCalibrationFlags;
     case XYLOTRAK_WORDS_MATRIX_MESSAGE:
       return kMatrixMessages;
+    case XYLOTRAK_WORDS_CONVERGENCE:
+      return kConvergences;
+    case XYLOTRAK_WORDS_CONVERGENCE_MESSAGE:
+      return kConvergenceMessages;
     default:
       return {};
   }

@@ -7,7 +7,7 @@ double (printed with %.17g), or refused by all three for the same field.
 Then the same fits: each case of tests/frontends/fits/fits.json (a stems file
 and the fit's options) through `xtk fit --json`, Python's and R's fit_taper,
 which must fit the same coefficients and standard errors from the same rows,
-or refuse with the same fitting code.
+or refuse with the same fitting code in the same words.
 
 Usage: frontend_parity.py XTK LIBRARY [R_LIB]
   XTK      the xtk program; LIBRARY the shared library Python loads
@@ -174,7 +174,13 @@ def fit_xtk(xtk, library, case):
     names, messages = fit_codes(library)
     code = [k for k, m in enumerate(messages) if fit["error"].startswith(m)]
     return ("refused", names[code[0]] if code else fit["error"], fit["rows_used"],
-            fit["rows_skipped"])
+            fit["rows_skipped"], fit["error"])
+
+
+def refusal_words(message, prefix=""):
+    """A front end's refusal without its own framing: the prefix and the rows counted."""
+    words = re.sub(r" \(\d+ rows used, \d+ skipped\)$", "", message)
+    return words[len(prefix):] if words.startswith(prefix) else words
 
 
 def fit_python(library, case):
@@ -187,7 +193,8 @@ def fit_python(library, case):
         fit = xylotrak.fit_taper(stems, exps=case["exps"], tip_zero=case.get("tip_zero", False),
                                  random=case.get("random"))
     except xylotrak.XylotrakFitError as error:
-        return ("refused", names[error.code], error.rows_used, error.rows_skipped)
+        return ("refused", names[error.code], error.rows_used, error.rows_skipped,
+                refusal_words(str(error)))
     return fitted(fit.rows_used, fit.rows_skipped, fit.coefs, fit.standard_errors)
 
 
@@ -201,7 +208,7 @@ fit <- tryCatch(fit_taper(stems, exps = num(args[3]), tip_zero = args[4] == "1",
                 xylotrak_fit_error = function(e) e)
 g17 <- function(x) paste(sprintf("%.17g", x), collapse = " ")
 out <- if (inherits(fit, "error")) {
-  c("refused", fit$status, fit$rows_used, fit$rows_skipped)
+  c("refused", fit$status, fit$rows_used, fit$rows_skipped, conditionMessage(fit))
 } else {
   c("fitted", fit$stats[["rows_used"]], fit$stats[["rows_skipped"]], g17(fit$coefs),
     g17(fit$std_errors))
@@ -223,7 +230,8 @@ def fit_r(r_lib, case, work):
         return ("R failed", done.stderr.strip())
     kind, *rest = out.read_text().splitlines()
     if kind == "refused":
-        return ("refused", rest[0], int(rest[1]), int(rest[2]))
+        return ("refused", rest[0], int(rest[1]), int(rest[2]),
+                refusal_words(rest[3], f"fit_taper: {rest[0]}: "))
     return ("fitted", int(float(rest[0])), int(float(rest[1])), tuple(rest[2].split()),
             tuple(rest[3].split()))
 

@@ -37,6 +37,11 @@ TEST(Vocabulary, NamesEachFindingBitFitCodeAndColumn) {
             "the stem is too long for the grid");
   EXPECT_EQ(word(XYLOTRAK_WORDS_MATRIX_MESSAGE, XYLOTRAK_MATRIX_TOO_LARGE + 1), "<none>");
   EXPECT_EQ(word(XYLOTRAK_WORDS_CALIBRATION_FLAG, 1), "<none>");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_CONVERGENCE, XYLOTRAK_MIXED_ITERATION_LIMIT), "iteration_limit");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_CONVERGENCE, XYLOTRAK_MIXED_NONFINITE), "nonfinite");
+  EXPECT_EQ(word(XYLOTRAK_WORDS_CONVERGENCE_MESSAGE, XYLOTRAK_MIXED_NONFINITE + 1), "<none>");
+  for (int reason = XYLOTRAK_MIXED_CONVERGED; reason <= XYLOTRAK_MIXED_NONFINITE; ++reason)
+    EXPECT_NE(word(XYLOTRAK_WORDS_CONVERGENCE_MESSAGE, reason), "<none>") << reason;
   // Every code of the fitting, the intervals and the matrix calls has a message.
   for (int code = XYLOTRAK_FIT_OK; code <= XYLOTRAK_FIT_NOT_CONVERGED; ++code)
     EXPECT_NE(word(XYLOTRAK_WORDS_INTERVAL_MESSAGE, code), "<none>") << code;

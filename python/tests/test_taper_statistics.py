@@ -113,3 +113,29 @@ def test_xtk_and_the_binding_warn_and_refuse_in_the_same_words(tmp_path) -> None
     said = run("taper", "--fit", saved, "--dbh", 30, "--height", 25, "--at", 30, "--interval",
                "confidence")  # fmt: skip
     assert said.returncode != 0 and f"option --at: {refused.value}" in said.stderr
+
+
+def test_a_fit_that_fails_says_why_in_the_librarys_words_and_crosses_processes() -> None:
+    from xylotrak import _lib
+
+    # Diameters near the largest doubles: the restricted likelihood overflows.
+    rng = np.random.default_rng(6)
+    stems = {"id": np.repeat(np.arange(6), 4), "dbh": np.full(24, 30.0),
+             "height": np.full(24, 16.0), "h": np.tile([0.3, 4.0, 8.0, 12.0], 6),
+             "d": rng.uniform(1e299, 1e300, 24)}  # fmt: skip
+    with pytest.raises(xylotrak.XylotrakFitError) as stopped:
+        xylotrak.fit_taper(stems, exps=[0, 1], random=[0])
+    e = stopped.value
+    assert e.code == 6 and e.reason == _lib.words(_lib.WORDS_CONVERGENCE)[2] == "nonfinite"
+    assert isinstance(e.iterations, int) and e.iterations >= 0
+    why = _lib.words(_lib.WORDS_CONVERGENCE_MESSAGE)[2]
+    assert f"({why} after {e.iterations} iterations)" in str(e)
+    with pytest.raises(xylotrak.XylotrakFitError) as few:
+        xylotrak.fit_taper({k: v[:2] for k, v in _stems().items()}, exps=[0, 1, 2], by="id")
+    assert few.value.reason is None and few.value.iterations is None
+    # Dask and multiprocessing carry a worker's error back pickled.
+    for error in (e, few.value):
+        back = pickle.loads(pickle.dumps(error))
+        assert str(back) == str(error)
+        fields = ("code", "rows_used", "rows_skipped", "group", "reason", "iterations")
+        assert [getattr(back, f) for f in fields] == [getattr(error, f) for f in fields]

@@ -23,30 +23,41 @@ DEFAULT_EXPS: tuple[float, ...] = (0.0, 1.0, 2.0, 3.0, 4.0, 5.0)
 _COLUMNS = ("dbh", "height", "h", "d")
 
 
-#: Why a REML fit did not converge (``xylotrak_mixed_stats.convergence``).
-_CONVERGENCE_WORDS = {
-    1: "the search was still moving after its last iteration",
-    2: "the restricted likelihood is not finite",
-}
-
-
 class XylotrakFitError(ValueError):
-    """A fit the library could not make; ``code`` is its XYLOTRAK_FIT_* value."""
+    """A fit the library could not make; ``code`` is its XYLOTRAK_FIT_* value.
+
+    A REML fit that did not converge also has ``reason``, the library's name
+    of why (``"iteration_limit"`` or ``"nonfinite"``), and ``iterations``;
+    both are None for the other codes.
+    """
 
     def __init__(self, code: int, rows_used: int, rows_skipped: int, group: object = None,
-                 reason: int = 0):  # fmt: skip
+                 convergence: int | None = None, iterations: int | None = None):  # fmt: skip
         self.code = code
         self.rows_used = rows_used
         self.rows_skipped = rows_skipped
         self.group = group
+        self.reason: str | None = None
+        self.iterations = iterations if convergence is not None else None
+        self._convergence = convergence
         where = "" if group is None else f"group {group!r}: "
         messages = _lib.words(_lib.WORDS_FIT_MESSAGE)
         words = messages[code] if 0 <= code < len(messages) else f"unknown error {code}"
-        if code == 6:
-            words += f" ({_CONVERGENCE_WORDS.get(reason, f'reason {reason}')})"
+        if convergence is not None:
+            names = _lib.words(_lib.WORDS_CONVERGENCE)
+            why = _lib.words(_lib.WORDS_CONVERGENCE_MESSAGE)
+            known = 0 <= convergence < len(names)
+            self.reason = names[convergence] if known else f"reason {convergence}"
+            because = why[convergence] if known else self.reason
+            words += f" ({because} after {iterations} iterations)"
         super().__init__(
             f"{where}{words} ({rows_used} rows used, {rows_skipped} skipped)"
         )
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Rebuilt from its fields, so that it crosses processes (Dask, multiprocessing).
+        return (type(self), (self.code, self.rows_used, self.rows_skipped, self.group,
+                             self._convergence, self.iterations))  # fmt: skip
 
 
 class _Columns:
@@ -167,7 +178,10 @@ def _fit_mixed(
         coefs, errors, cov, rcov, ctypes.byref(stats),
     )  # fmt: skip
     if code != 0:
-        raise XylotrakFitError(code, stats.rowsUsed, stats.rowsSkipped, group, stats.convergence)
+        stopped = code == 6  # XYLOTRAK_FIT_NOT_CONVERGED
+        raise XylotrakFitError(code, stats.rowsUsed, stats.rowsSkipped, group,
+                               stats.convergence if stopped else None,
+                               stats.iterations)  # fmt: skip
     return dict(
         exps=given,
         coefs=tuple(coefs),

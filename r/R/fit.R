@@ -5,9 +5,17 @@
 fit_codes <- function() library_words(2L)
 fit_messages <- function() stats::setNames(library_words(3L), fit_codes())
 # The name of a fitting code, "code N" for one the library does not name.
-fit_status <- function(code) {
-  codes <- fit_codes()
-  if (code >= 0L && code < length(codes)) codes[code + 1L] else paste("code", code)
+fit_status <- function(code) word_of(fit_codes(), code, "code")
+# The name of why a REML fit stopped (its stats' convergence), and the message
+# for that name.
+convergence_reason <- function(reason) word_of(library_words(9L), reason, "reason")
+convergence_message <- function(name) {
+  i <- match(name, library_words(9L))
+  if (is.na(i)) name else library_words(10L)[[i]]
+}
+# Word `index` (from 0) of a vocabulary, "<what> N" for one the library does not name.
+word_of <- function(words, index, what) {
+  if (index >= 0L && index < length(words)) words[[index + 1L]] else paste(what, index)
 }
 
 fit_error <- function(fit, by) {
@@ -16,7 +24,8 @@ fit_error <- function(fit, by) {
   words <- if (fit$status %in% names(messages)) messages[[fit$status]] else fit$status
   if (!is.null(fit$reason)) {
     # A REML fit that stopped: the library's reason and its iterations.
-    words <- sprintf("%s after %d iterations", fit$reason, fit$iterations)
+    words <- sprintf("%s (%s after %d iterations)", words, convergence_message(fit$reason),
+                     fit$iterations)
   }
   message <- sprintf("fit_taper: %s%s: %s (%d rows used, %d skipped)", where, fit$status, words,
                      as.integer(fit$stats[["rows_used"]]), as.integer(fit$stats[["rows_skipped"]]))
@@ -142,7 +151,7 @@ mixed_result <- function(raw, group, random) {
     reml_loglik = raw$reml_loglik,
     converged = converged,
     iterations = raw$iterations,
-    reason = if (converged) NULL else raw$reason
+    reason = if (converged) NULL else convergence_reason(raw$convergence)
   )), class = "xylotrak_fit")
 }
 

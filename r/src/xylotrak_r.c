@@ -1182,20 +1182,6 @@ static SEXP row_major_matrix(const double *values, int n) {
   return m;
 }
 
-/* The reasons of xylotrak_mixed_stats.convergence by the header's names. */
-static const char *convergence_name(int reason) {
-  switch (reason) {
-    case XYLOTRAK_MIXED_CONVERGED:
-      return "converged";
-    case XYLOTRAK_MIXED_ITERATION_LIMIT:
-      return "iteration_limit";
-    case XYLOTRAK_MIXED_NONFINITE:
-      return "nonfinite";
-    default:
-      return "unknown";
-  }
-}
-
 /* A least-squares fit's result as fit_result gives it, with the covariance
  * and the residual degrees of freedom after it. */
 static SEXP fit_result_cov(int code, int terms, const double *exps, const double *coefs,
@@ -1253,8 +1239,8 @@ SEXP xtk_fit_select_cov(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP candidates, 
 /* tree: 0-based tree numbers as doubles; random: 0-based term indices. */
 SEXP xtk_fit_mixed(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP tree, SEXP exps, SEXP random) {
   static const char *const names[] = {
-      "code",        "exps",        "coefs", "std_errors", "covariance",  "random_covariance",
-      "residual_sd", "reml_loglik", "rows",  "iterations", "convergence", "reason"};
+      "code",        "exps",        "coefs", "std_errors", "covariance", "random_covariance",
+      "residual_sd", "reml_loglik", "rows",  "iterations", "convergence"};
   const R_xlen_t n = fit_rows(dbh, height, h, d);
   need_doubles(tree, n, "tree");
   need_doubles(exps, -1, "exps");
@@ -1274,7 +1260,7 @@ SEXP xtk_fit_mixed(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP tree, SEXP exps, 
   const int code =
       PHFmDll(REAL(dbh), REAL(height), REAL(h), REAL(d), ids, (int64_t)n, REAL(exps), (int)p - 1,
               (const int32_t *)INTEGER(random), q, coefs, se, cov, rcov, &stats);
-  SEXP out = PROTECT(named_list(12, names));
+  SEXP out = PROTECT(named_list(11, names));
   SET_VECTOR_ELT(out, 0, ScalarInteger(code));
   SEXP e = PROTECT(allocVector(REALSXP, p));
   SEXP c = PROTECT(allocVector(REALSXP, p));
@@ -1296,7 +1282,6 @@ SEXP xtk_fit_mixed(SEXP dbh, SEXP height, SEXP h, SEXP d, SEXP tree, SEXP exps, 
   SET_VECTOR_ELT(out, 8, rows);
   SET_VECTOR_ELT(out, 9, ScalarInteger(stats.iterations));
   SET_VECTOR_ELT(out, 10, ScalarInteger(stats.convergence));
-  SET_VECTOR_ELT(out, 11, mkString(convergence_name(stats.convergence)));
   UNPROTECT(5);
   return out;
 }

@@ -157,9 +157,10 @@ std::string fitCodeWords(int code) {
 std::string fitFailureWords(const GroupFit &f) {
   std::string words = fitCodeWords(f.code);
   if (f.code == XYLOTRAK_FIT_NOT_CONVERGED) {
-    words += f.mixed.convergence == XYLOTRAK_MIXED_ITERATION_LIMIT
-                 ? " (still moving after " + std::to_string(f.mixed.iterations) + " iterations)"
-                 : " (the restricted likelihood is not finite)";
+    words += " (" +
+             libraryWord(XYLOTRAK_WORDS_CONVERGENCE_MESSAGE, f.mixed.convergence)
+                 .value_or("reason " + std::to_string(f.mixed.convergence)) +
+             " after " + std::to_string(f.mixed.iterations) + " iterations)";
   }
   return words;
 }

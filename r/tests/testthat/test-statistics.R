@@ -215,12 +215,19 @@ test_that("a REML fit that does not converge is an error with the library's reas
   expect_s3_class(err, "xylotrak_fit_error")
   expect_identical(err$status, "not_converged")
   expect_identical(err$code, 6L)
-  expect_match(conditionMessage(err), "not_converged: nonfinite after [0-9]+ iterations")
+  expect_identical(err$reason, "nonfinite")
+  # The library's words for the code and the reason, then the iterations.
+  expect_true(endsWith(conditionMessage(err), sprintf(
+    "not_converged: %s (%s after %d iterations) (%d rows used, 0 skipped)",
+    xylotrak:::library_words(3L)[[7L]], xylotrak:::library_words(10L)[[3L]], err$iterations,
+    err$rows_used)))
   file <- write_stems(stems)
   on.exit(unlink(file))
   x <- xtk_run(c("fit", "--stems", file, "--exps", "0,1", "--random", "0", "--json"))
   expect_false(x$json$fits$converged)
   expect_identical(err$iterations, as.integer(x$json$fits$iterations))
+  # xtk says the same.
+  expect_true(grepl(x$json$fits$error, conditionMessage(err), fixed = TRUE))
 })
 
 test_that("statistics arguments are checked, and the library's refusals are errors", {
