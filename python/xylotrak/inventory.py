@@ -186,9 +186,6 @@ def check_parameters(objective: str | None, params: Mapping[str, Any]) -> dict[s
 # ---------------------------------------------------------------------------
 _METHOD_SEQUENTIAL, _METHOD_OPTIMISED, _METHOD_EXACT = 0, 1, 2
 _EXACT_WHEN_GIVEN_UP = 0x1
-#: The column that says which trees the exact optimiser bucked after the search gave up.
-_TREE_STATUS = {1: "its model index is outside the model table", 2: "a value is not finite",
-                3: "the search ran out of memory"}  # fmt: skip
 
 
 class _Trees:
