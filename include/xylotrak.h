@@ -1647,6 +1647,35 @@ XYLOTRAK_API int32_t xylotrak_words(int vocabulary, int index, xylotrak_char16 *
 
 XYLOTRAK_API double xylotrak_bucking_default(int which);
 
+/*
+ * The product fields a front end lets its user leave out:
+ * xylotrak_product_default writes their defaults into *product, maxTopDiam
+ * and maxBaseDiam XYLOTRAK_NO_LIMIT, minBaseDiam, priceBasis, logPosition,
+ * heightRule, lossFraction and trimLength 0, and leaves every other field as
+ * it was (minTopDiam, minLength, maxLength and unitPrice must be given).
+ * Returns 0; -1 with a null product.
+ */
+XYLOTRAK_API int32_t xylotrak_product_default(ProductSpec *product);
+
+/*
+ * The fit a front end makes when its user leaves the choice to it:
+ * xylotrak_fit_default(which, values, capacity) writes the first
+ * min(count, capacity) values of a default into values (nothing with a null
+ * values or a capacity below 1) and returns count; -1 for any other `which`.
+ * XYLOTRAK_FIT_DEFAULT_EXPS       the exponents fitted when none are named:
+ *                                 0, 1, 2, 3, 4, 5 (count 6)
+ * XYLOTRAK_FIT_DEFAULT_CANDIDATES the candidates of stepwise selection when
+ *                                 none are named (PHFsDll and PHFwDll take
+ *                                 them for a null or empty list; count 22)
+ * XYLOTRAK_FIT_DEFAULT_MAX_TERMS  the most terms a selection keeps when no
+ *                                 limit is named: 8 (count 1)
+ */
+#define XYLOTRAK_FIT_DEFAULT_EXPS 0
+#define XYLOTRAK_FIT_DEFAULT_CANDIDATES 1
+#define XYLOTRAK_FIT_DEFAULT_MAX_TERMS 2
+
+XYLOTRAK_API int32_t xylotrak_fit_default(int which, double *values, int32_t capacity);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,13 +1,16 @@
 // The words and defaults the front ends show their users: one table each,
-// read through xylotrak_words and xylotrak_bucking_default.
+// read through xylotrak_words, xylotrak_bucking_default,
+// xylotrak_product_default and xylotrak_fit_default.
 #include "vocabulary.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <span>
 #include <string_view>
 
 #include "abi.h"
+#include "fitting/least_squares.h"
 #include "xylotrak.h"
 
 namespace {
@@ -83,6 +86,23 @@ constexpr std::array<std::string_view, 12> kTotalsColumns = {
     "id",        "outcome",    "logCount",   "productVolume", "stumpVolume", "leftoverVolume",
     "topVolume", "trimVolume", "lossVolume", "stemVolume",    "totalValue",  "servedByExact"};
 
+// The fifth-degree polynomial, and the most terms a selection keeps.
+constexpr std::array<double, 6> kFitExps = {0, 1, 2, 3, 4, 5};
+constexpr std::array<double, 1> kFitMaxTerms = {8};
+
+std::span<const double> fitDefault(int which) noexcept {
+  switch (which) {
+    case XYLOTRAK_FIT_DEFAULT_EXPS:
+      return kFitExps;
+    case XYLOTRAK_FIT_DEFAULT_CANDIDATES:
+      return xylotrak::fitting::defaultCandidates();
+    case XYLOTRAK_FIT_DEFAULT_MAX_TERMS:
+      return kFitMaxTerms;
+    default:
+      return {};
+  }
+}
+
 Words vocabulary(int which) noexcept {
   switch (which) {
     case XYLOTRAK_WORDS_FINDING:
@@ -149,6 +169,29 @@ XYLOTRAK_API double xylotrak_bucking_default(int which) {
     default:
       return std::nan("");
   }
+}
+
+XYLOTRAK_API int32_t xylotrak_product_default(ProductSpec *product) {
+  if (product == nullptr) return -1;
+  product->maxTopDiam = xylotrak::kNoLimit;
+  product->minBaseDiam = 0;
+  product->maxBaseDiam = xylotrak::kNoLimit;
+  product->priceBasis = 0;
+  product->logPosition = 0;
+  product->heightRule = 0;
+  product->lossFraction = 0;
+  product->trimLength = 0;
+  return 0;
+}
+
+XYLOTRAK_API int32_t xylotrak_fit_default(int which, double *values, int32_t capacity) {
+  const std::span<const double> found = fitDefault(which);
+  if (found.empty()) return -1;
+  if (values != nullptr && capacity > 0) {
+    const std::size_t n = std::min(found.size(), static_cast<std::size_t>(capacity));
+    std::copy_n(found.begin(), n, values);
+  }
+  return static_cast<int32_t>(found.size());
 }
 
 }  // extern "C"

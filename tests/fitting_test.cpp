@@ -2,6 +2,7 @@
 // rows, the errors that leave the outputs cleared, and stepwise selection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -371,6 +372,23 @@ TEST(Select, PartialFTestAtFivePercent) {
       EXPECT_EQ(r.exps[1], 1.0);
     }
   }
+}
+
+// The candidates the front ends are told are the default are the ones a
+// selection given none searches.
+TEST(Select, TheReportedDefaultCandidatesAreTheOnesSearched) {
+  const Stems s = measure({1.0, -0.9, -0.1}, {0, 2, 30}, 200, 10, 0.01, 8);
+  const int32_t n = xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_CANDIDATES, nullptr, 0);
+  ASSERT_GT(n, 0);
+  std::vector<double> listed(static_cast<std::size_t>(n));
+  ASSERT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_CANDIDATES, listed.data(), n), n);
+  const Selected implicit = select(s, {}, 8), given = select(s, listed, 8);
+  ASSERT_EQ(implicit.code, XYLOTRAK_FIT_OK);
+  EXPECT_EQ(given.exps, implicit.exps);
+  EXPECT_EQ(given.coefs, implicit.coefs);
+  // Without the 30 among them the same data selects otherwise.
+  listed.erase(std::find(listed.begin(), listed.end(), 30.0));
+  EXPECT_NE(select(s, listed, 8).exps, implicit.exps);
 }
 
 TEST(Select, HonoursTheTermCapAndTheCandidateList) {

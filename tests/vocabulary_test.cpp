@@ -1,7 +1,10 @@
 // The words and defaults the front ends take from the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,6 +93,49 @@ TEST(Vocabulary, BuckingDefaults) {
   EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_TOP_HEIGHT_LIMIT), XYLOTRAK_NO_LIMIT);
   EXPECT_EQ(xylotrak_bucking_default(XYLOTRAK_DEFAULT_HEIGHT_LIMIT), XYLOTRAK_NO_LIMIT);
   EXPECT_TRUE(std::isnan(xylotrak_bucking_default(5)));
+}
+
+TEST(Vocabulary, ProductDefaultsFillOnlyTheFieldsThatMayBeLeftOut) {
+  ProductSpec p;
+  std::memset(&p, 0x5A, sizeof p);
+  ProductSpec before = p;
+  ASSERT_EQ(xylotrak_product_default(&p), 0);
+  EXPECT_EQ(p.maxTopDiam, XYLOTRAK_NO_LIMIT);
+  EXPECT_EQ(p.maxBaseDiam, XYLOTRAK_NO_LIMIT);
+  EXPECT_EQ(p.minBaseDiam, 0.0);
+  EXPECT_EQ(p.priceBasis, 0);
+  EXPECT_EQ(p.logPosition, 0);
+  EXPECT_EQ(p.heightRule, 0);
+  EXPECT_EQ(p.lossFraction, 0.0);
+  EXPECT_EQ(p.trimLength, 0.0);
+  // The fields a user must give, the padding and the outputs are untouched.
+  before.maxTopDiam = p.maxTopDiam;
+  before.maxBaseDiam = p.maxBaseDiam;
+  before.minBaseDiam = p.minBaseDiam;
+  before.priceBasis = p.priceBasis;
+  before.logPosition = p.logPosition;
+  before.heightRule = p.heightRule;
+  before.lossFraction = p.lossFraction;
+  before.trimLength = p.trimLength;
+  EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0);
+  EXPECT_EQ(xylotrak_product_default(nullptr), -1);
+}
+
+TEST(Vocabulary, FitDefaultsAreCutToTheRoomGiven) {
+  double values[8];
+  std::fill(std::begin(values), std::end(values), -1.0);
+  EXPECT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_EXPS, values, 4), 6);
+  EXPECT_EQ(std::vector<double>(values, values + 5), (std::vector<double>{0, 1, 2, 3, -1}));
+  EXPECT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_EXPS, values, 8), 6);
+  EXPECT_EQ(values[5], 5.0);
+  EXPECT_EQ(values[6], -1.0);
+  EXPECT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_MAX_TERMS, values, 1), 1);
+  EXPECT_EQ(values[0], 8.0);
+  EXPECT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_CANDIDATES, nullptr, 5), 22);
+  EXPECT_EQ(xylotrak_fit_default(XYLOTRAK_FIT_DEFAULT_CANDIDATES, values, 0), 22);
+  EXPECT_EQ(values[0], 8.0);  // no room: nothing written
+  EXPECT_EQ(xylotrak_fit_default(3, values, 8), -1);
+  EXPECT_EQ(xylotrak_fit_default(-1, values, 8), -1);
 }
 
 TEST(StemZones, CuttingEndTopStartAndLeftoverDiameter) {

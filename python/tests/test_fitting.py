@@ -12,6 +12,7 @@ import pytest
 
 import xylotrak
 from conftest import find_xtk
+from xylotrak import _lib
 
 
 def measurements(coefs, exps, trees=80, per_tree=9, sigma=0.02, seed=1):
@@ -146,6 +147,26 @@ class TestXtkFit:
             warnings.simplefilter("ignore", xylotrak.XylotrakModelWarning)
             expected = xylotrak.Taper(30, 22, fits["pine"].coefs, [0, 1, 2, 3]).volume()
         assert totals.stemVolume[0] == expected
+
+    def test_the_binding_and_xtk_leave_the_same_choices_to_the_library(self, tmp_path):
+        xtk = find_xtk()
+        frame = measurements(*SPRUCE, trees=150, sigma=0.01, seed=12)
+        stems = tmp_path / "stems.csv"
+        frame.to_csv(stems, index=False, float_format="%.17g")
+        for options, kwargs in (([], {}), (["--select"], {"select": True})):
+            out = subprocess.run([xtk, "fit", "--stems", stems, "--json", *options],
+                                 capture_output=True, text=True, check=True)
+            fit = xylotrak.fit_taper(frame, **kwargs)
+            assert tuple(json.loads(out.stdout)["fits"][0]["exps"]) == fit.exps
+        assert xylotrak.fit_taper(frame).exps == xylotrak.fitting.DEFAULT_EXPS
+        # A limit given without the selection is refused, as xtk and R refuse it, even when it
+        # is the default.
+        with pytest.raises(ValueError, match="go with select=True"):
+            xylotrak.fit_taper(frame, max_terms=8)
+        help_text = subprocess.run([xtk, "fit", "--help"], capture_output=True, text=True,
+                                   check=True).stdout  # fmt: skip
+        candidates = _lib.fit_default(_lib.FIT_DEFAULT_CANDIDATES)
+        assert ",".join(f"{c:g}" for c in candidates) in help_text
 
     def test_selection_and_failures_reach_the_exit_code(self, tmp_path):
         xtk = find_xtk()

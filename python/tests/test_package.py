@@ -124,3 +124,21 @@ def test_each_module_imports_first_in_a_fresh_interpreter(module):
     run = subprocess.run([sys.executable, "-c", f"import xylotrak.{module} as m; m.__all__"],
                          env=env, capture_output=True, text=True)  # fmt: skip
     assert run.returncode == 0, run.stderr
+
+
+def test_importing_the_package_leaves_the_library_unloaded_until_a_default_is_read(tmp_path):
+    # The defaults the package takes from the library are read on first use, so a program can
+    # import the package where no library is found, and learn so only when it needs one.
+    env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR),
+               XYLOTRAK_LIBRARY=str(tmp_path / "missing.so"))  # fmt: skip
+    script = (
+        "import xylotrak, xylotrak.fitting, xylotrak.products\n"
+        "assert xylotrak._lib._library is None\n"
+        "try:\n"
+        "    xylotrak.fitting.DEFAULT_EXPS\n"
+        "except xylotrak.XylotrakLibraryNotFound:\n"
+        "    print('not found')\n"
+    )
+    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == "not found"

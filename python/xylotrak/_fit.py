@@ -17,8 +17,18 @@ from . import _lib
 
 __all__ = ["DEFAULT_EXPS", "XylotrakFitError", "fit"]
 
-#: The exponents fitted when none are given: the fifth-degree polynomial.
-DEFAULT_EXPS: tuple[float, ...] = (0.0, 1.0, 2.0, 3.0, 4.0, 5.0)
+
+def _default_exps() -> tuple[float, ...]:
+    return _lib.fit_default(_lib.FIT_DEFAULT_EXPS)
+
+
+def __getattr__(name: str) -> Any:
+    # DEFAULT_EXPS, the exponents fitted when none are given, is the library's; read on first
+    # use so that importing the package does not load the library.
+    if name == "DEFAULT_EXPS":
+        return _default_exps()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 
 _COLUMNS = ("dbh", "height", "h", "d")
 
@@ -92,7 +102,7 @@ def _fit_rows(
     exps: Sequence[float] | None,
     select: bool,
     candidates: Sequence[float] | None,
-    max_terms: int,
+    max_terms: int | None,
     group: object,
     tip_zero: bool = False,
     random: Sequence[int] | None = None,
@@ -105,7 +115,8 @@ def _fit_rows(
     if random:
         return _fit_mixed(columns, exps, random, trees, group)
     if select:
-        room = int(max_terms)
+        room = int(_lib.fit_default(_lib.FIT_DEFAULT_MAX_TERMS)[0] if max_terms is None
+                   else max_terms)  # fmt: skip
         if not 1 <= room <= 32767:
             raise ValueError(f"max_terms must be in 1..32767, not {max_terms}")
         pool = _lib.double_array(candidates) if candidates else None
@@ -121,7 +132,7 @@ def _fit_rows(
         terms = n.value + 1
         fitted_exps = tuple(out_exps[:terms])
     else:
-        given = tuple(float(e) for e in (DEFAULT_EXPS if exps is None else exps))
+        given = tuple(float(e) for e in (_default_exps() if exps is None else exps))
         if not 1 <= len(given) <= 32768:
             raise ValueError("exps must hold 1 to 32768 exponents")
         terms = len(given)
@@ -161,7 +172,7 @@ def _fit_mixed(
 ) -> dict[str, Any]:
     if trees is None:
         raise ValueError("a mixed-effects fit needs the trees: a column 'id'")
-    given = tuple(float(e) for e in (DEFAULT_EXPS if exps is None else exps))
+    given = tuple(float(e) for e in (_default_exps() if exps is None else exps))
     p, q = len(given), len(random)
     if not 1 <= p <= 32768 or not 1 <= q <= p:
         raise ValueError("random must name 1 to len(exps) terms")
@@ -212,7 +223,7 @@ def _column(data: Any, name: str) -> Any:
 
 
 def fit(data: Any, by: str | None, exps: Sequence[float] | None, select: bool,
-        candidates: Sequence[float] | None, max_terms: int, tip_zero: bool,
+        candidates: Sequence[float] | None, max_terms: int | None, tip_zero: bool,
         random: Sequence[int] | None) -> dict[Any, dict[str, Any]]:  # fmt: skip
     """The fields of each fit :func:`xylotrak.fit_taper` asks for (its arguments), by group value
     (by the key None without ``by``), in the order the groups first appear."""
@@ -220,7 +231,7 @@ def fit(data: Any, by: str | None, exps: Sequence[float] | None, select: bool,
         raise ValueError("random goes with given exps, not with select or tip_zero")
     if select and exps is not None:
         raise ValueError("give exps or select=True, not both")
-    if not select and (candidates is not None or max_terms != 8):
+    if not select and (candidates is not None or max_terms is not None):
         raise ValueError("candidates and max_terms go with select=True")
     if by is None:
         columns = _Columns([_column(data, name) for name in _COLUMNS])

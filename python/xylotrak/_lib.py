@@ -531,6 +531,8 @@ SIGNATURES: dict[str, tuple[Any, list[Any]]] = {
     "HPRcDll": (None, [ctypes.c_void_p]),
     "xylotrak_words": (ctypes.c_int32, [_int, _int, ctypes.POINTER(ctypes.c_uint16), ctypes.c_int32]),
     "xylotrak_bucking_default": (_d, [_int]),
+    "xylotrak_product_default": (ctypes.c_int32, [ctypes.POINTER(ProductSpec)]),
+    "xylotrak_fit_default": (ctypes.c_int32, [_int, _pd, ctypes.c_int32]),
     "PHZnDll": (ctypes.c_int32, _taper + [_d, _d, ctypes.POINTER(LogEntry), _pd, _pd]),
     "HPRnDll": (ctypes.c_int64, [ctypes.c_void_p, _int]),
     "HPRrDll": (
@@ -642,8 +644,9 @@ def double_array(values: Iterable[float]) -> ctypes.Array[ctypes.c_double]:
     return (ctypes.c_double * len(numbers))(*numbers)
 
 
-# The library's vocabularies (XYLOTRAK_WORDS_*) and bucking defaults
-# (XYLOTRAK_DEFAULT_*), as xylotrak.h numbers them.
+# The library's vocabularies (XYLOTRAK_WORDS_*), bucking defaults
+# (XYLOTRAK_DEFAULT_*) and fit defaults (XYLOTRAK_FIT_DEFAULT_*), as
+# xylotrak.h numbers them.
 WORDS_FINDING = 0
 WORDS_FINDING_TEXT = 1
 WORDS_FIT_STATUS = 2
@@ -660,6 +663,9 @@ DEFAULT_STUMP_TRIM = 1
 DEFAULT_START_HEIGHT = 2
 DEFAULT_TOP_HEIGHT_LIMIT = 3
 DEFAULT_HEIGHT_LIMIT = 4
+FIT_DEFAULT_EXPS = 0
+FIT_DEFAULT_CANDIDATES = 1
+FIT_DEFAULT_MAX_TERMS = 2
 
 
 @functools.cache
@@ -677,3 +683,22 @@ def words(vocabulary: int) -> tuple[str, ...]:
 def bucking_default(which: int) -> float:
     """The library's default of a bucking argument (``xylotrak_bucking_default``)."""
     return float(load_library().xylotrak_bucking_default(which))
+
+
+@functools.cache
+def product_default() -> dict[str, float]:
+    """A product record as ``xylotrak_product_default`` fills a cleared one, by record name: the
+    defaults of the fields that may be left out (the others stay 0)."""
+    record = ProductSpec()
+    load_library().xylotrak_product_default(ctypes.byref(record))
+    return {name: getattr(record, name) for name, _ in ProductSpec._fields_}
+
+
+@functools.cache
+def fit_default(which: int) -> tuple[float, ...]:
+    """One of the library's fit defaults (``xylotrak_fit_default``)."""
+    lib = load_library()
+    n = lib.xylotrak_fit_default(which, None, 0)
+    values = (ctypes.c_double * max(n, 1))()
+    lib.xylotrak_fit_default(which, values, n)
+    return tuple(values[:n]) if n > 0 else ()

@@ -9,7 +9,17 @@ effects by REML. :func:`fit_taper` and :class:`TaperFit` live beside the
 
 from __future__ import annotations
 
-from ._fit import DEFAULT_EXPS, XylotrakFitError
+from typing import Any
+
+from . import _fit
+from ._fit import XylotrakFitError
 from .taper import TaperFit, fit_taper
 
 __all__ = ["DEFAULT_EXPS", "TaperFit", "XylotrakFitError", "fit_taper"]
+
+
+def __getattr__(name: str) -> Any:
+    # DEFAULT_EXPS is the library's, read on first use (see xylotrak._fit).
+    if name == "DEFAULT_EXPS":
+        return _fit.DEFAULT_EXPS
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -38,14 +38,14 @@ class Product:
     min_length: float
     max_length: float
     unit_price: float
-    max_top_diam: float = 999.0
-    min_base_diam: float = 0.0
-    max_base_diam: float = 999.0
-    price_basis: int = 0
-    log_position: int = 0
-    height_rule: int = 0
-    loss_fraction: float = 0.0
-    trim_length: float = 0.0
+    max_top_diam: float = dataclasses.field(default_factory=lambda: _default("max_top_diam"))
+    min_base_diam: float = dataclasses.field(default_factory=lambda: _default("min_base_diam"))
+    max_base_diam: float = dataclasses.field(default_factory=lambda: _default("max_base_diam"))
+    price_basis: int = dataclasses.field(default_factory=lambda: _default_code("price_basis"))
+    log_position: int = dataclasses.field(default_factory=lambda: _default_code("log_position"))
+    height_rule: int = dataclasses.field(default_factory=lambda: _default_code("height_rule"))
+    loss_fraction: float = dataclasses.field(default_factory=lambda: _default("loss_fraction"))
+    trim_length: float = dataclasses.field(default_factory=lambda: _default("trim_length"))
     name: str | None = None
 
     def __post_init__(self) -> None:
@@ -96,6 +96,16 @@ RECORD_NAMES: dict[str, str] = {
     "loss_fraction": "lossFraction",
     "trim_length": "trimLength",
 }
+def _default(field: str) -> float:
+    """The library's default of a product field a user may leave out."""
+    return float(_lib.product_default()[RECORD_NAMES[field]])
+
+
+def _default_code(field: str) -> int:
+    """The same for the three 16-bit codes."""
+    return int(_lib.product_default()[RECORD_NAMES[field]])
+
+
 _INT_FIELDS = frozenset({"price_basis", "log_position", "height_rule"})
 _SNAKE = {camel: snake for snake, camel in RECORD_NAMES.items()}
 _ALLOWED = ", ".join(list(RECORD_NAMES.values()) + ["name"])

@@ -508,7 +508,7 @@ def fit_taper(
     exps: Sequence[float] | None = None,
     select: bool = False,
     candidates: Sequence[float] | None = None,
-    max_terms: int = 8,
+    max_terms: int | None = None,
     by: str | None = None,
     tip_zero: bool = False,
     random: Sequence[int] | None = None,
@@ -517,9 +517,10 @@ def fit_taper(
 
     ``data`` is a pandas DataFrame or a mapping of columns ``dbh``, ``height``, ``h`` and ``d``
     (a missing value, NaN, skips its row; so do rows with dbh or height at or below 0 and ``h``
-    outside ``[0, height]``; ``rows_skipped`` counts them). With ``exps`` (default 0 to 5) those
-    exponents are fitted; with ``select=True`` they are chosen stepwise from ``candidates`` (the
-    library's default set when None) with exponent 0 always in and at most ``max_terms`` terms.
+    outside ``[0, height]``; ``rows_skipped`` counts them). With ``exps`` (the library's default,
+    0 to 5, when None) those exponents are fitted; with ``select=True`` they are chosen stepwise
+    from ``candidates`` (the library's default set when None) with exponent 0 always in and at
+    most ``max_terms`` terms (the library's default, 8, when None).
     Returns a :class:`TaperFit`, or with ``by`` (the name of a grouping column) a dict of them by
     group value, in the order the groups first appear. Raises :class:`XylotrakFitError` when the
     library cannot fit (too few rows, a rank-deficient design).

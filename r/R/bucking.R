@@ -11,10 +11,22 @@ product_record_names <- c(
   "unitPrice", "priceBasis", "logPosition", "heightRule", "lossFraction", "trimLength"
 )
 
-products <- function(min_top_diam, min_length, max_length, unit_price, max_top_diam = 999,
-                     min_base_diam = 0, max_base_diam = 999, price_basis = 0L,
-                     log_position = 0L, height_rule = 0L, loss_fraction = 0,
-                     trim_length = 0, name = NULL) {
+# The library's default of a product field a user may leave out
+# (xylotrak_product_default), by its name here.
+product_default <- function(field) {
+  value <- .Call(C_xtk_product_default)[[product_record_names[match(field, product_fields)]]]
+  if (field %in% product_codes) as.integer(value) else value
+}
+
+products <- function(min_top_diam, min_length, max_length, unit_price,
+                     max_top_diam = product_default("max_top_diam"),
+                     min_base_diam = product_default("min_base_diam"),
+                     max_base_diam = product_default("max_base_diam"),
+                     price_basis = product_default("price_basis"),
+                     log_position = product_default("log_position"),
+                     height_rule = product_default("height_rule"),
+                     loss_fraction = product_default("loss_fraction"),
+                     trim_length = product_default("trim_length"), name = NULL) {
   args <- list(min_top_diam = min_top_diam, max_top_diam = max_top_diam,
                min_base_diam = min_base_diam, max_base_diam = max_base_diam,
                min_length = min_length, max_length = max_length, unit_price = unit_price,

@@ -36,8 +36,12 @@ fit_error <- function(fit, by) {
                       rows_skipped = as.integer(fit$stats[["rows_skipped"]]))))
 }
 
-fit_taper <- function(stems, exps = 0:5, select = FALSE, candidates = NULL, max_terms = 8,
-                      by = NULL, tip_zero = FALSE, random = NULL) {
+# The library's fit defaults (xylotrak_fit_default): 0 the exponents fitted
+# when none are given, 1 the candidates of a selection, 2 its most terms.
+fit_default <- function(which) .Call(C_xtk_fit_default, as.integer(which))
+
+fit_taper <- function(stems, exps = fit_default(0L), select = FALSE, candidates = NULL,
+                      max_terms = fit_default(2L), by = NULL, tip_zero = FALSE, random = NULL) {
   if (!is.data.frame(stems)) stop_arg("stems", "must be a data frame")
   for (col in c("dbh", "height", "h", "d")) {
     if (!col %in% names(stems)) stop_arg("stems", sprintf("has no column '%s'", col))

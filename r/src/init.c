@@ -26,9 +26,11 @@ static const R_CallMethodDef routines[] = {
     ROUTINE(xtk_fit_mixed, 7),       ROUTINE(xtk_diameter_interval, 6),
     ROUTINE(xtk_volume_interval, 6), ROUTINE(xtk_calibrate, 5),
     ROUTINE(xtk_statistics_constants, 0),
-    /* the library's vocabulary, bucking defaults and stem zones */
+    /* the library's vocabulary, defaults and stem zones */
     ROUTINE(xtk_words, 1),
     ROUTINE(xtk_bucking_default, 1),
+    ROUTINE(xtk_product_default, 0),
+    ROUTINE(xtk_fit_default, 1),
     ROUTINE(xtk_stem_zones, 7),
     {NULL, NULL, 0}};
 /* clang-format on */

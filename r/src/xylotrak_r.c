@@ -286,6 +286,40 @@ static const ProductField kProductFields[] = {
 };
 #define PRODUCT_FIELDS ((int)(sizeof kProductFields / sizeof kProductFields[0]))
 
+/* A cleared product record as xylotrak_product_default fills it: its input
+ * fields by their record names, the three codes as doubles. */
+SEXP xtk_product_default(void) {
+  ProductSpec record;
+  memset(&record, 0, sizeof record);
+  xylotrak_product_default(&record);
+  SEXP out = PROTECT(allocVector(REALSXP, PRODUCT_FIELDS));
+  SEXP names = PROTECT(allocVector(STRSXP, PRODUCT_FIELDS));
+  const char *base = (const char *)&record;
+  for (int j = 0; j < PRODUCT_FIELDS; ++j) {
+    SET_STRING_ELT(names, j, mkChar(kProductFields[j].name));
+    if (kProductFields[j].code) {
+      int16_t v;
+      memcpy(&v, base + kProductFields[j].offset, sizeof v);
+      REAL(out)[j] = v;
+    } else {
+      memcpy(&REAL(out)[j], base + kProductFields[j].offset, sizeof(double));
+    }
+  }
+  setAttrib(out, R_NamesSymbol, names);
+  UNPROTECT(2);
+  return out;
+}
+
+/* The values of an XYLOTRAK_FIT_DEFAULT_* default (xylotrak_fit_default). */
+SEXP xtk_fit_default(SEXP which) {
+  const int n = xylotrak_fit_default(asInteger(which), NULL, 0);
+  if (n < 0) error("the library has no fit default %d", asInteger(which));
+  SEXP out = PROTECT(allocVector(REALSXP, n));
+  if (n > 0) xylotrak_fit_default(asInteger(which), REAL(out), n);
+  UNPROTECT(1);
+  return out;
+}
+
 /*
  * table: a named list of the input columns of ProductSpec under the record's
  * field names, doubles and, for the three codes, integers. The records live

@@ -13,6 +13,8 @@ SEXP xtk_form_factor(SEXP coefs, SEXP exps);
 SEXP xtk_check(SEXP dbh, SEXP height, SEXP coefs, SEXP exps);
 SEXP xtk_words(SEXP vocabulary);
 SEXP xtk_bucking_default(SEXP which);
+SEXP xtk_product_default(void);
+SEXP xtk_fit_default(SEXP which);
 SEXP xtk_stem_zones(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP stump, SEXP trim_tops,
                     SEXP totals);
 SEXP xtk_buck(SEXP dbh, SEXP height, SEXP coefs, SEXP exps, SEXP heights, SEXP table, SEXP method,

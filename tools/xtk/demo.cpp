@@ -34,16 +34,14 @@ Product product(const char *name, double minTop, double minBase, double minLengt
                 double price, int basis, int position, double loss) {
   Product p;
   p.name = name;
+  xylotrak_product_default(&p.record);
   p.record.minTopDiam = minTop;
-  p.record.maxTopDiam = 999;
   p.record.minBaseDiam = minBase;
-  p.record.maxBaseDiam = 999;
   p.record.minLength = minLength;
   p.record.maxLength = maxLength;
   p.record.unitPrice = price;
   p.record.priceBasis = static_cast<int16_t>(basis);
   p.record.logPosition = static_cast<int16_t>(position);
-  p.record.heightRule = 0;
   p.record.lossFraction = loss;
   p.record.trimLength = 0.1;
   return p;
@@ -148,7 +146,7 @@ int runDemo(const DemoCommand &c) {
       prod.column(title, std::string(title) == "product" ? Table::Left : Table::Right);
     for (size_t i = 0; i < products.size(); ++i) {
       const ProductSpec &p = products[i].record;
-      const std::string top = p.maxTopDiam < 999
+      const std::string top = p.maxTopDiam < XYLOTRAK_NO_LIMIT
                                   ? fixed(p.minTopDiam, 0) + "-" + fixed(p.maxTopDiam, 0)
                                   : ">= " + fixed(p.minTopDiam, 0);
       const std::string length = p.minLength == p.maxLength

@@ -298,13 +298,15 @@ int runFit(const FitCommand &c) {
   if (!c.select && (c.candidatesOpt->count() > 0 || c.maxTerms.given()))
     fail("option --candidates/--max-terms", "only with --select");
   const std::vector<double> exps = c.expsOpt->count() > 0 ? numberListOption("--exps", c.exps)
-                                                          : std::vector<double>{0, 1, 2, 3, 4, 5};
+                                                          : fitDefault(XYLOTRAK_FIT_DEFAULT_EXPS);
   if (exps.size() > 32768) fail("option --exps", "more than 32768 exponents");
   const std::vector<double> candidates = c.candidatesOpt->count() > 0
                                              ? numberListOption("--candidates", c.candidates)
                                              : std::vector<double>{};
   if (candidates.size() > 32767) fail("option --candidates", "more than 32767 exponents");
-  const int maxTerms = c.maxTerms.given() ? c.maxTerms.getShort() : 8;
+  const int maxTerms = c.maxTerms.given()
+                           ? c.maxTerms.getShort()
+                           : static_cast<int>(fitDefault(XYLOTRAK_FIT_DEFAULT_MAX_TERMS).at(0));
   if (maxTerms < 1) fail("option --max-terms", "must be 1 or more");
 
   FitRequest request{c.select, exps, candidates, maxTerms, c.tipZero, {}};
@@ -370,14 +372,18 @@ Runner addFit(CLI::App &app) {
       ->type_name("FILE")
       ->required();
   c->expsOpt =
-      s->add_option("--exps", c->exps, "Exponents to fit (default 0,1,2,3,4,5)")->type_name("LIST");
+      s->add_option("--exps", c->exps,
+                    "Exponents to fit (default " + fitDefaultText(XYLOTRAK_FIT_DEFAULT_EXPS) + ")")
+          ->type_name("LIST");
   s->add_flag("--select", c->select,
               "Choose the exponents stepwise (partial F at 5%); exponent 0 is always in");
-  c->candidatesOpt =
-      s->add_option("--candidates", c->candidates,
-                    "Candidate exponents for --select (default 0.005,0.01,...,1,2,...,8,10,...,40)")
-          ->type_name("LIST");
-  c->maxTerms.add(s, "--max-terms", "At most this many terms with --select, term 0 included (8)");
+  c->candidatesOpt = s->add_option("--candidates", c->candidates,
+                                   "Candidate exponents for --select (default " +
+                                       fitDefaultText(XYLOTRAK_FIT_DEFAULT_CANDIDATES) + ")")
+                         ->type_name("LIST");
+  c->maxTerms.add(s, "--max-terms",
+                  "At most this many terms with --select, term 0 included (" +
+                      fitDefaultText(XYLOTRAK_FIT_DEFAULT_MAX_TERMS) + ")");
   s->add_flag("--tip-zero", c->tipZero,
               "Fit through the tip: the coefficients sum to 0, so the profile ends at 0");
   c->randomOpt = s->add_option("--random", c->random,

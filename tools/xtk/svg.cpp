@@ -297,15 +297,16 @@ std::string renderSvg(const Tree &tree, const std::vector<Product> &products,
       << "height=\"13\" fill=\"" << productColour(static_cast<int>(i + 1))
       << "\" stroke=\"#5a4028\" stroke-width=\"0.8\"/>\n";
     std::string rule = std::to_string(i + 1) + "  " + products[i].name + ": top \u2300 ";
-    rule += p.maxTopDiam < 999 ? trimmed(p.minTopDiam, 1) + "\u2013" + trimmed(p.maxTopDiam, 1)
-                               : "\u2265 " + trimmed(p.minTopDiam, 1);
+    rule += p.maxTopDiam < XYLOTRAK_NO_LIMIT
+                ? trimmed(p.minTopDiam, 1) + "\u2013" + trimmed(p.maxTopDiam, 1)
+                : "\u2265 " + trimmed(p.minTopDiam, 1);
     rule += " cm";
-    if (p.minBaseDiam > 0 || p.maxBaseDiam < 999)
-      rule +=
-          ", base \u2300 " +
-          (p.maxBaseDiam < 999 ? trimmed(p.minBaseDiam, 1) + "\u2013" + trimmed(p.maxBaseDiam, 1)
-                               : "\u2265 " + trimmed(p.minBaseDiam, 1)) +
-          " cm";
+    if (p.minBaseDiam > 0 || p.maxBaseDiam < XYLOTRAK_NO_LIMIT)
+      rule += ", base \u2300 " +
+              (p.maxBaseDiam < XYLOTRAK_NO_LIMIT
+                   ? trimmed(p.minBaseDiam, 1) + "\u2013" + trimmed(p.maxBaseDiam, 1)
+                   : "\u2265 " + trimmed(p.minBaseDiam, 1)) +
+              " cm";
     rule += ", length " +
             (p.minLength == p.maxLength
                  ? trimmed(p.maxLength, 2)

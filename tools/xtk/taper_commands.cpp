@@ -149,11 +149,11 @@ std::string limitsText(double lh, double uh, double ld, double ud, double len) {
   std::string from = "the ground", to = "the tip";
   auto m = [](double v) { return fixed(v, 2) + " m"; };
   auto cm = [](double v) { return fixed(v, 1) + " cm"; };
-  if (lh > 0 && ld > 0 && ld < 999)
+  if (lh > 0 && ld > 0 && ld < XYLOTRAK_NO_LIMIT)
     from = "the higher of " + m(lh) + " and the " + cm(ld) + " diameter";
   else if (lh > 0)
     from = m(lh);
-  else if (ld > 0 && ld < 999)
+  else if (ld > 0 && ld < XYLOTRAK_NO_LIMIT)
     from = "the " + cm(ld) + " diameter";
   if (uh > 0 && ud > 0)
     to = "the lower of " + m(uh) + " and the " + cm(ud) + " top";

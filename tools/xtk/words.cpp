@@ -27,10 +27,30 @@ std::string libraryWordList(int vocabulary, int first, int end) {
 
 double buckingDefault(int which) { return xylotrak_bucking_default(which); }
 
-std::string buckingDefaultText(int which) {
+namespace {
+
+// The shortest form that reads back: "0.3".
+std::string shortest(double value) {
   char text[32];
-  const auto written = std::to_chars(text, text + sizeof text, buckingDefault(which));
+  const auto written = std::to_chars(text, text + sizeof text, value);
   return std::string(text, written.ptr);
+}
+
+}  // namespace
+
+std::string buckingDefaultText(int which) { return shortest(buckingDefault(which)); }
+
+std::vector<double> fitDefault(int which) {
+  const std::int32_t n = xylotrak_fit_default(which, nullptr, 0);
+  std::vector<double> values(static_cast<std::size_t>(n > 0 ? n : 0));
+  if (n > 0) xylotrak_fit_default(which, values.data(), n);
+  return values;
+}
+
+std::string fitDefaultText(int which) {
+  std::string out;
+  for (double v : fitDefault(which)) out += (out.empty() ? "" : ",") + shortest(v);
+  return out;
 }
 
 }  // namespace xtk

@@ -1,9 +1,11 @@
-// The library's vocabulary (xylotrak_words, xylotrak_bucking_default) as xtk
-// shows it: names, messages and defaults come from the library.
+// The library's vocabulary (xylotrak_words, xylotrak_bucking_default,
+// xylotrak_fit_default) as xtk shows it: names, messages and defaults come
+// from the library.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace xtk {
 
@@ -18,5 +20,10 @@ std::string libraryWordList(int vocabulary, int first, int end);
 // shows it (the shortest form that reads back: "0.3").
 double buckingDefault(int which);
 std::string buckingDefaultText(int which);
+
+// The values of an XYLOTRAK_FIT_DEFAULT_* default, and as help text shows
+// them, separated by commas ("0,1,2,3,4,5").
+std::vector<double> fitDefault(int which);
+std::string fitDefaultText(int which);
 
 }  // namespace xtk

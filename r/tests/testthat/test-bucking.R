@@ -68,7 +68,11 @@ test_that("products() fills the defaults and names the products", {
                     "height_rule", "loss_fraction", "trim_length", "name"))
   expect_identical(p$name, c("product 1", "product 2"))
   expect_identical(p$max_top_diam, c(999, 999))
+  expect_identical(p$max_base_diam, c(999, 999))
+  expect_identical(p$min_base_diam, c(0, 0))
+  expect_identical(p$trim_length, c(0, 0))
   expect_type(p$price_basis, "integer")
+  expect_identical(p$log_position, c(0L, 0L))
   # A table built by hand without names bucks the same and names the logs by number.
   m <- taper_model(32, 30, c(1.14, -1.23, 1.68, -1.59), c(0, 1, 2, 3))
   b <- buck(m, p[setdiff(names(p), "name")])

@@ -250,3 +250,15 @@ test_that("statistics arguments are checked, and the library's refusals are erro
   expect_error(taper_model(30, 25, c(1, -1), c(0, 1), measured = data.frame(h = 1, d = 20)),
                "'measured' needs a fit")
 })
+
+test_that("what a fit leaves to the library is what xtk leaves to it", {
+  stems <- mixed_stems(40, seed = 12)
+  file <- write_stems(stems)
+  on.exit(unlink(file))
+  plain <- xtk_run(c("fit", "--stems", file, "--json"))
+  expect_identical(fit_taper(stems)$exps, as.numeric(plain$json$fits$exps[[1]]))
+  chosen <- xtk_run(c("fit", "--stems", file, "--select", "--json"))
+  expect_identical(fit_taper(stems, select = TRUE)$exps, as.numeric(chosen$json$fits$exps[[1]]))
+  # A limit without the selection is refused, even the default one.
+  expect_error(fit_taper(stems, max_terms = 8), "max_terms")
+})
