@@ -113,3 +113,13 @@ def test_product_objects_check_their_fields():
                          log_position=-40000)
     with pytest.raises(TypeError):
         xylotrak.Product(min_top_diam="7", min_length=2, max_length=3, unit_price=8)
+
+
+def test_fields_left_out_take_the_librarys_defaults():
+    p = xylotrak.Product(min_top_diam=7, min_length=2, max_length=3, unit_price=8)
+    assert p.to_record_dict() == {
+        "minTopDiam": 7.0, "maxTopDiam": 999.0, "minBaseDiam": 0.0, "maxBaseDiam": 999.0,
+        "minLength": 2.0, "maxLength": 3.0, "unitPrice": 8.0, "priceBasis": 0, "logPosition": 0,
+        "heightRule": 0, "lossFraction": 0.0, "trimLength": 0.0,
+    }  # fmt: skip
+    assert type(p.price_basis) is int and type(p.max_top_diam) is float
