@@ -51,14 +51,10 @@ class XylotrakFitError(ValueError):
         self.iterations = iterations if convergence is not None else None
         self._convergence = convergence
         where = "" if group is None else f"group {group!r}: "
-        messages = _lib.words(_lib.WORDS_FIT_MESSAGE)
-        words = messages[code] if 0 <= code < len(messages) else f"unknown error {code}"
+        words = _lib.word(_lib.WORDS_FIT_MESSAGE, code) or f"unknown error {code}"
         if convergence is not None:
-            names = _lib.words(_lib.WORDS_CONVERGENCE)
-            why = _lib.words(_lib.WORDS_CONVERGENCE_MESSAGE)
-            known = 0 <= convergence < len(names)
-            self.reason = names[convergence] if known else f"reason {convergence}"
-            because = why[convergence] if known else self.reason
+            self.reason = _lib.word(_lib.WORDS_CONVERGENCE, convergence) or f"reason {convergence}"
+            because = _lib.word(_lib.WORDS_CONVERGENCE_MESSAGE, convergence) or self.reason
             words += f" ({because} after {iterations} iterations)"
         super().__init__(
             f"{where}{words} ({rows_used} rows used, {rows_skipped} skipped)"

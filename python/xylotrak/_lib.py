@@ -680,6 +680,12 @@ def words(vocabulary: int) -> tuple[str, ...]:
     return tuple(found)
 
 
+def word(vocabulary: int, index: int) -> str | None:
+    """Word ``index`` of a vocabulary, or None where the library has none."""
+    found = words(vocabulary)
+    return found[index] if 0 <= index < len(found) else None
+
+
 def bucking_default(which: int) -> float:
     """The library's default of a bucking argument (``xylotrak_bucking_default``)."""
     return float(load_library().xylotrak_bucking_default(which))

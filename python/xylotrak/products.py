@@ -96,6 +96,8 @@ RECORD_NAMES: dict[str, str] = {
     "loss_fraction": "lossFraction",
     "trim_length": "trimLength",
 }
+
+
 def _default(field: str) -> float:
     """The library's default of a product field a user may leave out."""
     return float(_lib.product_default()[RECORD_NAMES[field]])

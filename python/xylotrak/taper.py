@@ -118,8 +118,7 @@ class FitCovariance:
 
 
 def _interval_error(code: int) -> ValueError:
-    messages = _lib.words(_lib.WORDS_INTERVAL_MESSAGE)
-    return ValueError(messages[code] if 0 <= code < len(messages) else f"error {code}")
+    return ValueError(_lib.word(_lib.WORDS_INTERVAL_MESSAGE, code) or f"error {code}")
 
 
 def _with_statistics(

@@ -1,9 +1,8 @@
 # Least-squares fits of the relative profile d / dbh = sum c_k (h / H)^e_k to
 # measured stems.
 
-# The names and messages of the fitting codes, from the library.
+# The names of the fitting codes, from the library.
 fit_codes <- function() library_words(2L)
-fit_messages <- function() stats::setNames(library_words(3L), fit_codes())
 # The name of a fitting code, "code N" for one the library does not name.
 fit_status <- function(code) word_of(fit_codes(), code, "code")
 # The name of why a REML fit stopped (its stats' convergence), and the message
@@ -20,8 +19,7 @@ word_of <- function(words, index, what) {
 
 fit_error <- function(fit, by) {
   where <- if (is.null(fit$group)) "" else sprintf("%s \"%s\": ", by, fit$group)
-  messages <- fit_messages()
-  words <- if (fit$status %in% names(messages)) messages[[fit$status]] else fit$status
+  words <- word_of(library_words(3L), fit$code, "code")
   if (!is.null(fit$reason)) {
     # A REML fit that stopped: the library's reason and its iterations.
     words <- sprintf("%s (%s after %d iterations)", words, convergence_message(fit$reason),

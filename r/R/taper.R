@@ -308,8 +308,7 @@ interval_kind <- function(interval) {
 # The library's code as the error of the function that called it.
 statistics_error <- function(code, fn) {
   status <- fit_status(code)
-  messages <- library_words(6L)
-  words <- if (code >= 0L && code < length(messages)) messages[[code + 1L]] else status
+  words <- word_of(library_words(6L), code, "code")
   stop(structure(class = c("xylotrak_fit_error", "error", "condition"),
                  list(message = sprintf("%s: %s (%s, code %d)", fn, words, status, code),
                       call = NULL, code = code, status = status)))
