@@ -74,7 +74,8 @@ def run_python(library, trees, method):
     import xylotrak
     from xylotrak import InputFileError
 
-    frame = pd.read_csv(trees, dtype={"id": str, "model": str, "coefs": str, "exps": str})
+    frame = pd.read_csv(trees, dtype={"id": str, "model": str, "coefs": str, "exps": str},
+                        float_precision="round_trip")
     try:
         logs, totals = xylotrak.buck_inventory(frame, str(CASES / "products.json"),
                                                models=str(CASES / "models.json"), method=method)
@@ -188,7 +189,7 @@ def fit_python(library, case):
     import pandas as pd
     import xylotrak
 
-    stems = pd.read_csv(FITS / case["stems"], dtype={"id": str})
+    stems = pd.read_csv(FITS / case["stems"], dtype={"id": str}, float_precision="round_trip")
     try:
         fit = xylotrak.fit_taper(stems, exps=case["exps"], tip_zero=case.get("tip_zero", False),
                                  random=case.get("random"))
