@@ -10,6 +10,7 @@
 #include "options.h"
 #include "report.h"
 #include "svg.h"
+#include "words.h"
 
 namespace xtk {
 
@@ -127,7 +128,8 @@ int runDemo(const DemoCommand &c) {
                      .dump(2)
               << "\n";
   } else {
-    std::cout << "Tree: " << treeSummary(t) << ", stump cut at 0.3 m\n"
+    std::cout << "Tree: " << treeSummary(t) << ", stump cut at "
+              << buckingDefaultText(XYLOTRAK_DEFAULT_STUMP_HEIGHT) << " m\n"
               << "  relative diameter p(x) = " << polynomial(t.model) << ",  x = h / "
               << num17(t.height) << "\n\n";
     Table profile;
