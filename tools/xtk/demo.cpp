@@ -1,5 +1,4 @@
 // xtk demo: a realistic tree and price table bucked both ways.
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
@@ -60,12 +59,6 @@ std::vector<Product> demoProducts() {
                             product("pulp", 7, 0, 2.0, 3.0, 25, 0, 0, 0.0)};
   p[2].record.maxTopDiam = 20;
   return p;
-}
-
-// The shortest text that reads back as v.
-std::string shortest(double v) {
-  char buf[32];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 std::string polynomial(const Model &m) {

@@ -13,6 +13,11 @@ void appendNum17(std::string &out, double v) {
   out.append(buf, r.ptr);
 }
 
+std::string shortest(double v) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
 std::string num17(double v) {
   std::string s;
   appendNum17(s, v);

@@ -11,6 +11,8 @@ namespace xtk {
 std::string num17(double v);
 // Appends num17(v) to `out` without a temporary string.
 void appendNum17(std::string &out, double v);
+// The shortest text that reads back as v ("0.3").
+std::string shortest(double v);
 // Fixed-point with `decimals` digits after the point ("-" for NaN).
 std::string fixed(double v, int decimals);
 

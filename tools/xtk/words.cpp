@@ -1,8 +1,8 @@
 #include "words.h"
 
-#include <charconv>
 #include <vector>
 
+#include "format.h"
 #include "xylotrak.h"
 
 namespace xtk {
@@ -26,17 +26,6 @@ std::string libraryWordList(int vocabulary, int first, int end) {
 }
 
 double buckingDefault(int which) { return xylotrak_bucking_default(which); }
-
-namespace {
-
-// The shortest form that reads back: "0.3".
-std::string shortest(double value) {
-  char text[32];
-  const auto written = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, written.ptr);
-}
-
-}  // namespace
 
 std::string buckingDefaultText(int which) { return shortest(buckingDefault(which)); }
 
